@@ -1,0 +1,87 @@
+#pragma once
+// The main band-pass: a 16th-order Bessel band-pass, eight second-order sections, centred on an
+// FFT bin (30..450) in one of three widths. Every row of the three coefficient tables is designed
+// once, at first use; tuning only switches rows, and never clears the filter's state.
+
+#include <array>
+
+namespace dahlo {
+
+inline constexpr double kSampleRateHz = 11025.0;
+inline constexpr int kFftLength = 2048;
+inline constexpr double kHzPerBin = kSampleRateHz / kFftLength;  // 5.38330078125
+inline constexpr int kFirstBin = 30;
+inline constexpr int kLastBin = 450;
+inline constexpr int kBinCount = kLastBin - kFirstBin + 1;  // 421
+inline constexpr int kDefaultCentreBin = 185;                // 995.9 Hz
+inline constexpr int kFilterSections = 8;
+
+enum FilterWidthMode : int { kNarrow = 0, kWide = 1, kVeryWide = 2 };
+
+// One bin's coefficients: the gain g, the numerator triples b0 b1 b2 of sections 0..7, the
+// denominator triples a0 a1 a2 of sections 0..7 (49 doubles). Sections by increasing a2.
+struct FilterRow {
+    double g = 0.0;
+    std::array<double, 3 * kFilterSections> b{};
+    std::array<double, 3 * kFilterSections> a{};
+};
+
+struct FilterCoefficientTable {
+    std::array<FilterRow, kBinCount> rows{};
+    const FilterRow& Row(int bin) const { return rows[bin - kFirstBin]; }
+};
+
+// Designs the row of `bin` for width `width` (0 Narrow 20 Hz, 1 Wide 100 Hz, 2 Very Wide 500 Hz
+// design band; the Very Wide lower edge is raised to 30 Hz where it would fall below).
+FilterRow DesignFilterRow(int width, int bin);
+
+// The table of a width (0, 1 or 2), designed on first use and shared read-only afterwards.
+const FilterCoefficientTable& FilterCoefficientTables(int width);
+
+// Brings a bin from outside (a settings file, a command line) into 30..450.
+constexpr int ClampCentreBin(int bin) {
+    return bin < kFirstBin ? kFirstBin : (bin > kLastBin ? kLastBin : bin);
+}
+
+// The width that `SetFilterWidth` makes of a mode: 0, 1, and 2 for every other value.
+constexpr int FilterWidthFromMode(int mode) { return mode == 0 ? 0 : (mode == 1 ? 1 : 2); }
+// "Main Filter  (Narrow)" / "(Wide)" / "(Very Wide)".
+const char* FilterWidthCaption(int width);
+// "Narrow" / "Wide" / "V.Wide".
+const char* FilterWidthPanel(int width);
+
+// The running filter: the current row and the section state.
+class MainFilter {
+public:
+    // Points the filter at `row` (a row of a table that outlives the filter).
+    void SelectRow(const FilterRow& row) { row_ = &row; }
+    const FilterRow* CurrentRow() const { return row_; }
+
+    // One sample, transposed direct form II per section.
+    double MainFilterStep(double x) {
+        if (stateReset_) {
+            s1_.fill(0.0);
+            s2_.fill(0.0);
+            stateReset_ = false;
+        }
+        const FilterRow& r = *row_;
+        double v = r.g * x;
+        for (int i = 0; i < kFilterSections; ++i) {
+            const double b0 = r.b[3 * i], b1 = r.b[3 * i + 1], b2 = r.b[3 * i + 2];
+            const double a0 = r.a[3 * i], a1 = r.a[3 * i + 1], a2 = r.a[3 * i + 2];
+            const double w = (b0 * v + s1_[i]) / a0;
+            s1_[i] = b1 * v + s2_[i] - a1 * w;
+            s2_[i] = b2 * v - a2 * w;
+            v = w;
+        }
+        return v;
+    }
+
+private:
+    const FilterRow* row_ = nullptr;
+    std::array<double, kFilterSections> s1_{};
+    std::array<double, kFilterSections> s2_{};
+    bool stateReset_ = true;  // set only at start
+};
+
+}  // namespace dahlo
