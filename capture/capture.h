@@ -1,0 +1,45 @@
+#pragma once
+// Opening, running and stopping the sound input: OpenCapture queues the sixteen buffers and
+// starts recording, CaptureCallback announces every filled buffer to the window thread, and
+// StopCapture shuts the input down exactly once. The processing loop (Receiver) takes the
+// announced blocks and hands the buffers back.
+
+#include <cstdint>
+#include <string_view>
+
+#include "capture/capture_ring.h"
+#include "capture/sound_input.h"
+
+namespace dahlo {
+
+class Receiver;
+class ReceiverHost;
+
+inline constexpr std::string_view kNoDeviceText = "No sound input device";
+inline constexpr std::string_view kErrorCaption = "Error";
+inline constexpr std::string_view kOpenErrorCaption = "Dahlo - Device Open Error";
+inline constexpr std::string_view kPrepareErrorText = "  Error in Prepare Header! ";
+inline constexpr std::string_view kAddBufferErrorText = "  Error in AddBuffer! ";
+inline constexpr std::string_view kStartErrorText = "  Error in Start! \n";
+
+// The message for a failed Open, chosen by its result.
+std::string_view OpenErrorText(int result);
+
+// Opens `device`, queues the sixteen buffers of `ring` with it and starts recording; filled
+// buffers are announced through `poster`. `receiver` gets its filter row and a cleared peak hold
+// before the first sample. On any failure `reporter` hears one message (ReportFatal, which ends
+// the program), the device is closed where it was open, the ring's handle is left null and the
+// device is not called again. Returns true when recording runs; false means set-up must stop.
+bool OpenCapture(CaptureRing& ring, Receiver& receiver, SoundInput& device,
+                 BlockReadyPoster& poster, ReceiverHost& reporter);
+
+// The driver's callback (runs on the driver's thread); `instance` is the address of the ring.
+// Counts a filled buffer and posts "block ready"; ignores everything once the stop has begun.
+void CaptureCallback(SoundInput* device, unsigned message, std::uintptr_t instance,
+                     std::uintptr_t param1, std::uintptr_t param2);
+
+// Stops, resets and closes the input. Only the first call does anything; it returns whether this
+// call was the one that stopped.
+bool StopCapture(CaptureRing& ring);
+
+}  // namespace dahlo

@@ -1,0 +1,78 @@
+#pragma once
+// The live sound input: the system's default capture device through PortAudio, 11025 Hz, 16-bit,
+// mono, with a callback stream. Added buffers wait in a lock-free queue and are filled in order
+// on PortAudio's thread; each full one is announced with kMmWimData from there. When no buffer is
+// queued the audio of that moment is dropped, never waited for, and counted.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "capture/header_queue.h"
+#include "capture/sound_input.h"
+
+struct PaStreamCallbackTimeInfo;
+
+namespace dahlo {
+
+class PortAudioInput final : public SoundInput {
+public:
+    PortAudioInput() = default;
+    ~PortAudioInput() override;
+    PortAudioInput(const PortAudioInput&) = delete;
+    PortAudioInput& operator=(const PortAudioInput&) = delete;
+
+    // 0 when there is no capture device at all (or PortAudio cannot start), else the number of
+    // capture devices.
+    int GetNumDevs() override;
+    int Open(SoundInputCallback callback, std::uintptr_t instance) override;
+    int PrepareHeader(WaveHeader& header) override;
+    int UnprepareHeader(WaveHeader& header) override;
+    int AddBuffer(WaveHeader& header) override;
+    int Start() override;
+    // Stops recording; a partly filled buffer is handed back with what it holds.
+    int Stop() override;
+    // Stops recording and hands back every queued buffer (bytesRecorded 0 unless partly filled).
+    int Reset() override;
+    // Queued buffers are released without an announcement; then kMmWimClose.
+    int Close() override;
+
+    // Audio lost because no buffer was queued: samples, whole blocks' worth of 2048 samples, and
+    // the number of separate times the queue ran dry.
+    std::uint64_t DroppedSamples() const { return droppedSamples_.load(); }
+    std::uint64_t DroppedBlocks() const { return droppedSamples_.load() / 2048; }
+    std::uint64_t Overruns() const { return overruns_.load(); }
+
+    // Of the open stream: the device's name and the rate PortAudio settled on.
+    const std::string& DeviceName() const { return deviceName_; }
+    double StreamSampleRate() const { return streamRate_; }
+
+private:
+    static int StreamCallback(const void* input, void* output, unsigned long frames,
+                              const PaStreamCallbackTimeInfo* timeInfo,
+                              unsigned long statusFlags, void* self);
+    void OnAudio(const std::int16_t* input, unsigned long frames);
+    void HandBack(WaveHeader* header);  // driver thread or a stopped stream only
+    void ReleaseQueued(bool announce);
+    bool EnsureInitialized();
+
+    bool initialized_ = false;
+    bool initFailed_ = false;
+    void* stream_ = nullptr;  // PaStream
+    bool running_ = false;
+    SoundInputCallback callback_ = nullptr;
+    std::uintptr_t instance_ = 0;
+    std::string deviceName_;
+    double streamRate_ = 0.0;
+
+    HeaderQueue<32> queue_;
+    WaveHeader* current_ = nullptr;  // being filled; PortAudio's thread while running
+    bool dropping_ = false;          // PortAudio's thread
+    std::atomic<std::uint64_t> droppedSamples_{0};
+    std::atomic<std::uint64_t> overruns_{0};
+};
+
+// The sound-input result for a PortAudio error code (and, for a host error, its host code).
+int MmResultFromPaError(int paError, long hostErrorCode);
+
+}  // namespace dahlo
