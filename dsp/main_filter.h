@@ -4,6 +4,7 @@
 // once, at first use; tuning only switches rows, and never clears the filter's state.
 
 #include <array>
+#include <complex>
 
 namespace dahlo {
 
@@ -13,7 +14,7 @@ inline constexpr double kHzPerBin = kSampleRateHz / kFftLength;  // 5.3833007812
 inline constexpr int kFirstBin = 30;
 inline constexpr int kLastBin = 450;
 inline constexpr int kBinCount = kLastBin - kFirstBin + 1;  // 421
-inline constexpr int kDefaultCentreBin = 185;                // 995.9 Hz
+inline constexpr int kDefaultCentreBin = 185;               // 995.9 Hz
 inline constexpr int kFilterSections = 8;
 
 enum FilterWidthMode : int { kNarrow = 0, kWide = 1, kVeryWide = 2 };
@@ -31,8 +32,14 @@ struct FilterCoefficientTable {
     const FilterRow& Row(int bin) const { return rows[bin - kFirstBin]; }
 };
 
+// Poles of the 8th-order Bessel low-pass normalised for unit group delay (roots of the reverse
+// Bessel polynomial), found numerically at first use: four upper-half-plane poles by increasing
+// imaginary part, then their conjugates in the same order.
+const std::array<std::complex<long double>, 8>& BesselPrototypePoles();
+
 // Designs the row of `bin` for width `width` (0 Narrow 20 Hz, 1 Wide 100 Hz, 2 Very Wide 500 Hz
-// design band; the Very Wide lower edge is raised to 30 Hz where it would fall below).
+// design band; the Very Wide lower edge is raised to 30 Hz where it would fall below). g makes the
+// magnitude of the cascade, as stored, exactly 1 at the bin's frequency.
 FilterRow DesignFilterRow(int width, int bin);
 
 // The table of a width (0, 1 or 2), designed on first use and shared read-only afterwards.
@@ -44,7 +51,9 @@ constexpr int ClampCentreBin(int bin) {
 }
 
 // The width that `SetFilterWidth` makes of a mode: 0, 1, and 2 for every other value.
-constexpr int FilterWidthFromMode(int mode) { return mode == 0 ? 0 : (mode == 1 ? 1 : 2); }
+constexpr int FilterWidthFromMode(int mode) {
+    return mode == 0 ? 0 : (mode == 1 ? 1 : 2);
+}
 // "Main Filter  (Narrow)" / "(Wide)" / "(Very Wide)".
 const char* FilterWidthCaption(int width);
 // "Narrow" / "Wide" / "V.Wide".
@@ -52,7 +61,7 @@ const char* FilterWidthPanel(int width);
 
 // The running filter: the current row and the section state.
 class MainFilter {
-public:
+  public:
     // Points the filter at `row` (a row of a table that outlives the filter).
     void SelectRow(const FilterRow& row) { row_ = &row; }
     const FilterRow* CurrentRow() const { return row_; }
@@ -77,7 +86,7 @@ public:
         return v;
     }
 
-private:
+  private:
     const FilterRow* row_ = nullptr;
     std::array<double, kFilterSections> s1_{};
     std::array<double, kFilterSections> s2_{};
