@@ -9,7 +9,9 @@ constexpr std::size_t kScriptBlockSamples = 2048;
 }
 
 ScriptedInput::ScriptedInput(std::vector<std::int16_t> samples)
-    : samples_(std::move(samples)), thread_([this] { Run(); }) {}
+    : samples_(std::move(samples)) {
+    thread_ = std::thread([this] { Run(); });
+}
 
 ScriptedInput::~ScriptedInput() {
     {

@@ -86,7 +86,6 @@ private:
     bool DeliverOne();
 
     const std::vector<std::int16_t> samples_;
-    std::thread thread_;
 
     // Held for the whole of one delivery, so that Stop, Reset and Close never overlap one.
     std::mutex deliveryMutex_;
@@ -110,6 +109,8 @@ private:
     int dropped_ = 0;
     SoundInputCallback callback_ = nullptr;
     std::uintptr_t instance_ = 0;
+
+    std::thread thread_;  // last: started once everything it uses exists
 };
 
 }  // namespace dahlo
