@@ -1,0 +1,38 @@
+// Dahlo: a Morse-code receiver for the sound card.
+
+#include <QApplication>
+#include <memory>
+
+#include "app/qt_dialogs.h"
+#include "app/unit1.h"
+
+#ifdef DAHLO_HAVE_PORTAUDIO
+#include "capture/portaudio_input.h"
+#endif
+#ifdef DAHLO_HAVE_DBUS
+#include "export/dbus_broadcaster.h"
+#endif
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Dahlo");
+
+    std::unique_ptr<dahlo::SoundInput> input;
+#ifdef DAHLO_HAVE_PORTAUDIO
+    input = std::make_unique<dahlo::PortAudioInput>();
+#endif
+    std::unique_ptr<dahlo::Broadcaster> broadcaster;
+#ifdef DAHLO_HAVE_DBUS
+    broadcaster = std::make_unique<dahlo::DbusBroadcaster>();
+#endif
+    dahlo::QtDialogs dialogs;
+
+    dahlo::RxFormServices services;
+    services.soundInput = input.get();
+    services.dialogs = &dialogs;
+    services.broadcaster = broadcaster.get();
+    dahlo::TRxForm RxForm(std::move(services));
+    if (RxForm.Terminated()) return 1;  // the sound input could not be opened; already said
+    RxForm.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,41 @@
+#pragma once
+// A drawing strip (the spectrum and the scope): shows the last picture its painter copied onto
+// it and reports the mouse to the window, which decides what a press or a drag means.
+
+#include <QImage>
+#include <QRect>
+#include <QWidget>
+#include <functional>
+
+namespace dahlo {
+
+class PaintStrip : public QWidget {
+    Q_OBJECT
+
+public:
+    enum class MouseAction { kPress, kMove, kRelease };
+    using MouseHandler = std::function<void(PaintStrip& strip, MouseAction action, QPoint pos)>;
+
+    explicit PaintStrip(QWidget* parent = nullptr);
+
+    // Takes `area` of `picture` and shows it at the same place at once.
+    void CopyFrom(const QImage& picture, const QRect& area, bool immediate);
+
+    // What the strip shows now (white until the first copy), for tests and screenshots.
+    const QImage& Shown() const { return shown_; }
+
+    void SetMouseHandler(MouseHandler handler) { mouseHandler_ = std::move(handler); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    QImage shown_;
+    QRect shownArea_;
+    MouseHandler mouseHandler_;
+};
+
+}  // namespace dahlo

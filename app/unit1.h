@@ -1,0 +1,196 @@
+#pragma once
+// The main window: toolbar, spectrum strip, receive text, scope strip, status bar and menus. It
+// runs the receiver on its own thread: the capture thread posts one "block ready" event per
+// filled buffer and the window hands it to the processing loop, which calls back for text,
+// panels, painting and event pumping.
+
+#include <QEvent>
+#include <QFont>
+#include <QImage>
+#include <QMainWindow>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/dialogs.h"
+#include "capture/capture_ring.h"
+#include "dsp/receiver.h"
+#include "export/broadcaster.h"
+#include "settings/settings.h"
+
+class QAction;
+class QActionGroup;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSpinBox;
+class QSplitter;
+class QToolButton;
+
+namespace dahlo {
+
+class PaintStrip;
+class TAbout;
+
+// The capture thread's "block ready" message (WM_APP + 501).
+inline constexpr QEvent::Type kBlockReadyEvent = static_cast<QEvent::Type>(0x81F5);
+
+inline constexpr int kMemoLineLimit = 10000;  // display lines kept in the receive text
+inline constexpr int kMemoTrimBatch = 100;    // lines cut at a time once over the limit
+
+// Broadcast codes of the key table.
+inline constexpr std::uint32_t kCodePause = 102;       // Ctrl+P, Pause
+inline constexpr std::uint32_t kCodeScrollLock = 112;  // Ctrl+T, Scroll Lock
+
+struct RxFormServices {
+    SoundInput* soundInput = nullptr;  // the capture device; must outlive the window
+    Dialogs* dialogs = nullptr;        // must outlive the window
+    Broadcaster* broadcaster = nullptr;
+    std::string settingsPath = kSettingsFile;  // relative: in the working directory
+    // Ends the program (after a fatal message, or File, Exit). Default: quit the event loop.
+    std::function<void()> terminate;
+};
+
+class TRxForm : public QMainWindow, public ReceiverHost, public BlockReadyPoster {
+    Q_OBJECT
+
+public:
+    explicit TRxForm(RxFormServices services, QWidget* parent = nullptr);
+    ~TRxForm() override;
+    TRxForm(const TRxForm&) = delete;
+    TRxForm& operator=(const TRxForm&) = delete;
+
+    // --- controls, named as their objectName ---
+    QWidget* Panel1 = nullptr;
+    QToolButton* AutoTresholdButton = nullptr;
+    QToolButton* OnTopButton = nullptr;
+    QPushButton* GoToMaxButton = nullptr;
+    QToolButton* AutoGoToMaxButton = nullptr;
+    QSpinBox* AfcUpDown = nullptr;  // its edit is AfcEdit
+    QToolButton* AfcButton = nullptr;
+    QFrame* Bevel1 = nullptr;
+    PaintStrip* FFTBox = nullptr;
+    QSplitter* Splitter1 = nullptr;  // FFTBox above, the rest below
+    QPlainTextEdit* RxMemo = nullptr;
+    QSplitter* Splitter2 = nullptr;  // RxMemo above, PaintBox1 below
+    PaintStrip* PaintBox1 = nullptr;
+    std::array<QLabel*, 8> StatusPanels{};
+
+    QMenu* MainFilterMenu = nullptr;
+    QMenu* CwFilterMenu = nullptr;
+    QAction* ClearBuffer1 = nullptr;
+    QAction* SaveBuffer1 = nullptr;
+    QAction* Exit = nullptr;
+    QAction* Narrow1 = nullptr;
+    QAction* Wide1 = nullptr;
+    QAction* VeryWide1 = nullptr;
+    std::vector<QAction*> BurstSpeedItems;  // N100CPM1 .. N5000CPM1
+    QAction* EnglishCharset1 = nullptr;
+    QAction* RussianCharset1 = nullptr;
+    QAction* UserdefinedCharset1 = nullptr;
+    QAction* FontSetup1 = nullptr;
+    QAction* RxWindowBackground1 = nullptr;
+    QAction* SaveSetup1 = nullptr;
+    QAction* Contens1 = nullptr;
+    QAction* About1 = nullptr;
+
+    // --- the receiver and what the window holds besides its controls ---
+    CaptureRing ring;
+    Receiver receiver{ring, *this};
+    std::uint32_t AalCwMessage = 0;
+    std::uint32_t KeyvoxMessage = 0;
+    bool FirstActivationDone = false;
+    int SpectrumXOffset = 0;
+    int ShownCentreBin = 10000;
+    QImage ScopeBitmap;
+    QImage SpectrumBitmap;
+    std::string ExportIniFile = "loginput.ini";
+    std::string ExportIniSection = "QSO";
+    FontSettings RxFontSettings;  // the receive text's font as the settings file keeps it
+
+    // --- handlers ---
+    void FormActivate();
+    // The window-level key table; true when the key is swallowed.
+    bool FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    void AutoTresholdButtonClick();
+    void OnTopButtonClick();
+    void GoToMaxButtonClick();
+    void ExitClick();
+    void SetFilterWidth(int mode);
+    void SetBurstSpeed(int lpm);
+    void ShowBurstSpeed();
+    void EnglishCharset1Click();
+    void RussianCharset1Click();
+    void UserdefinedCharset1Click();
+    void ClearBuffer1Click();
+    void SaveBuffer1Click();
+    void FontSetup1Click();
+    void RxWindowBackground1Click();
+    void SaveSetup1Click();
+    void Contens1Click();
+    void About1Click();
+
+    void FFTBoxMouseDown(int x);
+    void FFTBoxDragOver(int x);
+    void PaintBox1MouseDown(int y);
+    void PaintBox1DragOver(int y);
+
+    // Display lines of the receive text, as its layout wraps them now.
+    int MemoDisplayLines() const;
+    bool StaysOnTop() const;
+    // Whether a fatal failure has ended the program.
+    bool Terminated() const { return terminated_; }
+
+    // --- ReceiverHost ---
+    void ShowStatus(int panel, std::string_view text) override;
+    void AppendDecodedText(std::uint32_t code, std::string_view cp1251) override;
+    void PaintScope() override;
+    void PaintSpectrum() override;
+    void PumpMessages() override;
+    void ReportFatal(std::string_view text, std::string_view caption) override;
+
+    // --- BlockReadyPoster (capture thread) ---
+    void PostBlockReady() override;
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void FormCreate();
+    void CreateToolbar();
+    void CreateStrips();
+    void CreateStatusBar();
+    void CreateMenus();
+    void ApplySettings(const Settings& settings);
+    void ApplyRxFont(const FontSettings& font);
+    void SetCharsetChecked(int charset);
+    void FlipToggle(QToolButton* button);
+    void Broadcast(std::uint32_t code);
+    void StripMouse(PaintStrip& strip, int action, QPoint pos);
+    void DeleteFirstDisplayLines(int count);
+    // Runs `action` now, or, while the processing loop is inside its event pump, right after the
+    // loop returns: a modal dialog opened inside the pump would stall the loop under it.
+    void RunOutsideLoop(std::function<void()> action);
+    void RunDeferred();
+    void StopCaptureOnce();
+
+    RxFormServices services_;
+    TAbout* About = nullptr;
+    bool scopeBusy_ = false;
+    bool spectrumBusy_ = false;
+    bool activating_ = false;
+    bool saveBufferBusy_ = false;
+    bool saveSetupBusy_ = false;
+    bool inPaintEvent_ = false;
+    bool terminated_ = false;
+    std::vector<std::function<void()>> deferred_;
+};
+
+}  // namespace dahlo
