@@ -62,23 +62,37 @@ const char* FilterWidthPanel(int width);
 // The running filter: the current row and the section state.
 class MainFilter {
   public:
-    // Points the filter at `row` (a row of a table that outlives the filter).
-    void SelectRow(const FilterRow& row) { row_ = &row; }
+    // Points the filter at `row` (a row of a table that outlives the filter, and stays unchanged
+    // while selected). Keeps the section state: retuning never clears it.
+    void SelectRow(const FilterRow& row) {
+        row_ = &row;
+        unitA0_ = true;
+        for (int i = 0; i < kFilterSections; ++i) unitA0_ = unitA0_ && row.a[3 * i] == 1.0;
+    }
     const FilterRow* CurrentRow() const { return row_; }
 
-    // One sample, transposed direct form II per section.
+    // One sample, transposed direct form II per section. A row must have been selected.
     double MainFilterStep(double x) {
         if (stateReset_) {
             s1_.fill(0.0);
             s2_.fill(0.0);
             stateReset_ = false;
         }
+        // Dividing by an a0 of exactly 1 returns its operand unchanged, so skipping it gives the
+        // same bits; it takes a long division off the path from each section to the next.
+        return unitA0_ ? RunSections<true>(x) : RunSections<false>(x);
+    }
+
+  private:
+    template <bool kUnitA0>
+    double RunSections(double x) {
         const FilterRow& r = *row_;
         double v = r.g * x;
         for (int i = 0; i < kFilterSections; ++i) {
             const double b0 = r.b[3 * i], b1 = r.b[3 * i + 1], b2 = r.b[3 * i + 2];
-            const double a0 = r.a[3 * i], a1 = r.a[3 * i + 1], a2 = r.a[3 * i + 2];
-            const double w = (b0 * v + s1_[i]) / a0;
+            const double a1 = r.a[3 * i + 1], a2 = r.a[3 * i + 2];
+            double w = b0 * v + s1_[i];
+            if constexpr (!kUnitA0) w /= r.a[3 * i];
             s1_[i] = b1 * v + s2_[i] - a1 * w;
             s2_[i] = b2 * v - a2 * w;
             v = w;
@@ -86,8 +100,8 @@ class MainFilter {
         return v;
     }
 
-  private:
     const FilterRow* row_ = nullptr;
+    bool unitA0_ = false;
     std::array<double, kFilterSections> s1_{};
     std::array<double, kFilterSections> s2_{};
     bool stateReset_ = true;  // set only at start

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <numbers>
 #include <string>
 
@@ -349,6 +350,48 @@ TEST(RunningMainFilterTest, RetuningMidToneKeepsTheState) {
         peak = std::max(peak, std::abs(filter.MainFilterStep(std::sin(omega * n))));
     }
     EXPECT_NEAR(peak, std::abs(RowResponse(nextBin, BinHz(kDefaultCentreBin))), 0.01);
+}
+
+TEST(RunningMainFilterTest, StepGivesTheSameBitsAsTheDividingDirectForm) {
+    // The step skips dividing by an a0 of exactly 1; that must not change a single bit.
+    for (int width = 0; width < 3; ++width) {
+        const FilterRow& row = FilterCoefficientTables(width).Row(kDefaultCentreBin);
+        MainFilter filter;
+        filter.SelectRow(row);
+        double s1[kFilterSections] = {}, s2[kFilterSections] = {};
+        std::uint32_t seed = 12345;
+        for (int n = 0; n < 5000; ++n) {
+            seed = seed * 1664525u + 1013904223u;
+            const double x = (static_cast<double>(seed >> 8) / (1 << 24) - 0.5) * 4.0;
+            double v = row.g * x;
+            for (int i = 0; i < kFilterSections; ++i) {
+                const double* b = &row.b[3 * i];
+                const double* a = &row.a[3 * i];
+                const double w = (b[0] * v + s1[i]) / a[0];
+                s1[i] = b[1] * v + s2[i] - a[1] * w;
+                s2[i] = b[2] * v - a[2] * w;
+                v = w;
+            }
+            ASSERT_EQ(filter.MainFilterStep(x), v) << "width " << width << " sample " << n;
+        }
+    }
+}
+
+TEST(RunningMainFilterTest, RowWithAScaledSectionStillDividesByA0) {
+    // Numerator and denominator of one section both doubled: the same filter, if a0 is honoured.
+    const FilterRow& row = FilterCoefficientTables(kWide).Row(kDefaultCentreBin);
+    FilterRow scaled = row;
+    for (int k = 9; k < 12; ++k) {
+        scaled.b[k] *= 2.0;
+        scaled.a[k] *= 2.0;
+    }
+    MainFilter plain, withScaled;
+    plain.SelectRow(row);
+    withScaled.SelectRow(scaled);
+    for (int n = 0; n < 3000; ++n) {
+        const double x = std::sin(0.3 * n) + (n % 17 == 0 ? 1.0 : 0.0);
+        ASSERT_NEAR(withScaled.MainFilterStep(x), plain.MainFilterStep(x), 1e-12);
+    }
 }
 
 TEST(FilterWidthTest, ModesCaptionsAndPanels) {
