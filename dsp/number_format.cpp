@@ -45,13 +45,13 @@ std::string FormatPicture(double value, int minIntegerDigits, int decimals) {
     const std::string fraction = digits.substr(point);
     size_t first = integer.find_first_not_of('0');
     integer = first == std::string::npos ? std::string() : integer.substr(first);
-    while (static_cast<int>(integer.size()) < minIntegerDigits) integer.insert(0, "0");
+    if (static_cast<int>(integer.size()) < minIntegerDigits)
+        integer = std::string(minIntegerDigits - integer.size(), '0') + integer;
     std::string out = integer;
     if (decimals > 0) out += "." + fraction;
     const bool zero = integer.find_first_not_of('0') == std::string::npos &&
                       fraction.find_first_not_of('0') == std::string::npos;
-    if (negative && !zero) out.insert(0, "-");
-    return out;
+    return negative && !zero ? "-" + out : out;
 }
 
 }  // namespace dahlo
