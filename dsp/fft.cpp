@@ -144,7 +144,7 @@ inline void Dft4(double* zr, double* zi, int step) {
     *i3 = ui - vi;
 }
 
-void Dft8(double* zr, double* zi) {
+inline void Dft8(double* zr, double* zi) {
     Dft4(zr, zi, 2);          // a = z0, z2, z4, z6
     Dft4(zr + 1, zi + 1, 2);  // b = z1, z3, z5, z7
     double br[4] = {zr[1], zr[3], zr[5], zr[7]};
@@ -201,7 +201,7 @@ inline void Dft5(double* xr, double* xi) {
 }
 
 // Good-Thomas 10 = 2 * 5: no twiddles between the two short passes.
-void Dft10(double* zr, double* zi) {
+inline void Dft10(double* zr, double* zi) {
     double ar[5] = {zr[0], zr[2], zr[4], zr[6], zr[8]};
     double ai[5] = {zi[0], zi[2], zi[4], zi[6], zi[8]};
     double br[5] = {zr[5], zr[7], zr[9], zr[1], zr[3]};
@@ -256,90 +256,136 @@ void DftOdd(FftWorkspace& w, int r) {
     }
 }
 
-inline void ShortDft(FftWorkspace& w, int r) {
-    switch (r) {
-        case 2:
-            Dft2(w.zRe.data(), w.zIm.data());
-            break;
-        case 3:
-            Dft3(w.zRe.data(), w.zIm.data());
-            break;
-        case 4:
-            Dft4(w.zRe.data(), w.zIm.data(), 1);
-            break;
-        case 5:
-            Dft5(w.zRe.data(), w.zIm.data());
-            break;
-        case 8:
-            Dft8(w.zRe.data(), w.zIm.data());
-            break;
-        case 10:
-            Dft10(w.zRe.data(), w.zIm.data());
-            break;
-        default:
-            DftOdd(w, r);
-            break;
+template <int R>
+inline void ShortDft(double* zr, double* zi) {
+    if constexpr (R == 2) Dft2(zr, zi);
+    if constexpr (R == 3) Dft3(zr, zi);
+    if constexpr (R == 4) Dft4(zr, zi, 1);
+    if constexpr (R == 5) Dft5(zr, zi);
+    if constexpr (R == 8) Dft8(zr, zi);
+    if constexpr (R == 10) Dft10(zr, zi);
+}
+
+// The pass's root table: rho_k = rho_1^k by repeated products.
+void MakeRoots(FftWorkspace& w, int r, double pi) {
+    w.rootRe[0] = 1.0;
+    w.rootIm[0] = 0.0;
+    if (r < 2) return;
+    w.rootRe[1] = std::cos(2.0 * pi / r);
+    w.rootIm[1] = -std::sin(2.0 * pi / r);
+    for (int k = 2; k < r; ++k) {
+        w.rootRe[k] = w.rootRe[1] * w.rootRe[k - 1] - w.rootIm[1] * w.rootIm[k - 1];
+        w.rootIm[k] = w.rootRe[1] * w.rootIm[k - 1] + w.rootIm[1] * w.rootRe[k - 1];
     }
 }
 
-// One pass: for every group g of the span, m blocks of r elements at stride s, each twiddled by
-// T_j = t^j (t = e^(-2 pi i g / (s r))) and run through the short DFT of length r.
-void RunPass(FftWorkspace& w, int r, int s, int m, double pi, double* re, double* im) {
-    w.rootRe[0] = 1.0;
-    w.rootIm[0] = 0.0;
-    if (r > 1) {
-        w.rootRe[1] = std::cos(2.0 * pi / r);
-        w.rootIm[1] = -std::sin(2.0 * pi / r);
-        for (int k = 2; k < r; ++k) {
-            w.rootRe[k] = w.rootRe[1] * w.rootRe[k - 1] - w.rootIm[1] * w.rootIm[k - 1];
-            w.rootIm[k] = w.rootRe[1] * w.rootIm[k - 1] + w.rootIm[1] * w.rootRe[k - 1];
-        }
-    }
+// Running twiddle of one pass: group g gets T_j = t^j with t = e^(-2 pi i g / (s r)), and t moves
+// on by one rotation per group.
+struct Twiddler {
+    double cosOmega, sinOmega;
+    double tRe = 1.0, tIm = 0.0;
 
-    const double omega = 2.0 * pi / (static_cast<double>(s) * r);
-    const double cosOmega = std::cos(omega);
-    const double sinOmega = std::sin(omega);
-    double tRe = 1.0;
-    double tIm = 0.0;
-    const int blockStride = s * r;
-    double* zr = w.zRe.data();
-    double* zi = w.zIm.data();
-    for (int g = 0; g < s; ++g) {
-        if (s > 1) {
-            w.twiddleRe[0] = 1.0;
-            w.twiddleIm[0] = 0.0;
-            w.twiddleRe[1] = tRe;
-            w.twiddleIm[1] = tIm;
-            for (int j = 2; j < r; ++j) {
-                w.twiddleRe[j] = tRe * w.twiddleRe[j - 1] - tIm * w.twiddleIm[j - 1];
-                w.twiddleIm[j] = tRe * w.twiddleIm[j - 1] + tIm * w.twiddleRe[j - 1];
-            }
-            const double nextRe = cosOmega * tRe + sinOmega * tIm;
-            tIm = -sinOmega * tRe + cosOmega * tIm;
-            tRe = nextRe;
+    Twiddler(int s, int r, double pi) {
+        const double omega = 2.0 * pi / (static_cast<double>(s) * r);
+        cosOmega = std::cos(omega);
+        sinOmega = std::sin(omega);
+    }
+    void NextGroup(double* tableRe, double* tableIm, int r) {
+        tableRe[0] = 1.0;
+        tableIm[0] = 0.0;
+        tableRe[1] = tRe;
+        tableIm[1] = tIm;
+        for (int j = 2; j < r; ++j) {
+            tableRe[j] = tRe * tableRe[j - 1] - tIm * tableIm[j - 1];
+            tableIm[j] = tRe * tableIm[j - 1] + tIm * tableRe[j - 1];
         }
-        const bool twiddled = g > 0;
+        const double nextRe = cosOmega * tRe + sinOmega * tIm;
+        tIm = -sinOmega * tRe + cosOmega * tIm;
+        tRe = nextRe;
+    }
+};
+
+// One pass: for every group g of the span, m blocks of r elements at stride s, each twiddled by
+// T_j and run through the short DFT of length r. The short lengths keep z and the twiddles in
+// registers; the arithmetic is the same as through the workspace.
+template <int R>
+void RunShortPass(int s, int m, double pi, double* re, double* im) {
+    Twiddler twiddler(s, R, pi);
+    double twRe[R] = {}, twIm[R] = {};
+    double zr[R], zi[R];
+    const int blockStride = s * R;
+    for (int g = 0; g < s; ++g) {
+        if (s > 1) twiddler.NextGroup(twRe, twIm, R);
         for (int b = 0; b < m; ++b) {
-            const int base = g + b * blockStride;
-            zr[0] = re[base];
-            zi[0] = im[base];
-            for (int j = 1; j < r; ++j) {
-                const double x = re[base + j * s];
-                const double y = im[base + j * s];
-                if (twiddled) {
-                    zr[j] = w.twiddleRe[j] * x - w.twiddleIm[j] * y;
-                    zi[j] = w.twiddleRe[j] * y + w.twiddleIm[j] * x;
-                } else {
-                    zr[j] = x;
-                    zi[j] = y;
+            double* bre = re + g + b * blockStride;
+            double* bim = im + g + b * blockStride;
+            for (int j = 0; j < R; ++j) {
+                zr[j] = bre[j * s];
+                zi[j] = bim[j * s];
+            }
+            if (g > 0) {
+                for (int j = 1; j < R; ++j) {
+                    const double x = zr[j], y = zi[j];
+                    zr[j] = twRe[j] * x - twIm[j] * y;
+                    zi[j] = twRe[j] * y + twIm[j] * x;
                 }
             }
-            ShortDft(w, r);
+            ShortDft<R>(zr, zi);
+            for (int j = 0; j < R; ++j) {
+                bre[j * s] = zr[j];
+                bim[j * s] = zi[j];
+            }
+        }
+    }
+}
+
+// A pass of any other (odd) radix, through the workspace tables.
+void RunOddPass(FftWorkspace& w, int r, int s, int m, double pi, double* re, double* im) {
+    MakeRoots(w, r, pi);
+    Twiddler twiddler(s, r, pi);
+    double* zr = w.zRe.data();
+    double* zi = w.zIm.data();
+    const int blockStride = s * r;
+    for (int g = 0; g < s; ++g) {
+        if (s > 1) twiddler.NextGroup(w.twiddleRe.data(), w.twiddleIm.data(), r);
+        for (int b = 0; b < m; ++b) {
+            const int base = g + b * blockStride;
+            for (int j = 0; j < r; ++j) {
+                zr[j] = re[base + j * s];
+                zi[j] = im[base + j * s];
+            }
+            if (g > 0) {
+                for (int j = 1; j < r; ++j) {
+                    const double x = zr[j], y = zi[j];
+                    zr[j] = w.twiddleRe[j] * x - w.twiddleIm[j] * y;
+                    zi[j] = w.twiddleRe[j] * y + w.twiddleIm[j] * x;
+                }
+            }
+            DftOdd(w, r);
             for (int j = 0; j < r; ++j) {
                 re[base + j * s] = zr[j];
                 im[base + j * s] = zi[j];
             }
         }
+    }
+}
+
+void RunPass(FftWorkspace& w, int r, int s, int m, double pi, double* re, double* im) {
+    switch (r) {
+        case 2:
+            return RunShortPass<2>(s, m, pi, re, im);
+        case 3:
+            return RunShortPass<3>(s, m, pi, re, im);
+        case 4:
+            return RunShortPass<4>(s, m, pi, re, im);
+        case 5:
+            return RunShortPass<5>(s, m, pi, re, im);
+        case 8:
+            return RunShortPass<8>(s, m, pi, re, im);
+        case 10:
+            return RunShortPass<10>(s, m, pi, re, im);
+        default:
+            return RunOddPass(w, r, s, m, pi, re, im);
     }
 }
 
