@@ -1,0 +1,203 @@
+#include "tools/decode_main.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "settings/settings.h"
+#include "tools/decode_options.h"
+#include "tools/decode_session.h"
+#include "tools/live_decode.h"
+#include "tools/presets.h"
+#include "tools/sample_source.h"
+
+namespace dahlo {
+
+namespace {
+
+constexpr std::int64_t kProgressMinimumSamples = 60LL * kDecodeRateHz;
+
+class TerminalProgress : public ProgressReporter {
+public:
+    explicit TerminalProgress(std::FILE* err) : err_(err) {}
+    void Update(double fraction) override {
+        const int percent = static_cast<int>(fraction * 100.0);
+        if (percent == shown_ || percent < 0 || percent > 100) return;
+        shown_ = percent;
+        char bar[41];
+        const int filled = percent * 40 / 100;
+        for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';
+        bar[40] = '\0';
+        std::fprintf(err_, "\r[%s] %3d%%", bar, percent);
+        std::fflush(err_);
+        drawn_ = true;
+    }
+    void Clear() {
+        if (!drawn_) return;
+        std::fprintf(err_, "\r%50s\r", "");
+        std::fflush(err_);
+        drawn_ = false;
+    }
+
+private:
+    std::FILE* err_;
+    int shown_ = -1;
+    bool drawn_ = false;
+};
+
+class ScaledProgress : public ProgressReporter {
+public:
+    ScaledProgress(ProgressReporter* inner, double start, double span)
+        : inner_(inner), start_(start), span_(span) {}
+    void Update(double fraction) override {
+        if (inner_ != nullptr) inner_->Update(start_ + span_ * fraction);
+    }
+
+private:
+    ProgressReporter* inner_;
+    double start_;
+    double span_;
+};
+
+void Fail(std::FILE* err, const std::string& line) {
+    std::fprintf(err, "dahlo-decode: %s\n", line.c_str());
+}
+
+// The window's controls from a settings file, as its first activation applies them.
+std::optional<std::string> ApplySettingsFile(const std::string& path, ReceiverControls& controls) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return path + ": " + std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return path + ": is a directory, not a settings file";
+    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
+        std::fclose(probe);
+    } else {
+        return path + ": " + std::strerror(errno);
+    }
+    const Settings settings = LoadSettings(path);
+    controls.autoThreshold = settings.autoThreshold;
+    controls.autoGoToMax = settings.autoGoToMax;
+    controls.afc = settings.afc;
+    controls.afcSpeed = settings.afcSpeed;
+    controls.centreBin = ClampCentreBin(settings.centreBin);
+    controls.threshold = settings.threshold;
+    controls.integrationLength = settings.cwFilterTreshold > 0 ? settings.cwFilterTreshold
+                                                               : kDefaultIntegrationLength;
+    controls.filterWidth = FilterWidthFromMode(settings.filterWidth);
+    controls.charset = settings.charset;
+    controls.userCharsetFile = settings.userCharsetFile;
+    return std::nullopt;
+}
+
+}  // namespace
+
+int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& streams) {
+    DecodeOptions options;
+    if (auto error = ParseDecodeOptions(args, options)) {
+        Fail(streams.err, *error);
+        return kExitFailure;
+    }
+    if (options.help) {
+        std::fputs(DecodeUsage().c_str(), streams.out);
+        return kExitOk;
+    }
+    if (options.version) {
+        std::fprintf(streams.out, "dahlo-decode %s\n", DAHLO_VERSION);
+        return kExitOk;
+    }
+
+    ReceiverControls controls;
+    PresetRequest request;
+    request.warmStart = !options.coldStart;
+    if (options.settingsFile) {
+        if (auto error = ApplySettingsFile(*options.settingsFile, controls)) {
+            Fail(streams.err, "option --settings: " + *error);
+            return kExitFailure;
+        }
+        // A settings file names every control.
+        request.centreBin = controls.centreBin;
+        request.filterWidth = controls.filterWidth;
+        request.threshold = controls.threshold;
+        request.burstLpm = 0;
+    }
+    if (options.filterWidth) controls.filterWidth = *options.filterWidth;
+    if (options.centreBin) controls.centreBin = *options.centreBin;
+    if (options.burstLpm) controls.integrationLength = IntegrationLengthFor(*options.burstLpm);
+    if (options.threshold) controls.threshold = *options.threshold;
+    if (options.autoThreshold) controls.autoThreshold = *options.autoThreshold;
+    if (options.afc) controls.afc = *options.afc;
+    if (options.afcSpeed) controls.afcSpeed = *options.afcSpeed;
+    if (options.autoGoToMax) controls.autoGoToMax = *options.autoGoToMax;
+    if (options.charset) {
+        controls.charset = *options.charset;
+        controls.userCharsetFile = options.charsetFile;
+    }
+    // When a settings file gave the speed, keep its integration length as it is.
+    if (options.burstLpm || (request.burstLpm && *request.burstLpm == 0)) {
+        request.burstLpm = options.burstLpm.value_or(ShownBurstSpeed(controls.integrationLength));
+    }
+    if (options.centreBin) request.centreBin = options.centreBin;
+    if (options.filterWidth) request.filterWidth = options.filterWidth;
+    if (options.threshold) request.threshold = options.threshold;
+    if (controls.autoThreshold) request.threshold = 0.0;  // nothing to preset
+
+    OutputFormat format;
+    format.encoding = options.cp1251 ? TextEncoding::kCp1251 : TextEncoding::kUtf8;
+    format.events = options.events;
+    FileSink sink(streams.out);
+    DecodeHost host(sink, format);
+
+    try {
+        // The charset file is checked before any audio is looked at.
+        if (controls.charset == kUserDefined) {
+            auto charsets = std::make_unique<Charsets>();
+            LoadUserCharsetOrThrow(*charsets, controls.userCharsetFile);
+        }
+
+        if (options.input == InputKind::kLive) {
+            const int status = RunLiveDecode(controls, host, streams.stop, streams.err);
+            host.Finish();
+            return status;
+        }
+
+        std::unique_ptr<SampleSource> source =
+            options.input == InputKind::kStdin ? OpenRawStream(streams.in, "standard input")
+                                               : OpenAudioFile(options.path);
+        const bool isFile = options.input == InputKind::kFile;
+        std::optional<TerminalProgress> bar;
+        if (streams.progressBar && isFile && source->Length() > kProgressMinimumSamples) {
+            bar.emplace(streams.err);
+        }
+        ProgressReporter* progress = bar ? &*bar : nullptr;
+
+        double decodeStart = 0.0;
+        if (isFile && !options.coldStart) {
+            // The look at the file takes about three quarters of the work.
+            decodeStart = 0.75;
+            ScaledProgress scaled(progress, 0.0, decodeStart);
+            PresetControls(*source, request, controls, progress ? &scaled : nullptr);
+            if (!source->Rewind()) throw InputError(source->Name() + ": cannot read it again");
+        }
+        const std::int64_t samples = DecodeSource(*source, controls, host, streams.stop, progress,
+                                                  decodeStart, 1.0 - decodeStart);
+        if (bar) bar->Clear();
+        host.Finish();
+        if (samples == 0) {
+            Fail(streams.err, source->Name() + ": no audio samples in the input");
+            return kExitFailure;
+        }
+    } catch (const InputError& e) {
+        host.Finish();
+        Fail(streams.err, e.what());
+        return kExitFailure;
+    }
+    if (!sink.Ok()) {
+        Fail(streams.err, std::string("cannot write the output: ") + std::strerror(errno));
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+}  // namespace dahlo

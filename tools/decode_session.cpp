@@ -1,0 +1,174 @@
+#include "tools/decode_session.h"
+
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include "tools/cp1251.h"
+
+namespace dahlo {
+
+void LoadUserCharsetOrThrow(Charsets& charsets, const std::string& path) {
+    std::string error;
+    const int result = charsets.LoadUserCharset(path, error);
+    if (result == -1) throw InputError(path + ": the charset file is empty");
+    if (result != 0) throw InputError(error.empty() ? path + ": cannot open the file" : error);
+}
+
+void ApplyControls(const ReceiverControls& controls, Receiver& receiver) {
+    ReceiverState& state = receiver.state;
+    state.CentreBin = ClampCentreBin(controls.centreBin);
+    receiver.SetFilterWidth(controls.filterWidth);
+    receiver.ApplyIntegrationLength(controls.integrationLength);
+    state.DetectorThreshold = controls.threshold;
+    state.AutoTresholdDown = controls.autoThreshold;
+    state.AfcDown = controls.afc;
+    state.AfcSpeed = controls.afcSpeed;
+    state.AutoGoToMaxDown = controls.autoGoToMax;
+    receiver.charsets.Charset = kEnglish;
+    if (controls.charset == kUserDefined) {
+        LoadUserCharsetOrThrow(receiver.charsets, controls.userCharsetFile);
+        receiver.charsets.Charset = kUserDefined;
+        receiver.charsets.UserCharsetFile = controls.userCharsetFile;
+    } else if (controls.charset == kRussian) {
+        receiver.charsets.Charset = kRussian;
+    }
+    if (controls.warmStartDot > 0) receiver.decoder.WarmStart(controls.warmStartDot);
+}
+
+void FileSink::Write(std::string_view bytes) {
+    if (bytes.empty()) return;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) ok_ = false;
+}
+
+void FileSink::Flush() {
+    if (std::fflush(file_) != 0) ok_ = false;
+}
+
+std::string JsonEscape(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(c);
+        } else if (u < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", u);
+            out += buf;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::int64_t DecodeHost::CurrentSample() const {
+    return kLevelInterval * scopeCalls_ + (receiver_ != nullptr ? receiver_->state.LevelTick : 0);
+}
+
+void DecodeHost::ShowStatus(int panel, std::string_view /*text*/) {
+    if (!format_.events || !event_.pending || receiver_ == nullptr) return;
+    if (panel == kPanelWpm || panel == kPanelLpm) {
+        event_.hasSpeed = true;
+        event_.wpm = receiver_->decoder.Wpm();
+        event_.lpm = receiver_->decoder.Lpm();
+    }
+}
+
+void DecodeHost::AppendDecodedText(std::uint32_t code, std::string_view cp1251) {
+    if (code != 0) ++characters_;
+    if (format_.events) {
+        WritePendingEvent();  // its speed, if any, came right after it
+        event_.pending = true;
+        event_.space = code == 0;
+        event_.code = code;
+        event_.time_s = static_cast<double>(CurrentSample()) / kDecodeRateHz;
+        event_.freq_hz = receiver_ != nullptr ? receiver_->state.CentreBin * kHzPerBin : 0.0;
+        event_.text.clear();
+        AppendCp1251AsUtf8(cp1251, event_.text);
+        event_.hasSpeed = false;
+        return;
+    }
+    if (format_.encoding == TextEncoding::kUtf8) {
+        AppendCp1251AsUtf8(cp1251, text_);
+    } else {
+        text_.append(cp1251);
+    }
+    if (code == 0) {
+        sink_.Write(text_);
+        wroteText_ = wroteText_ || !text_.empty();
+        text_.clear();
+        sink_.Flush();
+    }
+}
+
+void DecodeHost::WritePendingEvent() {
+    if (!event_.pending) return;
+    char head[160];
+    std::snprintf(head, sizeof head, "{\"t\":%.4f,\"type\":\"%s\"", event_.time_s,
+                  event_.space ? "space" : "char");
+    std::string line = head;
+    if (!event_.space) {
+        line += ",\"text\":\"" + JsonEscape(event_.text) + "\",\"code\":" + std::to_string(event_.code);
+    }
+    char tail[128];
+    std::snprintf(tail, sizeof tail, ",\"freq_hz\":%.1f", event_.freq_hz);
+    line += tail;
+    if (event_.hasSpeed) {
+        std::snprintf(tail, sizeof tail, ",\"wpm\":%.1f,\"lpm\":%d", event_.wpm, event_.lpm);
+        line += tail;
+    }
+    line += "}\n";
+    sink_.Write(line);
+    if (event_.space) sink_.Flush();
+    event_.pending = false;
+}
+
+void DecodeHost::ReportFatal(std::string_view text, std::string_view caption) {
+    fatal_ = std::string(caption) + ":" + std::string(text);
+}
+
+void DecodeHost::Finish() {
+    if (format_.events) {
+        WritePendingEvent();
+    } else {
+        sink_.Write(text_);
+        wroteText_ = wroteText_ || !text_.empty();
+        text_.clear();
+        if (wroteText_) sink_.Write("\n");
+    }
+    sink_.Flush();
+}
+
+std::int64_t DecodeSource(SampleSource& source, const ReceiverControls& controls, DecodeHost& host,
+                          const std::atomic<bool>* stop, ProgressReporter* progress,
+                          double progressStart, double progressSpan) {
+    // The ring only stands in for the capture buffers: no block ever waits, so the loop repaints
+    // (and so counts samples for the host) after every 128th sample.
+    auto ring = std::make_unique<CaptureRing>();
+    auto receiver = std::make_unique<Receiver>(*ring, host);
+    host.Attach(*receiver);
+    ApplyControls(controls, *receiver);
+
+    std::array<std::int16_t, kBlockSamples> block{};
+    const std::int64_t length = source.Length();
+    std::int64_t total = 0;
+    std::int64_t blocks = 0;
+    for (;;) {
+        if (stop != nullptr && stop->load()) break;
+        const std::size_t got = source.Read(block.data(), block.size());
+        if (got == 0) break;
+        for (std::size_t i = got; i < block.size(); ++i) block[i] = 0;
+        receiver->ProcessBlock(block.data());
+        total += static_cast<std::int64_t>(got);
+        if (progress != nullptr && length > 0 && (++blocks & 63) == 0) {
+            progress->Update(progressStart + progressSpan * static_cast<double>(total) /
+                                                 static_cast<double>(length));
+        }
+        if (got < block.size()) break;
+    }
+    return total;
+}
+
+}  // namespace dahlo

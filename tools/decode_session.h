@@ -1,0 +1,145 @@
+#pragma once
+// Running the receiver's loop without a window: the controls the window would have, a host that
+// writes the decoded text (or JSON events) instead of painting, and the block-by-block drive over
+// a sample source.
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "capture/capture_ring.h"
+#include "dsp/receiver.h"
+#include "dsp/receiver_host.h"
+#include "tools/sample_source.h"
+
+namespace dahlo {
+
+// The controls of the window that decide what is decoded. The defaults are the window's.
+struct ReceiverControls {
+    int centreBin = kDefaultCentreBin;
+    int filterWidth = kNarrow;
+    double threshold = 0.1;
+    bool autoThreshold = false;
+    bool afc = true;
+    int afcSpeed = 2;
+    bool autoGoToMax = false;
+    int integrationLength = kDefaultIntegrationLength;  // 200 LPM
+    int charset = kEnglish;
+    std::string userCharsetFile;  // loaded when charset is kUserDefined
+    // Dot length for a warm decoder start, in samples; 0 keeps the window's cold start.
+    std::int64_t warmStartDot = 0;
+};
+
+// Loads a user charset file; InputError when it cannot be read or is empty.
+void LoadUserCharsetOrThrow(Charsets& charsets, const std::string& path);
+
+// Sets a receiver's controls as the window's menus, toolbar and settings would. Throws InputError
+// when the user charset file cannot be read or is empty.
+void ApplyControls(const ReceiverControls& controls, Receiver& receiver);
+
+// Where the output goes.
+class OutputSink {
+public:
+    virtual ~OutputSink() = default;
+    virtual void Write(std::string_view bytes) = 0;
+    virtual void Flush() = 0;
+};
+
+class FileSink : public OutputSink {
+public:
+    explicit FileSink(std::FILE* file) : file_(file) {}
+    void Write(std::string_view bytes) override;
+    void Flush() override;
+    // False once a write has failed (a closed pipe, a full disk).
+    bool Ok() const { return ok_; }
+
+private:
+    std::FILE* file_;
+    bool ok_ = true;
+};
+
+class StringSink : public OutputSink {
+public:
+    void Write(std::string_view bytes) override { text.append(bytes); }
+    void Flush() override { ++flushes; }
+    std::string text;
+    int flushes = 0;
+};
+
+enum class TextEncoding { kUtf8, kCp1251 };
+
+struct OutputFormat {
+    TextEncoding encoding = TextEncoding::kUtf8;
+    bool events = false;  // JSON lines instead of text
+};
+
+// The loop's program: text and events out, nothing painted, no event loop to pump. Text is
+// flushed at every word space and at Finish.
+class DecodeHost : public ReceiverHost {
+public:
+    DecodeHost(OutputSink& sink, OutputFormat format) : sink_(sink), format_(format) {}
+    // The receiver whose state the events describe; set before the first block.
+    void Attach(const Receiver& receiver) { receiver_ = &receiver; }
+
+    void ShowStatus(int panel, std::string_view text) override;
+    void AppendDecodedText(std::uint32_t code, std::string_view cp1251) override;
+    void PaintScope() override { ++scopeCalls_; }
+    void PaintSpectrum() override {}
+    void PumpMessages() override {}
+    void ReportFatal(std::string_view text, std::string_view caption) override;
+
+    // Writes what is pending and flushes; ends the text with a line end.
+    void Finish();
+    const std::string& FatalText() const { return fatal_; }
+    // Characters (not word spaces) handed out so far.
+    std::int64_t Characters() const { return characters_; }
+
+private:
+    // Index of the sample being decoded, counted from the first sample of the input. The loop
+    // calls PaintScope after every 128th sample and LevelTick counts the samples since.
+    std::int64_t CurrentSample() const;
+    void WritePendingEvent();
+
+    OutputSink& sink_;
+    OutputFormat format_;
+    const Receiver* receiver_ = nullptr;
+    std::int64_t scopeCalls_ = 0;
+    std::string text_;
+    bool wroteText_ = false;
+    std::int64_t characters_ = 0;
+    std::string fatal_;
+
+    struct Event {
+        bool pending = false;
+        bool space = false;
+        std::uint32_t code = 0;
+        double time_s = 0.0;
+        double freq_hz = 0.0;
+        std::string text;
+        bool hasSpeed = false;
+        double wpm = 0.0;
+        int lpm = 0;
+    } event_;
+};
+
+// Reports how far a pass has come (0..1 of the whole job).
+class ProgressReporter {
+public:
+    virtual ~ProgressReporter() = default;
+    virtual void Update(double fraction) = 0;
+};
+
+// Runs every sample of `source` through a fresh receiver with `controls`, block by block from its
+// first sample; a last partial block is padded with zeros. Stops early when `stop` becomes true.
+// Returns the number of samples read. Throws InputError from the source.
+std::int64_t DecodeSource(SampleSource& source, const ReceiverControls& controls, DecodeHost& host,
+                          const std::atomic<bool>* stop = nullptr,
+                          ProgressReporter* progress = nullptr, double progressStart = 0.0,
+                          double progressSpan = 1.0);
+
+// Escapes `text` (UTF-8) for a JSON string.
+std::string JsonEscape(std::string_view text);
+
+}  // namespace dahlo

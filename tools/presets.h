@@ -1,0 +1,80 @@
+#pragma once
+// Presetting the controls from a look at a recording, for a file decoded with no operator at hand:
+// the pitch from the averaged spectrum, the threshold from the envelope's level distribution, the
+// burst-filter speed and the decoder's start from a first decoding pass. Every pass streams the
+// file again; nothing holds the samples.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "tools/decode_session.h"
+#include "tools/sample_source.h"
+
+namespace dahlo {
+
+// Distribution of positive values in log-spaced bins (64 per octave, about 1.1 % wide) from 2^-40
+// to 2^3; values outside land in the end bins. Fixed size, so a pass over any length of input
+// needs the same memory.
+class LevelHistogram {
+public:
+    void Add(double value) {
+        ++counts_[BinOf(value)];
+        ++total_;
+    }
+    // The value below which `fraction` (0..1) of the added values lie, to within a bin.
+    double Percentile(double fraction) const;
+    std::int64_t Total() const { return total_; }
+
+private:
+    static constexpr int kSubBins = 64;
+    static constexpr int kMinExponent = -40;
+    static constexpr int kMaxExponent = 3;
+    static constexpr int kBins = (kMaxExponent - kMinExponent) * kSubBins;
+    static int BinOf(double value);
+    std::array<std::int64_t, kBins> counts_{};
+    std::int64_t total_ = 0;
+};
+
+// The menu speeds the presets choose from, slowest first, with their integration lengths.
+inline constexpr std::array<int, 4> kPresetBurstSpeeds = {100, 200, 300, 500};
+
+// Bin (30..450) whose averaged spectrum stands highest above the median of the 41 bins around
+// it: every whole block transformed and smoothed as the spectrum stage does. `fallback` when the
+// input has no whole block or is silent.
+int EstimatePitchBin(SampleSource& source, int fallback, ProgressReporter* progress = nullptr,
+                     double progressStart = 0.0, double progressSpan = 1.0);
+
+// Threshold from an envelope distribution: noise its 20th, mark its 97th percentile;
+// sqrt(max(noise, 0.1 mark) * mark), rounded to 0.0001 and at least 0.0001.
+double ThresholdFromLevels(const LevelHistogram& levels);
+
+// Thresholds for the envelope of the filter (`width`, `bin`) at each of kPresetBurstSpeeds.
+std::array<double, kPresetBurstSpeeds.size()> EstimateThresholds(
+    SampleSource& source, int width, int bin, ProgressReporter* progress = nullptr,
+    double progressStart = 0.0, double progressSpan = 1.0);
+
+// Median dot length (samples) of a decoding pass with `controls`, over the blocks after the first
+// 20 % of the input; 0 when the decoder never settled (no block counted).
+std::int64_t MedianDotLength(SampleSource& source, const ReceiverControls& controls,
+                             ProgressReporter* progress = nullptr, double progressStart = 0.0,
+                             double progressSpan = 1.0);
+
+// Burst-filter speed for a dot: the slowest menu speed whose integration length is not above half
+// the dot (dot >= 700 samples: 100 LPM, >= 350: 200, >= 234: 300, else 500).
+int BurstSpeedForDot(std::int64_t dot);
+
+// What the caller fixed; the presets fill in the rest.
+struct PresetRequest {
+    std::optional<int> centreBin;
+    std::optional<int> filterWidth;
+    std::optional<double> threshold;  // a level; auto threshold counts as given
+    std::optional<int> burstLpm;
+    bool warmStart = true;
+};
+
+// Fills `controls` (already holding the window defaults and every option) from the recording.
+void PresetControls(SampleSource& source, const PresetRequest& request, ReceiverControls& controls,
+                    ProgressReporter* progress = nullptr);
+
+}  // namespace dahlo

@@ -1,0 +1,240 @@
+#include "tools/sample_source.h"
+
+#include <samplerate.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+namespace dahlo {
+
+std::int16_t FloatToSample(float x) {
+    const float scaled = x * 32768.0f;
+    if (!(scaled > -32768.0f)) return -32768;  // also NaN
+    if (scaled >= 32767.0f) return 32767;
+    return static_cast<std::int16_t>(std::lrint(scaled));
+}
+
+std::size_t MemorySource::Read(std::int16_t* out, std::size_t count) {
+    const std::size_t n = std::min(count, samples_.size() - pos_);
+    std::copy_n(samples_.data() + pos_, n, out);
+    pos_ += n;
+    return n;
+}
+
+namespace {
+
+constexpr sf_count_t kChunkFrames = 4096;
+
+class SndfileSource : public SampleSource {
+public:
+    SndfileSource(std::string path, SNDFILE* file, const SF_INFO& info)
+        : path_(std::move(path)), file_(file), info_(info) {
+        interleaved_.resize(static_cast<std::size_t>(kChunkFrames * info_.channels));
+        mono_.resize(kChunkFrames);
+        if (info_.samplerate != kDecodeRateHz) {
+            int error = 0;
+            resampler_ = src_new(SRC_SINC_FASTEST, 1, &error);
+            if (resampler_ == nullptr) {
+                sf_close(file_);
+                throw InputError(path_ + ": cannot resample: " + src_strerror(error));
+            }
+            ratio_ = static_cast<double>(kDecodeRateHz) / info_.samplerate;
+            // Enough room for one chunk at the highest ratio plus the filter's tail.
+            resampled_.resize(static_cast<std::size_t>(kChunkFrames * ratio_) + 4096);
+        }
+    }
+    ~SndfileSource() override {
+        if (resampler_ != nullptr) src_delete(resampler_);
+        sf_close(file_);
+    }
+
+    std::size_t Read(std::int16_t* out, std::size_t count) override {
+        std::size_t written = 0;
+        while (written < count) {
+            if (pendingPos_ < pending_.size()) {
+                const std::size_t n = std::min(count - written, pending_.size() - pendingPos_);
+                std::copy_n(pending_.data() + pendingPos_, n, out + written);
+                pendingPos_ += n;
+                written += n;
+                continue;
+            }
+            if (finished_) break;
+            Refill();
+        }
+        return written;
+    }
+
+    bool Rewind() override {
+        if (sf_seek(file_, 0, SEEK_SET) < 0) {
+            throw InputError(path_ + ": cannot read the file again: " + sf_strerror(file_));
+        }
+        if (resampler_ != nullptr) src_reset(resampler_);
+        framesRead_ = 0;
+        finished_ = false;
+        inputEnded_ = false;
+        pending_.clear();
+        pendingPos_ = 0;
+        return true;
+    }
+
+    std::int64_t Length() const override {
+        return static_cast<std::int64_t>(std::llround(static_cast<double>(info_.frames) *
+                                                      kDecodeRateHz / info_.samplerate));
+    }
+    const std::string& Name() const override { return name_; }
+
+private:
+    // Reads one chunk of frames, mixes it to mono and resamples it into `pending_`.
+    void Refill() {
+        pending_.clear();
+        pendingPos_ = 0;
+        long frames = 0;
+        if (!inputEnded_) {
+            const sf_count_t want = std::min<sf_count_t>(kChunkFrames, info_.frames - framesRead_);
+            const sf_count_t got = want > 0 ? sf_readf_float(file_, interleaved_.data(), want) : 0;
+            if (got < want || sf_error(file_) != SF_ERR_NO_ERROR) {
+                const sf_count_t at = framesRead_ + std::max<sf_count_t>(got, 0);
+                throw InputError(path_ + ": the file is truncated or corrupt (audio ends after " +
+                                 std::to_string(at) + " of " + std::to_string(info_.frames) +
+                                 " frames)");
+            }
+            framesRead_ += got;
+            frames = static_cast<long>(got);
+            if (framesRead_ >= info_.frames) inputEnded_ = true;
+            const int channels = info_.channels;
+            for (long f = 0; f < frames; ++f) {
+                float sum = 0.0f;
+                for (int c = 0; c < channels; ++c) sum += interleaved_[f * channels + c];
+                mono_[f] = channels == 1 ? sum : sum / static_cast<float>(channels);
+            }
+        }
+        if (resampler_ == nullptr) {
+            for (long f = 0; f < frames; ++f) pending_.push_back(FloatToSample(mono_[f]));
+            if (inputEnded_) finished_ = true;
+            return;
+        }
+        SRC_DATA data{};
+        data.data_in = mono_.data();
+        data.input_frames = frames;
+        data.data_out = resampled_.data();
+        data.output_frames = static_cast<long>(resampled_.size());
+        data.end_of_input = inputEnded_ ? 1 : 0;
+        data.src_ratio = ratio_;
+        // The resampler may take the chunk in several calls when its output fills up.
+        for (;;) {
+            const int error = src_process(resampler_, &data);
+            if (error != 0) throw InputError(path_ + ": cannot resample: " + src_strerror(error));
+            for (long f = 0; f < data.output_frames_gen; ++f) {
+                pending_.push_back(FloatToSample(resampled_[f]));
+            }
+            data.data_in += data.input_frames_used;
+            data.input_frames -= data.input_frames_used;
+            if (data.input_frames > 0) continue;
+            if (inputEnded_ && data.output_frames_gen > 0) continue;  // drain the filter's tail
+            break;
+        }
+        if (inputEnded_) finished_ = true;
+    }
+
+    std::string path_;
+    std::string name_ = path_;
+    SNDFILE* file_;
+    SF_INFO info_;
+    SRC_STATE* resampler_ = nullptr;
+    double ratio_ = 1.0;
+    std::vector<float> interleaved_;
+    std::vector<float> mono_;
+    std::vector<float> resampled_;
+    std::vector<std::int16_t> pending_;
+    std::size_t pendingPos_ = 0;
+    sf_count_t framesRead_ = 0;
+    bool inputEnded_ = false;
+    bool finished_ = false;
+};
+
+class RawStreamSource : public SampleSource {
+public:
+    RawStreamSource(std::FILE* stream, std::string name)
+        : stream_(stream), name_(std::move(name)) {}
+
+    std::size_t Read(std::int16_t* out, std::size_t count) override {
+        std::size_t written = 0;
+        while (written < count) {
+            const std::size_t want = std::min(count - written, bytes_.size() / 2) * 2 - carry_;
+            const std::size_t got = std::fread(bytes_.data() + carry_, 1, want, stream_);
+            if (got == 0) {
+                if (std::ferror(stream_)) {
+                    throw InputError(name_ + ": cannot read: " + std::strerror(errno));
+                }
+                break;
+            }
+            const std::size_t have = carry_ + got;
+            const std::size_t samples = have / 2;
+            for (std::size_t i = 0; i < samples; ++i) {
+                const auto lo = static_cast<unsigned>(bytes_[2 * i]);
+                const auto hi = static_cast<unsigned>(bytes_[2 * i + 1]);
+                out[written + i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | (hi << 8)));
+            }
+            written += samples;
+            carry_ = have % 2;
+            if (carry_ != 0) bytes_[0] = bytes_[have - 1];
+        }
+        return written;
+    }
+    bool Rewind() override { return false; }
+    std::int64_t Length() const override { return -1; }
+    const std::string& Name() const override { return name_; }
+
+private:
+    std::FILE* stream_;
+    std::string name_;
+    std::vector<unsigned char> bytes_ = std::vector<unsigned char>(8192);
+    std::size_t carry_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<SampleSource> OpenAudioFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        throw InputError(path + ": " + std::strerror(errno));
+    }
+    if (S_ISDIR(st.st_mode)) throw InputError(path + ": is a directory, not an audio file");
+    if (!S_ISREG(st.st_mode)) throw InputError(path + ": not a regular file");
+    if (st.st_size == 0) throw InputError(path + ": the file is empty");
+    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
+        std::fclose(probe);
+    } else {
+        throw InputError(path + ": " + std::strerror(errno));
+    }
+
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) {
+        throw InputError(path + ": not a readable audio file (" + sf_strerror(nullptr) + ")");
+    }
+    if (info.frames <= 0 || info.channels < 1 || info.samplerate < 1) {
+        sf_close(file);
+        throw InputError(path + ": the file holds no audio samples");
+    }
+    // libsndfile quietly shortens a WAV or AIFF whose data chunk runs past the end of the file;
+    // its log is the only trace of that.
+    char log[4096] = {};
+    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+    if (std::strstr(log, "too big") != nullptr || std::strstr(log, "truncated") != nullptr ||
+        std::strstr(log, "Truncated") != nullptr) {
+        sf_close(file);
+        throw InputError(path + ": the file is truncated (it holds less audio than its header says)");
+    }
+    return std::make_unique<SndfileSource>(path, file, info);
+}
+
+std::unique_ptr<SampleSource> OpenRawStream(std::FILE* stream, std::string name) {
+    return std::make_unique<RawStreamSource>(stream, std::move(name));
+}
+
+}  // namespace dahlo

@@ -1,0 +1,62 @@
+#pragma once
+// Where dahlo-decode gets its samples: an audio file in any format libsndfile reads (mixed to mono,
+// resampled to 11025 Hz, rounded and clipped to 16 bits), raw s16le mono 11025 Hz from a stream,
+// or samples in memory for tests. Errors are InputError with one line naming the input.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace dahlo {
+
+inline constexpr int kDecodeRateHz = 11025;
+
+class InputError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class SampleSource {
+public:
+    virtual ~SampleSource() = default;
+    // Up to `count` samples; fewer only at the end, 0 once the input is used up.
+    virtual std::size_t Read(std::int16_t* out, std::size_t count) = 0;
+    // Back to the first sample for another pass. False for a stream, which cannot go back.
+    virtual bool Rewind() = 0;
+    // Number of samples when known beforehand, else -1.
+    virtual std::int64_t Length() const = 0;
+    virtual const std::string& Name() const = 0;
+};
+
+// Opens an audio file. Refuses, with InputError, a missing, unreadable, empty or non-audio file
+// and a directory; a file whose samples end before its header says is reported by Read.
+std::unique_ptr<SampleSource> OpenAudioFile(const std::string& path);
+
+// Raw signed 16-bit little-endian mono samples at 11025 Hz (a trailing odd byte is dropped).
+std::unique_ptr<SampleSource> OpenRawStream(std::FILE* stream, std::string name);
+
+class MemorySource : public SampleSource {
+public:
+    explicit MemorySource(std::vector<std::int16_t> samples, std::string name = "memory")
+        : samples_(std::move(samples)), name_(std::move(name)) {}
+    std::size_t Read(std::int16_t* out, std::size_t count) override;
+    bool Rewind() override {
+        pos_ = 0;
+        return true;
+    }
+    std::int64_t Length() const override { return static_cast<std::int64_t>(samples_.size()); }
+    const std::string& Name() const override { return name_; }
+
+private:
+    std::vector<std::int16_t> samples_;
+    std::size_t pos_ = 0;
+    std::string name_;
+};
+
+// A float sample (full scale +-1) to 16 bits: rounded to the nearest, clipped to the range.
+std::int16_t FloatToSample(float x);
+
+}  // namespace dahlo
