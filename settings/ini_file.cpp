@@ -12,7 +12,9 @@
 namespace dahlo {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
 
 std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -20,7 +22,9 @@ std::string_view TrimBlanks(std::string_view s) {
     return s;
 }
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -67,7 +71,9 @@ std::string CleanValue(std::string_view raw) {
     return std::string(v);
 }
 
-bool IsEmptyLine(std::string_view line) { return TrimBlanks(line).empty(); }
+bool IsEmptyLine(std::string_view line) {
+    return TrimBlanks(line).empty();
+}
 
 }  // namespace
 
@@ -136,7 +142,8 @@ std::string IniDocument::GetString(std::string_view section, std::string_view ke
 void IniDocument::InsertLine(std::size_t at, std::string text) {
     // The line before the new one may be the file's last line without a line end.
     if (at > 0 && lines_[at - 1].eol.empty()) lines_[at - 1].eol = newline_;
-    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), Line{std::move(text), newline_});
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at),
+                  Line{std::move(text), newline_});
 }
 
 void IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
@@ -210,7 +217,7 @@ std::string UnableToWriteMessage(std::string_view path) {
 bool WriteFileAtomically(const std::string& path, std::string_view data, std::string& error) {
     // Write through a symbolic link to the file it names, keeping the link.
     std::string target = path;
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         if (char* real = ::realpath(path.c_str(), nullptr)) {
             target = real;

@@ -25,7 +25,7 @@ inline constexpr std::size_t kMaxProfileValue = 2047;
 inline constexpr std::size_t kMaxProfileFileBytes = 64u << 20;
 
 class IniDocument {
-public:
+  public:
     IniDocument() = default;
     explicit IniDocument(std::string_view text);
 
@@ -41,7 +41,7 @@ public:
 
     std::string Serialize() const;
 
-private:
+  private:
     struct Line {
         std::string text;
         std::string eol;  // "", "\n" or "\r\n"

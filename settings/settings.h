@@ -52,12 +52,12 @@ struct Settings {
     bool onTop = false;
     bool autoGoToMax = false;
     bool afc = true;
-    int afcSpeed = 2;          // 0..99
-    int centreBin = 185;       // 30..450
-    double threshold = 0.1;    // stored as ten-thousandths
+    int afcSpeed = 2;            // 0..99
+    int centreBin = 185;         // 30..450
+    double threshold = 0.1;      // stored as ten-thousandths
     int cwFilterTreshold = 175;  // > 0
-    int filterWidth = 0;       // as stored; 0 Narrow, 1 Wide, other Very Wide
-    int charset = 0;           // 0 English, 1 Russian, 2 user-defined
+    int filterWidth = 0;         // as stored; 0 Narrow, 1 Wide, other Very Wide
+    int charset = 0;             // 0 English, 1 Russian, 2 user-defined
     std::string userCharsetFile;
     std::string exportIniFile = "loginput.ini";
     std::string exportIniSection = "QSO";

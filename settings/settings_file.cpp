@@ -45,7 +45,9 @@ bool ReadFlag(const IniDocument& doc, const char* section, const char* key, bool
     return ReadNumber(doc, section, key, fallback ? 1 : 0) != 0;
 }
 
-std::uint32_t Low32(std::int64_t v) { return static_cast<std::uint32_t>(v); }
+std::uint32_t Low32(std::int64_t v) {
+    return static_cast<std::uint32_t>(v);
+}
 
 std::int32_t ReadColor(const IniDocument& doc, const char* section, const char* key,
                        std::int32_t fallback) {
@@ -53,7 +55,9 @@ std::int32_t ReadColor(const IniDocument& doc, const char* section, const char* 
     return static_cast<std::int32_t>(Low32(ReadNumber(doc, section, key, fallback)));
 }
 
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string Quoted(const std::string& s) {
+    return "\"" + s + "\"";
+}
 
 std::string ThresholdToStored(double threshold) {
     const double scaled = std::trunc(threshold * 10000.0);

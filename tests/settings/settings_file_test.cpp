@@ -14,7 +14,9 @@ using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
 
-Settings FromText(const std::string& text) { return LoadSettings(IniDocument(text)); }
+Settings FromText(const std::string& text) {
+    return LoadSettings(IniDocument(text));
+}
 
 // Every entry different from its default.
 Settings NonDefaultSettings() {
@@ -284,7 +286,9 @@ TEST(SettingsBadInput, NulBytesHugeLinesAndManySections) {
     TempDir dir;
     const std::string path = dir.File("DAHLO.INI");
 
-    WriteBytes(path, "[Dahlo]\nCentreBin=2\0" "00\nAfc=0"s);
+    WriteBytes(path,
+               "[Dahlo]\nCentreBin=2\0"
+               "00\nAfc=0"s);
     Settings s = LoadSettings(path);
     EXPECT_EQ(s.centreBin, 30);  // "2" then a NUL: 2, raised into range
     EXPECT_FALSE(s.afc);

@@ -1,17 +1,17 @@
 #pragma once
 // A fresh directory under the system's temp directory, removed with everything in it.
 
+#include <stdlib.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
-#include <stdlib.h>
-
 namespace dahlo::testing {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "dahlo-test-XXXXXX").string();
         if (::mkdtemp(tmpl.data()) != nullptr) path_ = tmpl;
@@ -26,7 +26,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
