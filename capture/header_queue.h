@@ -15,7 +15,7 @@ template <std::size_t Capacity>
 class HeaderQueue {
     static_assert(Capacity >= 2 && (Capacity & (Capacity - 1)) == 0, "a power of two");
 
-public:
+  public:
     // Producer side. False when full.
     bool Push(WaveHeader* header) {
         const std::size_t tail = tail_.load(std::memory_order_relaxed);
@@ -39,7 +39,7 @@ public:
         return tail_.load(std::memory_order_acquire) - head_.load(std::memory_order_acquire);
     }
 
-private:
+  private:
     std::array<WaveHeader*, Capacity> slots_{};
     alignas(64) std::atomic<std::size_t> head_{0};
     alignas(64) std::atomic<std::size_t> tail_{0};

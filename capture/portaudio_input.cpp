@@ -19,7 +19,7 @@ constexpr double kCaptureRate = 11025.0;
 // PortAudio's ALSA and JACK back ends describe every device they probe on stderr; the program
 // has no console output, so that chatter is hidden while PortAudio looks around.
 class StderrSilenced {
-public:
+  public:
     StderrSilenced() {
         std::fflush(stderr);
         saved_ = dup(STDERR_FILENO);
@@ -37,11 +37,13 @@ public:
     StderrSilenced(const StderrSilenced&) = delete;
     StderrSilenced& operator=(const StderrSilenced&) = delete;
 
-private:
+  private:
     int saved_ = -1;
 };
 
-bool IsFormatResult(int result) { return result == kWaveBadFormat; }
+bool IsFormatResult(int result) {
+    return result == kWaveBadFormat;
+}
 
 }  // namespace
 
@@ -109,7 +111,8 @@ int PortAudioInput::Open(SoundInputCallback callback, std::uintptr_t instance) {
     for (const char* name : {"pulse", "default"}) {
         for (PaDeviceIndex i = 0; i < Pa_GetDeviceCount(); ++i) {
             const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-            if (info != nullptr && info->maxInputChannels > 0 && std::strcmp(info->name, name) == 0 &&
+            if (info != nullptr && info->maxInputChannels > 0 &&
+                std::strcmp(info->name, name) == 0 &&
                 std::find(candidates.begin(), candidates.end(), i) == candidates.end()) {
                 candidates.push_back(i);
             }
@@ -145,8 +148,8 @@ int PortAudioInput::Open(SoundInputCallback callback, std::uintptr_t instance) {
             return kMmNoError;
         }
         const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
-        const int result =
-            MmResultFromPaError(error, error == paUnanticipatedHostError && host ? host->errorCode : 0);
+        const int result = MmResultFromPaError(
+            error, error == paUnanticipatedHostError && host ? host->errorCode : 0);
         if (c == 0) firstResult = result;
         if (!IsFormatResult(result)) break;
     }

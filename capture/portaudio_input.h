@@ -16,7 +16,7 @@ struct PaStreamCallbackTimeInfo;
 namespace dahlo {
 
 class PortAudioInput final : public SoundInput {
-public:
+  public:
     PortAudioInput() = default;
     ~PortAudioInput() override;
     PortAudioInput(const PortAudioInput&) = delete;
@@ -47,10 +47,10 @@ public:
     const std::string& DeviceName() const { return deviceName_; }
     double StreamSampleRate() const { return streamRate_; }
 
-private:
+  private:
     static int StreamCallback(const void* input, void* output, unsigned long frames,
-                              const PaStreamCallbackTimeInfo* timeInfo,
-                              unsigned long statusFlags, void* self);
+                              const PaStreamCallbackTimeInfo* timeInfo, unsigned long statusFlags,
+                              void* self);
     void OnAudio(const std::int16_t* input, unsigned long frames);
     void HandBack(WaveHeader* header);  // driver thread or a stopped stream only
     void ReleaseQueued(bool announce);

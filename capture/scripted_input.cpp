@@ -8,8 +8,7 @@ namespace {
 constexpr std::size_t kScriptBlockSamples = 2048;
 }
 
-ScriptedInput::ScriptedInput(std::vector<std::int16_t> samples)
-    : samples_(std::move(samples)) {
+ScriptedInput::ScriptedInput(std::vector<std::int16_t> samples) : samples_(std::move(samples)) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -91,10 +90,10 @@ void ScriptedInput::Record(Call call, int result, const WaveHeader* header) {
 }
 
 int ScriptedInput::Enter(Call call, const WaveHeader* header) {
-    const int index = static_cast<int>(std::count_if(
-                          calls_.begin(), calls_.end(),
-                          [call](const CallRecord& r) { return r.call == call; })) +
-                      1;
+    const int index =
+        static_cast<int>(std::count_if(calls_.begin(), calls_.end(),
+                                       [call](const CallRecord& r) { return r.call == call; })) +
+        1;
     int result = kMmNoError;
     for (const Failure& f : failures_) {
         if (f.call == call && f.occurrence == index) result = f.result;

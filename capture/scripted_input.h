@@ -17,7 +17,7 @@
 namespace dahlo {
 
 class ScriptedInput final : public SoundInput {
-public:
+  public:
     enum class Call : std::uint8_t {
         kGetNumDevs,
         kOpen,
@@ -71,7 +71,7 @@ public:
     int Reset() override;
     int Close() override;
 
-private:
+  private:
     struct Failure {
         Call call;
         int result;

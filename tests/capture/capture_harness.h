@@ -19,7 +19,7 @@
 namespace dahlo::test {
 
 class BlockEventLoop final : public BlockReadyPoster {
-public:
+  public:
     void PostBlockReady() override {
         {
             std::lock_guard lock(mutex_);
@@ -61,7 +61,7 @@ public:
         return true;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable posted_cv_;
     int pending_ = 0;
@@ -69,7 +69,7 @@ private:
 };
 
 class RecordingHost final : public ReceiverHost {
-public:
+  public:
     struct Fatal {
         std::string text;
         std::string caption;

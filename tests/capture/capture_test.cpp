@@ -378,8 +378,7 @@ TEST(HandBack, FailureAfterTheFirstBlockEndsWithOneMessage) {
         ASSERT_EQ(rig.input.DeliverBurst(2), 2);
         ASSERT_TRUE(rig.loop.RunUntil(
             rig.receiver,
-            [&] { return !rig.host.fatals.empty() && !rig.receiver.state.ProcessingActive; },
-            5s));
+            [&] { return !rig.host.fatals.empty() && !rig.receiver.state.ProcessingActive; }, 5s));
         rig.loop.DispatchPending(rig.receiver);
         // The second block is never taken: nothing runs after the message.
         EXPECT_EQ(rig.receiver.levels.newest, 16);

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Live capture through a real sound server.
+#   live-audio-test.sh live PROGRAM       starts a private PulseAudio with a null sink, plays a Morse
+#                                         recording into it and lets PROGRAM decode it from the
+#                                         sink's monitor (ALSA default -> pulse -> PortAudio)
+#   live-audio-test.sh no-server PROGRAM  PROGRAM with no sound server at all: it must report that
+#                                         and end, not hang
+# Exit 0 pass, 1 fail, 77 skipped (no server can start here).
+set -u
+
+mode=${1:-}
+program=${2:-}
+if [[ -z "$mode" || ! -x "$program" ]]; then
+    echo "usage: $0 live|no-server PROGRAM" >&2
+    exit 2
+fi
+
+tmp=$(mktemp -d /tmp/dahlo-live.XXXXXX)
+server_pid=""
+cleanup() {
+    if [[ -n "$server_pid" ]] && kill -0 "$server_pid" 2>/dev/null; then
+        kill "$server_pid" 2>/dev/null
+        for _ in $(seq 50); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
+        kill -9 "$server_pid" 2>/dev/null
+        wait "$server_pid" 2>/dev/null
+    fi
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+# Everything the server and its clients look at lives in the temporary directory, so a user's own
+# server is never touched and nothing is left behind.
+export HOME="$tmp/home"
+export XDG_RUNTIME_DIR="$tmp/run"
+export XDG_CONFIG_HOME="$tmp/home/.config"
+export PULSE_RUNTIME_PATH="$tmp/run/pulse"
+export PULSE_STATE_PATH="$tmp/state"
+export PULSE_SERVER="unix:$tmp/pulse.socket"
+export PULSE_CLIENTCONFIG="$tmp/client.conf"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$PULSE_RUNTIME_PATH" "$PULSE_STATE_PATH"
+chmod 700 "$XDG_RUNTIME_DIR" "$PULSE_RUNTIME_PATH"
+echo "autospawn = no" > "$PULSE_CLIENTCONFIG"
+# ALSA's default device is the sound server.
+cat > "$HOME/.asoundrc" <<'ASOUND'
+pcm.!default { type pulse }
+ctl.!default { type pulse }
+ASOUND
+
+if [[ "$mode" == "no-server" ]]; then
+    timeout 60 "$program" capture 5 "PARIS" > "$tmp/out.txt" 2>&1
+    rc=$?
+    cat "$tmp/out.txt"
+    if [[ $rc -eq 124 ]]; then
+        echo "FAIL: the program hung without a sound server"
+        exit 1
+    fi
+    if [[ $rc -eq 3 ]] && grep -qE "No sound input device|Device Open Error" "$tmp/out.txt"; then
+        echo "PASS: no sound server: reported and ended (exit $rc)"
+        exit 0
+    fi
+    echo "FAIL: expected \"No sound input device\" or an open error, got exit $rc"
+    exit 1
+fi
+
+for tool in pulseaudio pactl paplay; do
+    if ! command -v "$tool" > /dev/null; then
+        echo "SKIP: $tool is not installed (scripts/install-deps.sh installs it)"
+        exit 77
+    fi
+done
+
+pulseaudio --daemonize=no --system=false -n --exit-idle-time=-1 --disallow-exit \
+    --use-pid-file=no --disable-shm=yes --log-target=file:"$tmp/pulse.log" \
+    --load="module-native-protocol-unix auth-anonymous=1 socket=$tmp/pulse.socket" \
+    --load="module-null-sink sink_name=dahlo_test" > /dev/null 2>&1 &
+server_pid=$!
+
+up=""
+for _ in $(seq 100); do
+    if pactl info > /dev/null 2>&1; then up=1; break; fi
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.1
+done
+if [[ -z "$up" ]]; then
+    echo "SKIP: no PulseAudio server could start here:"
+    tail -n 5 "$tmp/pulse.log" 2>/dev/null
+    exit 77
+fi
+pactl set-default-sink dahlo_test
+pactl set-default-source dahlo_test.monitor
+
+text="PARIS PARIS PARIS PARIS PARIS PARIS"
+"$program" write-morse "$tmp/morse.raw" "$text" || { echo "FAIL: could not write the recording"; exit 1; }
+
+timeout 120 "$program" capture 60 "PARIS PARIS" > "$tmp/out.txt" 2>&1 &
+capture_pid=$!
+for _ in $(seq 150); do
+    grep -q "capturing" "$tmp/out.txt" 2>/dev/null && break
+    kill -0 "$capture_pid" 2>/dev/null || break
+    sleep 0.1
+done
+
+timeout 60 paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test \
+    "$tmp/morse.raw" &
+play_pid=$!
+
+wait "$capture_pid"
+rc=$?
+kill "$play_pid" 2>/dev/null
+wait "$play_pid" 2>/dev/null
+cat "$tmp/out.txt"
+case $rc in
+    0) echo "PASS: decoded the played Morse from the sound server" ;;
+    124) echo "FAIL: the capture program did not finish in time" ;;
+    *) echo "FAIL: capture program exit $rc"; tail -n 20 "$tmp/pulse.log" 2>/dev/null ;;
+esac
+[[ $rc -eq 0 ]] && exit 0 || exit 1
