@@ -168,7 +168,8 @@ std::vector<KeyRun> SynthesizeKeying(std::string_view text, const MorseSynthOpti
     std::int64_t emitted = 0;
     auto push = [&](bool down, double length) {
         t += length;
-        const auto boundary = static_cast<std::int64_t>(std::llround(t));
+        // Halves to even, so that a half-sample dot does not lengthen every mark.
+        const auto boundary = static_cast<std::int64_t>(std::nearbyint(t));
         const std::int64_t samples = boundary - emitted;
         if (samples <= 0) return;
         emitted = boundary;
