@@ -16,10 +16,10 @@ inline constexpr int kBufferCount = 16;
 
 // Posts the "block ready" event to the window thread; called on the driver's thread.
 class BlockReadyPoster {
-  public:
+public:
     virtual void PostBlockReady() = 0;
 
-  protected:
+protected:
     ~BlockReadyPoster() = default;
 };
 
@@ -40,7 +40,9 @@ struct CaptureRing {
     const std::int16_t* Block(int index) const { return buffers.data() + index * kBlockSamples; }
 
     // Header `index` describes buffer `index`: 4096 bytes, flags 0.
-    void FillHeader(int index) { headers[index] = WaveHeader{Block(index), kBlockBytes, 0, 0}; }
+    void FillHeader(int index) {
+        headers[index] = WaveHeader{Block(index), kBlockBytes, 0, 0};
+    }
 };
 
 }  // namespace dahlo

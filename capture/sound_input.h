@@ -48,7 +48,7 @@ using SoundInputCallback = void (*)(SoundInput* device, unsigned message, std::u
 
 // One capture device: the system's preferred input at 11025 Hz, 16-bit, mono.
 class SoundInput {
-  public:
+public:
     virtual ~SoundInput() = default;
     virtual int GetNumDevs() = 0;
     virtual int Open(SoundInputCallback callback, std::uintptr_t instance) = 0;
