@@ -3,6 +3,8 @@
 #   live-audio-test.sh live PROGRAM       starts a private PulseAudio with a null sink, plays a Morse
 #                                         recording into it and lets PROGRAM decode it from the
 #                                         sink's monitor (ALSA default -> pulse -> PortAudio)
+#   live-audio-test.sh overrun PROGRAM   the same server; PROGRAM stalls its loop past the
+#                                         buffers' slack and must count the lost audio and go on
 #   live-audio-test.sh no-server PROGRAM  PROGRAM with no sound server at all: it must report that
 #                                         and end, not hang
 # Exit 0 pass, 1 fail, 77 skipped (no server can start here).
@@ -11,7 +13,7 @@ set -u
 mode=${1:-}
 program=${2:-}
 if [[ -z "$mode" || ! -x "$program" ]]; then
-    echo "usage: $0 live|no-server PROGRAM" >&2
+    echo "usage: $0 live|overrun|no-server PROGRAM" >&2
     exit 2
 fi
 
@@ -88,6 +90,15 @@ if [[ -z "$up" ]]; then
 fi
 pactl set-default-sink dahlo_test
 pactl set-default-source dahlo_test.monitor
+
+if [[ "$mode" == "overrun" ]]; then
+    timeout 60 "$program" overrun > "$tmp/out.txt" 2>&1
+    rc=$?
+    cat "$tmp/out.txt"
+    [[ $rc -eq 0 ]] && { echo "PASS: lost audio counted, capture went on"; exit 0; }
+    echo "FAIL: overrun check exit $rc"
+    exit 1
+fi
 
 text="PARIS PARIS PARIS PARIS PARIS PARIS"
 "$program" write-morse "$tmp/morse.raw" "$text" || { echo "FAIL: could not write the recording"; exit 1; }

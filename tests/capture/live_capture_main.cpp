@@ -2,6 +2,9 @@
 //   live_capture_main write-morse FILE TEXT   raw s16le 11025 Hz mono Morse audio of TEXT
 //   live_capture_main capture SECONDS EXPECT  records from the default input through PortAudio
 //                                             into a receiver until EXPECT is decoded
+//   live_capture_main overrun                 keeps the loop from running until all sixteen
+//                                             buffers are full and 2 s more, and checks the lost
+//                                             audio is counted and capture goes on afterwards
 // Exit codes of capture: 0 decoded, 1 not decoded in time, 3 the input reported a fatal error
 // (the message is printed), 2 usage.
 
@@ -13,6 +16,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "capture/capture.h"
 #include "capture/portaudio_input.h"
@@ -80,11 +84,55 @@ int Capture(int seconds, const std::string& expect) {
     return decoded ? 0 : 1;
 }
 
+int Overrun() {
+    dahlo::CaptureRing ring;
+    dahlo::test::RecordingHost host;
+    dahlo::Receiver receiver(ring, host);
+    dahlo::test::BlockEventLoop loop;
+    host.loop = &loop;
+    host.receiver = &receiver;
+    dahlo::PortAudioInput input;
+    if (!dahlo::OpenCapture(ring, receiver, input, loop, host)) {
+        std::cout << "fatal: [" << host.fatals[0].caption << "] " << host.fatals[0].text
+                  << std::endl;
+        return 3;
+    }
+    std::cout << "capturing from \"" << input.DeviceName() << "\"; stalling" << std::endl;
+    // Until every buffer is full, then two seconds more with nowhere to record.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (ring.WaitingBlocks.load() < dahlo::kBufferCount &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    const int waiting = ring.WaitingBlocks.load();
+    const int freeBuffers = ring.FreeBuffers.load();
+    const std::uint64_t dropped = input.DroppedSamples();
+    // Afterwards the loop catches up and recording resumes into the handed-back buffers.
+    const int before = receiver.levels.newest;
+    const bool resumed = loop.RunUntil(
+        receiver,
+        [&] {
+            return (receiver.levels.newest - before + dahlo::kLevelHistorySize) %
+                       dahlo::kLevelHistorySize >=
+                   16 * 24;
+        },
+        std::chrono::milliseconds(15000));
+    dahlo::StopCapture(ring);
+    std::cout << "after the stall: waiting " << waiting << ", free " << freeBuffers
+              << ", dropped samples " << dropped << " (" << dropped / dahlo::kBlockSamples
+              << " blocks), overruns " << input.Overruns() << "; resumed: " << resumed << std::endl;
+    const bool ok = waiting == 16 && freeBuffers == 0 && dropped > 11025 && resumed &&
+                    input.Overruns() >= 1 && host.fatals.empty();
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "write-morse" && argc == 4) return WriteMorse(argv[2], argv[3]);
+    if (mode == "overrun" && argc == 2) return Overrun();
     if (mode == "capture" && argc == 4) return Capture(std::atoi(argv[2]), argv[3]);
     std::cerr << "usage: live_capture_main write-morse FILE TEXT | capture SECONDS EXPECT\n";
     return 2;
