@@ -7,7 +7,7 @@
 namespace dahlo {
 namespace {
 
-// Short-module constants, kept at the precision the transform has always used.
+// Short-module constants at 14 significant digits; the results depend on exactly these values.
 constexpr double A3 = -1.5;               // cos(2pi/3) - 1
 constexpr double B3 = 0.86602540378444;   // sin(2pi/3)
 constexpr double A5 = -1.25;              // (cos u + cos 2u)/2 - 1, u = 2pi/5
@@ -43,7 +43,7 @@ FftPlan MakePlan(int n) {
             ++p;
         }
     }
-    // A lone 2 next to an 8 makes two radix-4 passes, which are cheaper than 8 and 2.
+    // A final 2 and an earlier 8 become two 4s: two radix-4 passes are cheaper than 8 and 2.
     if (count > 0 && found[count - 1] == 2) {
         for (int j = count - 2; j >= 0; --j) {
             if (found[j] == 8) {
@@ -78,8 +78,7 @@ FftPlan MakePlan(int n) {
 
 // Output position p = sum d_i span_i takes input q = sum d_i after_{i+1}, counted up digit by
 // digit so that each position costs one addition.
-void PermuteInput(const FftPlan& plan, int n, const std::int16_t* samples, double* re,
-                  double* im) {
+void PermuteInput(const FftPlan& plan, int n, const std::int16_t* samples, double* re, double* im) {
     std::array<int, kMaxFftFactors + 1> digit{};
     int q = 0;
     for (int p = 0; p < n - 1; ++p) {
@@ -391,8 +390,7 @@ void RunPass(FftWorkspace& w, int r, int s, int m, double pi, double* re, double
 
 }  // namespace
 
-void MixedRadixFft(FftWorkspace& work, int n, const std::int16_t* samples, double* re,
-                   double* im) {
+void MixedRadixFft(FftWorkspace& work, int n, const std::int16_t* samples, double* re, double* im) {
     if (n < 1) return;  // nothing to transform, and no last element to write
     const double pi = 4.0 * std::atan(1.0);
     const FftPlan plan = MakePlan(n);

@@ -26,8 +26,7 @@ struct FftWorkspace {
 // entries each. Allocates nothing. A length with a factor above 37 writes
 // "\nPrime factor of FFT length too large : %6d" to stdout and exits with status 1 before touching
 // re/im. n < 1 is a no-op.
-void MixedRadixFft(FftWorkspace& work, int n, const std::int16_t* samples, double* re,
-                   double* im);
+void MixedRadixFft(FftWorkspace& work, int n, const std::int16_t* samples, double* re, double* im);
 
 // The radices of the passes, in pass order (2048 -> 4, 8, 8, 8; 1 -> 1; n < 1 -> empty). Factors
 // above 37 are listed, not refused. For tests and tools.

@@ -29,8 +29,12 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
-[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p) noexcept {
+    std::free(p);
+}
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace dahlo {
 namespace {
@@ -58,8 +62,7 @@ std::vector<LongComplex> DirectDft(const std::vector<std::int16_t>& x) {
     for (int k = 0; k < n; ++k) {
         LongComplex sum = 0;
         for (int m = 0; m < n; ++m) {
-            sum += static_cast<long double>(x[m]) *
-                   roots[static_cast<long long>(k) * m % n];
+            sum += static_cast<long double>(x[m]) * roots[static_cast<long long>(k) * m % n];
         }
         out[k] = sum;
     }
@@ -174,7 +177,8 @@ TEST(MixedRadixFft, ZeroConstantAndSingleSample) {
     EXPECT_EQ(constant.re[0], 2048.0 * kK);
     EXPECT_EQ(constant.im[0], 0.0);
     double rest = 0.0;
-    for (int k = 1; k < 2048; ++k) rest = std::max(rest, std::hypot(constant.re[k], constant.im[k]));
+    for (int k = 1; k < 2048; ++k)
+        rest = std::max(rest, std::hypot(constant.re[k], constant.im[k]));
     EXPECT_LT(rest, 1e-9 * 2048.0 * std::abs(kK));
 
     const Transform single = RunFft(work, std::vector<std::int16_t>{-32768});
@@ -189,7 +193,8 @@ TEST(MixedRadixFft, BinCentredSineGives1024TimesAmplitude) {
     for (int k0 : {1, 185, 450, 1023}) {
         std::vector<std::int16_t> x(2048);
         for (int m = 0; m < 2048; ++m) {
-            x[m] = static_cast<std::int16_t>(std::lround(kAmplitude * std::sin(2 * pi * k0 * m / 2048)));
+            x[m] = static_cast<std::int16_t>(
+                std::lround(kAmplitude * std::sin(2 * pi * k0 * m / 2048)));
         }
         const Transform t = RunFft(work, x);
         const double expected = 1024.0 * kAmplitude;

@@ -26,7 +26,7 @@ std::vector<std::int16_t> ToneBlock(double bin, double amplitude) {
 
 // One block through the real transform and the smoothing, as the loop does it.
 class SpectrumChain : public ::testing::Test {
-protected:
+  protected:
     void Feed(const std::vector<std::int16_t>& block) {
         MixedRadixFft(work, kN, block.data(), spectrum.SpectrumRe.data(),
                       spectrum.SpectrumIm.data());
@@ -111,7 +111,7 @@ TEST_F(SpectrumChain, GoToMaxAndAfcFindARealTone) {
 }
 
 class Searches : public ::testing::Test {
-protected:
+  protected:
     SpectrumState spectrum;
 };
 
@@ -168,7 +168,7 @@ TEST_F(Searches, AfcTieBreaksAndStepLimit) {
     EXPECT_EQ(FindAfcBin(spectrum, 185, 2), 183);  // lower of two equals
     spectrum.SmoothedMagnitude[185] = 0.5;
     EXPECT_EQ(FindAfcBin(spectrum, 185, 2), 185);  // centre keeps its place
-    spectrum.SmoothedMagnitude[190] = 0.9;          // out of reach for speed 2
+    spectrum.SmoothedMagnitude[190] = 0.9;         // out of reach for speed 2
     EXPECT_EQ(FindAfcBin(spectrum, 185, 2), 185);
     EXPECT_EQ(FindAfcBin(spectrum, 185, 5), 190);
     spectrum.PeakHold[186] = 5.0;  // AFC looks at the smoothed spectrum only
