@@ -103,11 +103,16 @@ int EstimatePitchBin(SampleSource& source, int fallback, ProgressReporter* progr
     return best;
 }
 
-double ThresholdFromLevels(const LevelHistogram& levels) {
-    const double noise = levels.Percentile(0.20);
-    const double mark = levels.Percentile(0.97);
+double ThresholdFromLevels(double noise, double mark) {
     const double threshold = std::sqrt(std::max(noise, 0.1 * mark) * mark);
     return std::max(0.0001, std::round(threshold * 10000.0) / 10000.0);
+}
+
+double ThresholdFromLevels(const LevelHistogram& sumsOfSquares, int window) {
+    auto envelope = [&](double fraction) {
+        return std::sqrt(sumsOfSquares.Percentile(fraction) / window);
+    };
+    return ThresholdFromLevels(envelope(0.20), envelope(0.97));
 }
 
 std::array<double, kPresetBurstSpeeds.size()> EstimateThresholds(SampleSource& source, int width,
@@ -119,25 +124,52 @@ std::array<double, kPresetBurstSpeeds.size()> EstimateThresholds(SampleSource& s
     constexpr std::size_t kCount = kPresetBurstSpeeds.size();
     MainFilter filter;
     filter.SelectRow(FilterCoefficientTables(FilterWidthFromMode(width)).Row(ClampCentreBin(bin)));
-    auto bursts = std::make_unique<std::array<BurstFilter, kCount>>();
-    auto levels = std::make_unique<std::array<LevelHistogram, kCount>>();
+    // The burst filters' running sums of squares, kept here without the square root and the
+    // division: the envelope is a monotonic function of the sum, so its percentiles follow from
+    // those of the sum.
+    struct Window {
+        std::array<double, kBurstRingSize> ring{};
+        double sum = 0.0;
+        int pos = 0;
+        int length = 0;
+    };
+    auto windows = std::make_unique<std::array<Window, kCount>>();
+    auto sums = std::make_unique<std::array<LevelHistogram, kCount>>();
     for (std::size_t j = 0; j < kCount; ++j) {
-        (*bursts)[j].BurstWindow = BurstWindowFor(IntegrationLengthFor(kPresetBurstSpeeds[j]));
+        (*windows)[j].length = BurstWindowFor(IntegrationLengthFor(kPresetBurstSpeeds[j]));
     }
     std::array<std::int16_t, kFftLength> block{};
+    std::array<double, kFftLength> squares{};
     PassProgress pass{progress, progressStart, progressSpan, source.Length()};
     for (;;) {
         const std::size_t got = source.Read(block.data(), block.size());
         if (got == 0) break;
         for (std::size_t i = 0; i < got; ++i) {
             const double y = filter.MainFilterStep(block[i] * (1.0 / 16384.0));
-            for (std::size_t j = 0; j < kCount; ++j) (*levels)[j].Add((*bursts)[j].BurstFilterStep(y));
+            squares[i] = y * y;
+        }
+        // One window at a time over the block keeps its sum and position in registers.
+        for (std::size_t j = 0; j < kCount; ++j) {
+            Window& w = (*windows)[j];
+            LevelHistogram& histogram = (*sums)[j];
+            double sum = w.sum;
+            int pos = w.pos;
+            for (std::size_t i = 0; i < got; ++i) {
+                sum += squares[i] - w.ring[pos];
+                w.ring[pos] = squares[i];
+                if (++pos >= w.length) pos = 0;
+                histogram.Add(sum);
+            }
+            w.sum = sum;
+            w.pos = pos;
         }
         pass.Advance(static_cast<std::int64_t>(got));
         if (got < block.size()) break;
     }
     std::array<double, kCount> thresholds{};
-    for (std::size_t j = 0; j < kCount; ++j) thresholds[j] = ThresholdFromLevels((*levels)[j]);
+    for (std::size_t j = 0; j < kCount; ++j) {
+        thresholds[j] = ThresholdFromLevels((*sums)[j], (*windows)[j].length);
+    }
     return thresholds;
 }
 

@@ -14,7 +14,7 @@
 namespace dahlo {
 
 // Distribution of positive values in log-spaced bins (64 per octave, about 1.1 % wide) from 2^-40
-// to 2^3; values outside land in the end bins. Fixed size, so a pass over any length of input
+// to 2^12; values outside land in the end bins. Fixed size, so a pass over any length of input
 // needs the same memory.
 class LevelHistogram {
 public:
@@ -29,7 +29,7 @@ public:
 private:
     static constexpr int kSubBins = 64;
     static constexpr int kMinExponent = -40;
-    static constexpr int kMaxExponent = 3;
+    static constexpr int kMaxExponent = 12;
     static constexpr int kBins = (kMaxExponent - kMinExponent) * kSubBins;
     static int BinOf(double value);
     std::array<std::int64_t, kBins> counts_{};
@@ -45,9 +45,12 @@ inline constexpr std::array<int, 4> kPresetBurstSpeeds = {100, 200, 300, 500};
 int EstimatePitchBin(SampleSource& source, int fallback, ProgressReporter* progress = nullptr,
                      double progressStart = 0.0, double progressSpan = 1.0);
 
-// Threshold from an envelope distribution: noise its 20th, mark its 97th percentile;
+// Threshold from the envelope's noise (20th percentile) and mark (97th percentile) levels:
 // sqrt(max(noise, 0.1 mark) * mark), rounded to 0.0001 and at least 0.0001.
-double ThresholdFromLevels(const LevelHistogram& levels);
+double ThresholdFromLevels(double noise, double mark);
+// The same from the distribution of a burst filter's running sum of squares over `window`
+// samples (the envelope is sqrt(sum / window)).
+double ThresholdFromLevels(const LevelHistogram& sumsOfSquares, int window);
 
 // Thresholds for the envelope of the filter (`width`, `bin`) at each of kPresetBurstSpeeds.
 std::array<double, kPresetBurstSpeeds.size()> EstimateThresholds(

@@ -33,6 +33,10 @@ class SndfileSource : public SampleSource {
 public:
     SndfileSource(std::string path, SNDFILE* file, const SF_INFO& info)
         : path_(std::move(path)), file_(file), info_(info) {
+        const int subtype = info_.format & SF_FORMAT_SUBMASK;
+        direct_ = info_.samplerate == kDecodeRateHz && info_.channels == 1 &&
+                  (subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_S8 ||
+                   subtype == SF_FORMAT_PCM_U8);
         interleaved_.resize(static_cast<std::size_t>(kChunkFrames * info_.channels));
         mono_.resize(kChunkFrames);
         if (info_.samplerate != kDecodeRateHz) {
@@ -53,6 +57,7 @@ public:
     }
 
     std::size_t Read(std::int16_t* out, std::size_t count) override {
+        if (direct_) return ReadDirect(out, count);
         std::size_t written = 0;
         while (written < count) {
             if (pendingPos_ < pending_.size()) {
@@ -88,6 +93,23 @@ public:
     const std::string& Name() const override { return name_; }
 
 private:
+    // 16-bit mono at 11025 Hz: the samples as they are in the file, with no conversion.
+    std::size_t ReadDirect(std::int16_t* out, std::size_t count) {
+        const sf_count_t want =
+            std::min<sf_count_t>(static_cast<sf_count_t>(count), info_.frames - framesRead_);
+        if (want <= 0) return 0;
+        const sf_count_t got = sf_readf_short(file_, out, want);
+        if (got < want || sf_error(file_) != SF_ERR_NO_ERROR) ThrowTruncated(got);
+        framesRead_ += got;
+        return static_cast<std::size_t>(got);
+    }
+
+    [[noreturn]] void ThrowTruncated(sf_count_t got) {
+        const sf_count_t at = framesRead_ + std::max<sf_count_t>(got, 0);
+        throw InputError(path_ + ": the file is truncated or corrupt (audio ends after " +
+                         std::to_string(at) + " of " + std::to_string(info_.frames) + " frames)");
+    }
+
     // Reads one chunk of frames, mixes it to mono and resamples it into `pending_`.
     void Refill() {
         pending_.clear();
@@ -96,12 +118,7 @@ private:
         if (!inputEnded_) {
             const sf_count_t want = std::min<sf_count_t>(kChunkFrames, info_.frames - framesRead_);
             const sf_count_t got = want > 0 ? sf_readf_float(file_, interleaved_.data(), want) : 0;
-            if (got < want || sf_error(file_) != SF_ERR_NO_ERROR) {
-                const sf_count_t at = framesRead_ + std::max<sf_count_t>(got, 0);
-                throw InputError(path_ + ": the file is truncated or corrupt (audio ends after " +
-                                 std::to_string(at) + " of " + std::to_string(info_.frames) +
-                                 " frames)");
-            }
+            if (got < want || sf_error(file_) != SF_ERR_NO_ERROR) ThrowTruncated(got);
             framesRead_ += got;
             frames = static_cast<long>(got);
             if (framesRead_ >= info_.frames) inputEnded_ = true;
@@ -113,7 +130,8 @@ private:
             }
         }
         if (resampler_ == nullptr) {
-            for (long f = 0; f < frames; ++f) pending_.push_back(FloatToSample(mono_[f]));
+            pending_.resize(static_cast<std::size_t>(frames));
+            for (long f = 0; f < frames; ++f) pending_[f] = FloatToSample(mono_[f]);
             if (inputEnded_) finished_ = true;
             return;
         }
@@ -154,6 +172,7 @@ private:
     sf_count_t framesRead_ = 0;
     bool inputEnded_ = false;
     bool finished_ = false;
+    bool direct_ = false;
 };
 
 class RawStreamSource : public SampleSource {
