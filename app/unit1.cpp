@@ -311,16 +311,26 @@ void TRxForm::CreateStatusBar() {
     bar->setToolTip(
         "Main filter bandpass / Main filter frequency / Burst filter max LPM / Detector "
         "threshold / LPM speed / WPM speed / Free buffers");
+    // The panels keep their widths and are cut off by a narrow window, rather than making the
+    // window wider.
+    auto* panels = new QWidget(bar);
+    panels->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto* row = new QHBoxLayout(panels);
+    row->setSizeConstraint(QLayout::SetNoConstraint);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(2);
     for (int i = 0; i < static_cast<int>(kPanels.size()); ++i) {
-        auto* label = new QLabel(kPanels[i].text, bar);
+        auto* label = new QLabel(kPanels[i].text, panels);
         label->setObjectName(QString("Panel%1").arg(i));
         label->setFixedWidth(kPanels[i].width);
         label->setAlignment(kPanels[i].alignment);
         label->setFrameShape(QFrame::Panel);
         label->setFrameShadow(QFrame::Sunken);
-        bar->addWidget(label);
+        row->addWidget(label);
         StatusPanels[i] = label;
     }
+    row->addStretch(1);
+    bar->addWidget(panels, 1);
     setStatusBar(bar);
 }
 
@@ -588,12 +598,12 @@ void TRxForm::ReportFatal(std::string_view text, std::string_view caption) {
 // ---------------------------------------------------------------- keys
 
 bool TRxForm::eventFilter(QObject* watched, QEvent* event) {
-    // Key preview: every key meant for a widget of this window passes here first. The window
-    // system also routes keys through the native window object; those are skipped so that each
-    // key counts once.
+    // Key preview: every key meant for this window passes here before the focused control
+    // sees it. A key that the control leaves alone travels on to its parents, and the native
+    // window object sees it too; only the first receiver counts, so each key acts once.
     if (event->type() == QEvent::KeyPress) {
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget != nullptr && widget->window() == this) {
+        QWidget* first = focusWidget() != nullptr ? focusWidget() : this;
+        if (watched == first) {
             auto* key = static_cast<QKeyEvent*>(event);
             if (FormKeyDown(key->key(), key->modifiers())) return true;
         }

@@ -1,0 +1,185 @@
+// The spectrum and scope strips: where the traces land, and what clicks and drags tune.
+#include <QSplitter>
+#include <QToolButton>
+#include <QTest>
+
+#include "app/paint_strip.h"
+#include "app_fixture.h"
+
+namespace dahlo::test {
+namespace {
+
+const QRgb kWhitePixel = qRgb(255, 255, 255);
+const QRgb kGreenPixel = qRgb(0, 128, 0);
+const QRgb kBluePixel = qRgb(0, 0, 255);
+const QRgb kRedPixel = qRgb(255, 0, 0);
+
+class DisplayTest : public WindowTest {
+protected:
+    // Shows the window with strips `width` wide and a scope `scopeHeight` high.
+    void Show(int width, int scopeHeight = 50) {
+        CreateShownAndActive();
+        form->resize(width, 400);
+        QCoreApplication::processEvents();
+        const QList<int> sizes = form->Splitter2->sizes();
+        form->Splitter2->setSizes({sizes[0] + sizes[1] - scopeHeight, scopeHeight});
+        QCoreApplication::processEvents();
+        ASSERT_EQ(form->FFTBox->width(), width);
+        ASSERT_EQ(form->PaintBox1->height(), scopeHeight);
+    }
+
+    void Press(PaintStrip* strip, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mousePress(strip, button, Qt::NoModifier, at);
+    }
+    void Release(PaintStrip* strip, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mouseRelease(strip, button, Qt::NoModifier, at);
+    }
+    void Click(PaintStrip* strip, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+        Press(strip, at, button);
+        Release(strip, at, button);
+    }
+    // A point of `over`, in the coordinates of `from` (the strip that holds the mouse).
+    QPoint Across(PaintStrip* from, PaintStrip* over, QPoint at) {
+        return from->mapFrom(form.get(), over->mapTo(form.get(), at));
+    }
+
+    int Bin() const { return form->receiver.state.CentreBin; }
+};
+
+TEST_F(DisplayTest, WideSpectrumIsCentredAndClicksPickTheBinUnderThePointer) {
+    Show(426);
+    form->PaintSpectrum();
+    EXPECT_EQ(form->SpectrumXOffset, 2);
+    Click(form->FFTBox, {2, 10});
+    EXPECT_EQ(Bin(), 30);
+    Click(form->FFTBox, {157, 10});
+    EXPECT_EQ(Bin(), 185);
+    Click(form->FFTBox, {0, 10});
+    EXPECT_EQ(Bin(), 30);
+    Click(form->FFTBox, {422, 10});
+    EXPECT_EQ(Bin(), 450);
+    Click(form->FFTBox, {425, 10});
+    EXPECT_EQ(Bin(), 450);
+    EXPECT_EQ(form->receiver.mainFilter.CurrentRow(), &FilterCoefficientTables(0).Row(450));
+}
+
+TEST_F(DisplayTest, NarrowSpectrumCutsBothEnds) {
+    Show(301);
+    form->PaintSpectrum();
+    EXPECT_EQ(form->SpectrumXOffset, -60);
+    Click(form->FFTBox, {0, 10}, Qt::RightButton);  // any button
+    EXPECT_EQ(Bin(), 90);
+    Click(form->FFTBox, {300, 10});
+    EXPECT_EQ(Bin(), 390);
+}
+
+TEST_F(DisplayTest, ClickBeforeTheFirstPaintUsesOffsetZero) {
+    Show(426);
+    Click(form->FFTBox, {10, 10});
+    EXPECT_EQ(Bin(), 40);
+}
+
+TEST_F(DisplayTest, FrequencyPanelFollowsTheCentreAtTheNextPaint) {
+    Show(426);
+    EXPECT_EQ(Panel(1), "996 Hz");
+    form->PaintSpectrum();  // the first paint always writes it
+    EXPECT_EQ(Panel(1), "0996 Hz");
+    form->ShowStatus(kPanelFrequency, "x");
+    form->PaintSpectrum();  // unchanged centre: left alone
+    EXPECT_EQ(Panel(1), "x");
+    Click(form->FFTBox, {2, 10});
+    EXPECT_EQ(Panel(1), "x");  // the click itself writes nothing
+    form->PaintSpectrum();
+    EXPECT_EQ(Panel(1), "0161 Hz");
+    Click(form->FFTBox, {422, 10});
+    form->PaintSpectrum();
+    EXPECT_EQ(Panel(1), "2422 Hz");
+}
+
+TEST_F(DisplayTest, SpectrumTracesAndMarker) {
+    Show(426);
+    SpectrumState& s = form->receiver.spectrum;
+    s.PeakHold.fill(0.0);
+    s.SmoothedMagnitude.fill(0.0);
+    s.PeakHold[100] = 7.5;            // clipped to the top row, never wrapped
+    s.SmoothedMagnitude[300] = 0.5;   // h = 49: row 49 - 24 = 25
+    form->PaintSpectrum();
+    const QImage& shown = form->FFTBox->Shown();
+    const int h = form->FFTBox->height() - 1;
+    EXPECT_EQ(shown.pixel(2 + 100 - 30, 0), kGreenPixel);
+    EXPECT_EQ(shown.pixel(2 + 300 - 30, h - static_cast<int>(h * 0.5)), kBluePixel);
+    EXPECT_EQ(shown.pixel(157, 20), kRedPixel);  // the marker at bin 185
+    EXPECT_EQ(shown.pixel(1, 20), kWhitePixel);  // margin left of bin 30
+    EXPECT_EQ(shown.pixel(200, 10), kWhitePixel);
+}
+
+TEST_F(DisplayTest, NoMarkerWhenTheCentreIsOffTheNarrowStrip) {
+    Show(301);
+    form->receiver.SetCentreBin(40);  // column -50
+    form->PaintSpectrum();
+    const QImage& shown = form->FFTBox->Shown();
+    for (int x = 0; x < shown.width() - 1; ++x) {
+        ASSERT_NE(shown.pixel(x, 20), kRedPixel) << "column " << x;
+    }
+}
+
+TEST_F(DisplayTest, ScopeClicksSetTheThresholdFromTheRow) {
+    Show(426, 50);
+    Click(form->PaintBox1, {5, 0});
+    EXPECT_DOUBLE_EQ(form->receiver.state.DetectorThreshold, 1.0);
+    EXPECT_EQ(Panel(3), "1.000");
+    Click(form->PaintBox1, {5, 49});
+    EXPECT_DOUBLE_EQ(form->receiver.state.DetectorThreshold, 0.0);
+    Click(form->PaintBox1, {5, 24}, Qt::MiddleButton);
+    EXPECT_DOUBLE_EQ(form->receiver.state.DetectorThreshold, 25.0 / 49.0);
+    EXPECT_EQ(Panel(3), "0.510");
+
+    form->AutoTresholdButton->click();
+    Click(form->PaintBox1, {5, 10});
+    EXPECT_EQ(Panel(3), "Auto");
+}
+
+TEST_F(DisplayTest, ScopeDrawsTheHistoryEndingAtTheNewestEntryAndTheThreshold) {
+    Show(426, 50);
+    LevelHistory& levels = form->receiver.levels;
+    levels.Clear();
+    levels.newest = 3;
+    const int w = form->PaintBox1->width();
+    // Column x shows the entry w - 1 - x before the newest.
+    const int column = 100;
+    levels.values[((levels.newest - (w - 1 - column)) % 1024 + 1024) % 1024] = 2.0;
+    form->receiver.state.DetectorThreshold = 0.5;
+    form->PaintScope();
+    const QImage& shown = form->PaintBox1->Shown();
+    EXPECT_EQ(shown.pixel(column, 0), kGreenPixel);
+    EXPECT_EQ(shown.pixel(200, 25), kRedPixel);   // 49 - trunc(24.5)
+    EXPECT_EQ(shown.pixel(200, 48), kWhitePixel);  // a zero level lies on row 49, not drawn
+}
+
+TEST_F(DisplayTest, DragFromTheSpectrumOverTheScopeSetsTheThreshold) {
+    Show(426, 50);
+    form->PaintSpectrum();
+    Press(form->FFTBox, {157, 10});
+    EXPECT_EQ(Bin(), 185);
+    const QPoint overScope = Across(form->FFTBox, form->PaintBox1, {5, 24});
+    QTest::mouseMove(form->FFTBox, overScope);
+    EXPECT_EQ(Panel(3), "0.510");
+    EXPECT_EQ(Bin(), 185);
+    Release(form->FFTBox, overScope);
+}
+
+TEST_F(DisplayTest, DragFromTheScopeOverTheSpectrumTunes) {
+    Show(426, 50);
+    form->PaintSpectrum();
+    Press(form->PaintBox1, {5, 0});
+    EXPECT_DOUBLE_EQ(form->receiver.state.DetectorThreshold, 1.0);
+    QTest::mouseMove(form->PaintBox1, Across(form->PaintBox1, form->FFTBox, {60, 10}));
+    EXPECT_EQ(Bin(), 88);
+    QTest::mouseMove(form->PaintBox1, Across(form->PaintBox1, form->FFTBox, {2, 10}));
+    EXPECT_EQ(Bin(), 30);
+    EXPECT_DOUBLE_EQ(form->receiver.state.DetectorThreshold, 1.0);
+    Release(form->PaintBox1, Across(form->PaintBox1, form->FFTBox, {2, 10}));
+}
+
+}  // namespace
+}  // namespace dahlo::test

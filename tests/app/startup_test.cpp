@@ -1,0 +1,207 @@
+// Start-up order, the first activation and shutdown of the main window.
+#include <QMenu>
+#include <QSplitter>
+#include <QToolButton>
+#include <QSpinBox>
+#include <QPlainTextEdit>
+
+#include "app/paint_strip.h"
+#include "app_fixture.h"
+#include "capture/capture.h"
+#include "settings/settings.h"
+
+namespace dahlo::test {
+namespace {
+
+using Call = ScriptedInput::Call;
+
+TEST_F(WindowTest, CreationOpensCaptureButLeavesTheSettingsForTheFirstActivation) {
+    WriteIni("[Dahlo]\nCwFilterTreshold=350\nFilterWidth=1\nAfcSpeed=7\n");
+    Create();
+
+    // Recording runs before the window is shown or the settings are read.
+    EXPECT_EQ(input->CountOf(Call::kStart), 1);
+    EXPECT_EQ(form->ring.FreeBuffers.load(), 16);
+    EXPECT_FALSE(form->FirstActivationDone);
+    EXPECT_EQ(Panel(0), "Narrow");
+    EXPECT_EQ(Panel(1), "996 Hz");
+    EXPECT_EQ(Panel(2), "BF: 5000");
+    EXPECT_EQ(Panel(3), "0.001");
+    EXPECT_EQ(Panel(4), "---- LPM");
+    EXPECT_EQ(Panel(5), "----- WPM");
+    EXPECT_EQ(Panel(6), "FrB: 15");
+    EXPECT_EQ(Panel(7), "");
+    EXPECT_EQ(form->CwFilterMenu->title(), "Burst Filter  (200 LPM)");
+    EXPECT_EQ(form->MainFilterMenu->title(), "Main Filter  (Narrow)");
+    EXPECT_EQ(form->AfcUpDown->value(), 2);
+    EXPECT_TRUE(broadcaster.names.empty());
+    EXPECT_EQ(form->AalCwMessage, 0u);
+
+    Activate();
+    EXPECT_TRUE(form->FirstActivationDone);
+    EXPECT_EQ(Panel(2), "BF: 100");
+    EXPECT_EQ(form->CwFilterMenu->title(), "Burst Filter (100 LPM)");
+    EXPECT_EQ(Panel(0), "Wide");
+    EXPECT_EQ(form->MainFilterMenu->title(), "Main Filter  (Wide)");
+    EXPECT_EQ(Panel(3), "0.100");
+    EXPECT_EQ(form->AfcUpDown->value(), 7);
+    EXPECT_EQ(form->receiver.state.AfcSpeed, 7);
+    EXPECT_EQ(broadcaster.names, (std::vector<std::string>{"AAL_CW", "Keyvox_Message"}));
+    EXPECT_EQ(form->AalCwMessage, broadcaster.IdOf("AAL_CW"));
+    EXPECT_EQ(form->KeyvoxMessage, broadcaster.IdOf("Keyvox_Message"));
+}
+
+TEST_F(WindowTest, WithoutASettingsFileTheDefaultsApply) {
+    CreateShownAndActive();
+    EXPECT_EQ(Panel(0), "Narrow");
+    EXPECT_EQ(Panel(2), "BF: 200");
+    EXPECT_EQ(Panel(3), "0.100");
+    EXPECT_TRUE(form->AfcButton->isChecked());
+    EXPECT_FALSE(form->AutoTresholdButton->isChecked());
+    EXPECT_FALSE(form->OnTopButton->isChecked());
+    EXPECT_TRUE(form->EnglishCharset1->isChecked());
+    EXPECT_EQ(form->receiver.state.CentreBin, 185);
+    EXPECT_DOUBLE_EQ(form->receiver.state.DetectorThreshold, 0.1);
+    EXPECT_FALSE(form->StaysOnTop());
+    EXPECT_EQ(form->windowTitle(), "Valdor Dahlo");
+}
+
+class BurstLengthTest : public WindowTest,
+                        public ::testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(BurstLengthTest, StoredLengthShowsItsSpeedInCaptionAndPanel) {
+    const auto [length, lpm] = GetParam();
+    WriteIni("[Dahlo]\r\nCwFilterTreshold=" + std::to_string(length) + "\r\n");
+    CreateShownAndActive();
+    EXPECT_EQ(form->receiver.state.CwFilterTreshold, length);
+    EXPECT_EQ(form->CwFilterMenu->title(), QString("Burst Filter (%1 LPM)").arg(lpm));
+    EXPECT_EQ(Panel(2), QString("BF: %1").arg(lpm));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, BurstLengthTest,
+                         ::testing::Values(std::pair{175, 200}, std::pair{350, 100},
+                                           std::pair{7, 5000}));
+
+TEST_F(WindowTest, OnTopIsSetBeforeShowingAndTheButtonFollowsAtActivation) {
+    WriteIni("[Dahlo]\nOnTop=1\n");
+    Create();
+    EXPECT_TRUE(form->StaysOnTop());
+    EXPECT_FALSE(form->OnTopButton->isChecked());  // the button waits for the settings load
+    form->show();
+    Activate();
+    EXPECT_TRUE(form->OnTopButton->isChecked());
+    EXPECT_TRUE(form->receiver.state.OnTopDown);
+    EXPECT_TRUE(form->StaysOnTop());
+}
+
+TEST_F(WindowTest, LoadedTogglesThresholdCentreAndWidthReachTheReceiver) {
+    WriteIni(
+        "[Dahlo]\nAutoTreshold=1\nAutoGoToMax=1\nAfc=0\nCentreBin=300\nDetectorThreshold=2500\n"
+        "FilterWidth=7\n");
+    CreateShownAndActive();
+    const ReceiverState& state = form->receiver.state;
+    EXPECT_TRUE(state.AutoTresholdDown);
+    EXPECT_TRUE(state.AutoGoToMaxDown);
+    EXPECT_FALSE(state.AfcDown);
+    EXPECT_EQ(state.CentreBin, 300);
+    EXPECT_DOUBLE_EQ(state.DetectorThreshold, 0.25);
+    EXPECT_EQ(Panel(3), "Auto");
+    EXPECT_EQ(Panel(0), "V.Wide");
+    EXPECT_EQ(form->MainFilterMenu->title(), "Main Filter  (Very Wide)");
+    EXPECT_EQ(form->receiver.mainFilter.CurrentRow(), &FilterCoefficientTables(2).Row(300));
+}
+
+TEST_F(WindowTest, CharsetFromSettings) {
+    {
+        QFile file(DirPath("mine.dlo"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(".- X\n");
+    }
+    WriteIni("[Dahlo]\nCharset=2\nUserCharsetFile=\"mine.dlo\"\n");
+    CreateShownAndActive();
+    EXPECT_TRUE(form->UserdefinedCharset1->isChecked());
+    EXPECT_EQ(form->receiver.charsets.Charset, kUserDefined);
+    EXPECT_EQ(form->receiver.charsets.CodeToText(5), "X");
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(WindowTest, UnreadableUserCharsetKeepsEnglishThePathAndTheRestOfTheLoad) {
+    WriteIni("[Dahlo]\nCharset=2\nUserCharsetFile=missing.dlo\n[RxFont]\nStyle=2\n");
+    CreateShownAndActive();
+    EXPECT_TRUE(form->EnglishCharset1->isChecked());
+    EXPECT_EQ(form->receiver.charsets.Charset, kEnglish);
+    EXPECT_EQ(form->receiver.charsets.UserCharsetFile, "missing.dlo");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].second, "Cannot open file missing.dlo");
+    EXPECT_TRUE(form->RxMemo->font().italic());  // the font section still came after it
+    EXPECT_FALSE(form->RxMemo->font().bold());
+}
+
+TEST_F(WindowTest, WindowSectionSetsGeometryAndStripHeights) {
+    WriteIni("[Window]\nLeft=40\nTop=30\nHeight=400\nWidth=500\nSpectrumHeight=80\nRxHeight=120\n");
+    CreateShownAndActive();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->x(), 40);
+    EXPECT_EQ(form->y(), 30);
+    EXPECT_EQ(form->frameGeometry().width(), 500);
+    EXPECT_EQ(form->frameGeometry().height(), 400);
+    EXPECT_EQ(form->FFTBox->height(), 80);
+    EXPECT_EQ(form->RxMemo->height(), 120);
+}
+
+TEST_F(WindowTest, ASecondActivationChangesNothing) {
+    WriteIni("[Dahlo]\nCwFilterTreshold=350\n");
+    CreateShownAndActive();
+    form->AfcButton->click();           // user changes after start
+    form->Wide1->trigger();
+    form->BurstSpeedItems[8]->trigger();  // 5000 LPM
+    WriteIni("[Dahlo]\nCwFilterTreshold=175\nAfc=1\nFilterWidth=0\n");
+
+    Activate();
+    EXPECT_FALSE(form->AfcButton->isChecked());
+    EXPECT_EQ(Panel(0), "Wide");
+    EXPECT_EQ(Panel(2), "BF: 5000");
+    EXPECT_EQ(form->CwFilterMenu->title(), "Burst Filter (5000 LPM)");
+    EXPECT_EQ(form->receiver.state.CwFilterTreshold, 7);
+    EXPECT_EQ(broadcaster.names.size(), 2u);
+}
+
+TEST_F(WindowTest, ExitTwiceStopsTheInputOnceAndEndsOnce) {
+    CreateShownAndActive();
+    form->Exit->trigger();
+    form->Exit->trigger();
+    EXPECT_EQ(input->CountOf(Call::kStop), 1);
+    EXPECT_EQ(input->CountOf(Call::kClose), 1);
+    EXPECT_EQ(terminations, 1);
+    EXPECT_TRUE(form->ring.CaptureStopping.load());
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(WindowTest, ClosingTheWindowStopsOnceAndExitAfterwardsDoesNothing) {
+    CreateShownAndActive();
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(input->CountOf(Call::kStop), 1);
+    form->ExitClick();
+    EXPECT_EQ(input->CountOf(Call::kStop), 1);
+    EXPECT_EQ(terminations, 0);
+}
+
+TEST_F(WindowTest, NoSoundDeviceIsReportedOnceAndEndsTheProgram) {
+    input = std::make_unique<ScriptedInput>();
+    input->SetNumDevs(0);
+    RxFormServices services;
+    services.soundInput = input.get();
+    services.dialogs = &dialogs;
+    services.broadcaster = &broadcaster;
+    services.terminate = [this] { ++terminations; };
+    form = std::make_unique<TRxForm>(std::move(services));
+    EXPECT_TRUE(form->Terminated());
+    EXPECT_EQ(terminations, 1);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].first, "Error");
+    EXPECT_EQ(dialogs.messages[0].second, "No sound input device");
+    EXPECT_EQ(input->CountOf(Call::kOpen), 0);
+}
+
+}  // namespace
+}  // namespace dahlo::test
