@@ -81,7 +81,7 @@ IniDocument::IniDocument(std::string_view text) {
     bool first = true;
     while (!text.empty()) {
         const std::size_t nl = text.find('\n');
-        Line line;
+        Line line{};
         if (nl == std::string_view::npos) {
             line.text = std::string(text);
             text = {};
@@ -98,21 +98,22 @@ IniDocument::IniDocument(std::string_view text) {
             if (first) newline_ = line.eol;
             first = false;
         }
+        line.header = HeaderName(line.text).has_value();
         lines_.push_back(std::move(line));
     }
 }
 
 std::size_t IniDocument::FindSection(std::string_view section) const {
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-        const auto name = HeaderName(lines_[i].text);
-        if (name && SameName(*name, section)) return i;
+        if (!lines_[i].header) continue;
+        if (SameName(*HeaderName(lines_[i].text), section)) return i;
     }
     return lines_.size();
 }
 
 std::size_t IniDocument::SectionEnd(std::size_t header) const {
     std::size_t i = header + 1;
-    while (i < lines_.size() && !HeaderName(lines_[i].text)) ++i;
+    while (i < lines_.size() && !lines_[i].header) ++i;
     return i;
 }
 
@@ -140,10 +141,11 @@ std::string IniDocument::GetString(std::string_view section, std::string_view ke
 }
 
 void IniDocument::InsertLine(std::size_t at, std::string text) {
+    const bool header = HeaderName(text).has_value();
     // The line before the new one may be the file's last line without a line end.
     if (at > 0 && lines_[at - 1].eol.empty()) lines_[at - 1].eol = newline_;
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at),
-                  Line{std::move(text), newline_});
+                  Line{std::move(text), newline_, header});
 }
 
 void IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
@@ -166,6 +168,7 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
     const std::size_t at = FindKey(header, end, key);
     if (at != end) {
         lines_[at].text = std::move(entry);
+        lines_[at].header = HeaderName(lines_[at].text).has_value();
         return;
     }
     // After the section's last non-empty line, so blank separators stay before the next header.

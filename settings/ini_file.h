@@ -45,6 +45,7 @@ class IniDocument {
     struct Line {
         std::string text;
         std::string eol;  // "", "\n" or "\r\n"
+        bool header;      // a "[section]" line
     };
     // Index of the first header line of `section`, or lines_.size().
     std::size_t FindSection(std::string_view section) const;
