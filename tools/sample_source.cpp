@@ -217,6 +217,26 @@ private:
 
 }  // namespace
 
+bool HeaderPromisesMore(const char* log) {
+    for (const char* line = log; line != nullptr && *line != '\0';) {
+        const char* end = std::strchr(line, '\n');
+        const std::string text(line, end != nullptr ? static_cast<std::size_t>(end - line)
+                                                    : std::strlen(line));
+        line = end != nullptr ? end + 1 : nullptr;
+        if (text.rfind("data", 0) != 0 && text.rfind("SSND", 0) != 0) continue;
+        long long said = 0;
+        long long real = 0;
+        const auto colon = text.find(':');
+        const auto should = text.find("(should be");
+        if (colon == std::string::npos || should == std::string::npos) continue;
+        if (std::sscanf(text.c_str() + colon + 1, "%lld", &said) == 1 &&
+            std::sscanf(text.c_str() + should + 10, "%lld", &real) == 1 && said > real) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::unique_ptr<SampleSource> OpenAudioFile(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
@@ -241,13 +261,19 @@ std::unique_ptr<SampleSource> OpenAudioFile(const std::string& path) {
         throw InputError(path + ": the file holds no audio samples");
     }
     // libsndfile quietly shortens a WAV or AIFF whose data chunk runs past the end of the file;
-    // its log is the only trace of that.
-    char log[4096] = {};
+    // its log ("data : 370552 (should be 29956)") is the only trace of that.
+    char log[8192] = {};
     sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
-    if (std::strstr(log, "too big") != nullptr || std::strstr(log, "truncated") != nullptr ||
-        std::strstr(log, "Truncated") != nullptr) {
+    if (HeaderPromisesMore(log)) {
         sf_close(file);
         throw InputError(path + ": the file is truncated (it holds less audio than its header says)");
+    }
+    // A compressed file cut short is only found at its end; look there before any output.
+    std::vector<float> last(static_cast<std::size_t>(info.channels));
+    if (sf_seek(file, info.frames - 1, SEEK_SET) < 0 || sf_readf_float(file, last.data(), 1) != 1 ||
+        sf_seek(file, 0, SEEK_SET) != 0) {
+        sf_close(file);
+        throw InputError(path + ": the file is truncated or corrupt (its last frames cannot be read)");
     }
     return std::make_unique<SndfileSource>(path, file, info);
 }

@@ -56,6 +56,9 @@ private:
     std::string name_;
 };
 
+// Whether libsndfile's header log says a data chunk is longer than what the file holds.
+bool HeaderPromisesMore(const char* log);
+
 // A float sample (full scale +-1) to 16 bits: rounded to the nearest, clipped to the range.
 std::int16_t FloatToSample(float x);
 

@@ -1,0 +1,432 @@
+// dahlo-decode end to end: synthesized recordings through the whole tool (files written with
+// libsndfile, raw streams, options, errors), and its pieces (presets, charset conversion).
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/capture_ring.h"
+#include "dsp/receiver.h"
+#include "support/morse_synth.h"
+#include "tools/cp1251.h"
+#include "tools/decode_main.h"
+#include "tools/decode_options.h"
+#include "tools/presets.h"
+#include "tools_test_audio.h"
+
+namespace dahlo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::MorseSynthOptions;
+
+constexpr const char* kText = "cq de dl1abc k";
+
+std::vector<std::int16_t> Synth(const std::string& text, double wpm, double pitch, double level,
+                                std::optional<double> snr = std::nullopt) {
+    MorseSynthOptions o;
+    o.wpm = wpm;
+    o.signal.pitch_hz = pitch;
+    o.signal.level_dbfs = level;
+    o.snr_db = snr;
+    return test::SynthesizeMorse(text, o);
+}
+
+std::string ReadAll(std::FILE* f) {
+    std::rewind(f);
+    std::string out;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    return out;
+}
+
+struct ToolResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ToolResult RunTool(const std::vector<std::string>& args, std::FILE* in = nullptr) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    DecodeStreams streams;
+    streams.in = in != nullptr ? in : stdin;
+    streams.out = out;
+    streams.err = err;
+    const int status = RunDecodeTool(args, streams);
+    ToolResult r{status, ReadAll(out), ReadAll(err)};
+    std::fclose(out);
+    std::fclose(err);
+    return r;
+}
+
+std::string Trimmed(std::string s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\n')) s.pop_back();
+    return s;
+}
+
+class DecodeToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("dahlo-decode-test-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string Write(const std::string& name, const std::vector<std::int16_t>& samples,
+                      int rate = 11025, int channels = 1) {
+        const std::string path = (dir_ / name).string();
+        std::string error;
+        EXPECT_TRUE(testaudio::WriteAudioFile(path, samples, rate, channels, error)) << error;
+        return path;
+    }
+    std::string WriteBytes(const std::string& name, const std::string& bytes) {
+        const std::string path = (dir_ / name).string();
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    fs::path dir_;
+};
+
+// The text the window shows for these samples with its defaults: every block through the loop,
+// a last partial block padded with zeros as dahlo-decode does.
+std::string WindowText(std::vector<std::int16_t> samples) {
+    struct Collector : ReceiverHost {
+        void ShowStatus(int, std::string_view) override {}
+        void AppendDecodedText(std::uint32_t, std::string_view t) override { text.append(t); }
+        void PaintScope() override {}
+        void PaintSpectrum() override {}
+        void PumpMessages() override {}
+        void ReportFatal(std::string_view, std::string_view) override {}
+        std::string text;
+    } host;
+    auto ring = std::make_unique<CaptureRing>();
+    auto receiver = std::make_unique<Receiver>(*ring, host);
+    samples.resize((samples.size() + kBlockSamples - 1) / kBlockSamples * kBlockSamples, 0);
+    for (std::size_t i = 0; i < samples.size(); i += kBlockSamples) {
+        receiver->ProcessBlock(samples.data() + i);
+    }
+    return host.text;
+}
+
+// --- Default path: one clear signal, no options ------------------------------------------------
+
+TEST_F(DecodeToolTest, DecodesEveryPitchExactlyFromTheFirstCharacter) {
+    for (const double pitch : {400.0, 700.0, 996.0, 1500.0}) {
+        const auto r = RunTool({Write("p.wav", Synth(kText, 20, pitch, -20))});
+        EXPECT_EQ(r.status, 0) << pitch;
+        EXPECT_EQ(Trimmed(r.out), kText) << "pitch " << pitch;
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+TEST_F(DecodeToolTest, DecodesEverySpeedAndLevel) {
+    for (const double wpm : {10.0, 20.0, 30.0, 40.0}) {
+        const auto r = RunTool({Write("s.wav", Synth(kText, wpm, 700, -20))});
+        EXPECT_EQ(Trimmed(r.out), kText) << "wpm " << wpm;
+    }
+    for (const double level : {-6.0, -20.0, -30.0, -40.0}) {
+        const auto r = RunTool({Write("l.wav", Synth(kText, 25, 850, level))});
+        EXPECT_EQ(Trimmed(r.out), kText) << "level " << level;
+    }
+}
+
+TEST_F(DecodeToolTest, DecodesANoisyRecordingAtTenDecibels) {
+    const auto r = RunTool({Write("n.wav", Synth("test de ok2xyz 599 tu", 22, 650, -20, 10.0))});
+    EXPECT_EQ(Trimmed(r.out), "test de ok2xyz 599 tu");
+}
+
+TEST_F(DecodeToolTest, ReadsOtherRatesStereoAndFlac) {
+    const auto samples = Synth(kText, 20, 700, -20);
+    const std::vector<std::string> files = {
+        Write("r8000.wav", samples, 8000), Write("r44100.wav", samples, 44100),
+        Write("r48000.wav", samples, 48000), Write("stereo.wav", samples, 11025, 2),
+        Write("stereo48.flac", samples, 48000, 2), Write("mono.flac", samples)};
+    for (const auto& f : files) {
+        const auto r = RunTool({f});
+        EXPECT_EQ(r.status, 0) << f << ": " << r.err;
+        EXPECT_EQ(Trimmed(r.out), kText) << f;
+    }
+}
+
+TEST_F(DecodeToolTest, AFileAt11025HzReachesTheLoopSampleForSample) {
+    // A 16-bit mono file at the loop's own rate must give exactly the window's text.
+    auto samples = Synth("73 es gl", 18, 996, -12);
+    const auto r = RunTool({"--cold-start", Write("x.flac", samples)});
+    EXPECT_EQ(r.out, WindowText(samples) + "\n");
+}
+
+// --- The window's path --------------------------------------------------------------------------
+
+TEST_F(DecodeToolTest, StdinAndColdStartGiveTheWindowsText) {
+    // 996 Hz is the window's default bin; the odd length leaves a partial last block.
+    auto samples = Synth("cq cq de f5zz ar", 20, 996, -14, 15.0);
+    samples.resize(samples.size() + 777, 0);
+    const std::string expected = WindowText(samples) + "\n";
+    ASSERT_GT(expected.size(), 10u);
+
+    std::FILE* in = std::tmpfile();
+    for (const std::int16_t s : samples) {
+        const unsigned char b[2] = {static_cast<unsigned char>(s & 0xFF),
+                                    static_cast<unsigned char>((s >> 8) & 0xFF)};
+        std::fwrite(b, 1, 2, in);
+    }
+    std::rewind(in);
+    const auto fromStdin = RunTool({"-"}, in);
+    std::fclose(in);
+    EXPECT_EQ(fromStdin.status, 0);
+    EXPECT_EQ(fromStdin.out, expected);
+
+    const auto cold = RunTool({"--cold-start", Write("c.wav", samples)});
+    EXPECT_EQ(cold.out, expected);
+}
+
+TEST_F(DecodeToolTest, ColdStartShowsTheStartUpHashLikeTheWindow) {
+    // Silence only: the window's decoder hands out its empty code word after 6500 samples.
+    const std::vector<std::int16_t> silence(30000, 0);
+    const auto r = RunTool({"--cold-start", Write("quiet.wav", silence)});
+    EXPECT_EQ(r.out, WindowText(silence) + "\n");
+    EXPECT_EQ(r.out.substr(0, 1), "#");
+}
+
+// --- Options --------------------------------------------------------------------------------------
+
+TEST_F(DecodeToolTest, PitchOptionPicksTheWeakerOfTwoSignals) {
+    MorseSynthOptions o;
+    o.wpm = 20;
+    o.signal = {700.0, -14.0, 0.0, 0.0};
+    test::Interferer other;
+    other.text = "ee ee ee ee ee ee ee ee";
+    other.wpm = 20;
+    other.signal = {1100.0, -26.0, 0.0, 0.0};
+    o.interferer = other;
+    const std::string file = Write("two.wav", test::SynthesizeMorse("paris paris", o));
+    EXPECT_EQ(Trimmed(RunTool({file}).out), "paris paris");
+    EXPECT_EQ(Trimmed(RunTool({"--pitch", "1100", "--afc=off", file}).out).substr(0, 5), "ee ee");
+}
+
+TEST_F(DecodeToolTest, RussianCharsetInUtf8AndCp1251) {
+    const std::string file = Write("ru.wav", Synth("ate", 20, 700, -20));
+    // .- -  . in the Russian table: "а", "т", "е".
+    EXPECT_EQ(Trimmed(RunTool({"--charset", "russian", file}).out), "\xD0\xB0\xD1\x82\xD0\xB5");
+    EXPECT_EQ(Trimmed(RunTool({"--charset=russian", "--encoding", "cp1251", file}).out),
+              "\xE0\xF2\xE5");
+}
+
+TEST_F(DecodeToolTest, UserCharsetFileAndSettingsFile) {
+    const std::string file = Write("u.wav", Synth("ab", 20, 996, -14));
+    const std::string charset = WriteBytes("my.dlo", "# test\n.- X\n-... Y\n");
+    EXPECT_EQ(Trimmed(RunTool({"--charset", charset, file}).out), "XY");
+
+    // Settings at the window's defaults but for the threshold: far above the tone, nothing
+    // is keyed, and the window would show only the start-up "#".
+    const std::string ini = WriteBytes("DAHLO.INI", "[Dahlo]\nThreshold=15000\n");
+    const auto r = RunTool({"--settings", ini, "--cold-start", file});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(Trimmed(r.out), "ab");
+}
+
+TEST_F(DecodeToolTest, EventsCarryTimeFrequencyAndSpeed) {
+    const auto samples = Synth("paris paris", 20, 700, -20);
+    const auto r = RunTool({"--events", Write("e.wav", samples)});
+    ASSERT_EQ(r.status, 0);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < r.out.size();) {
+        const auto nl = r.out.find('\n', at);
+        lines.push_back(r.out.substr(at, nl - at));
+        at = nl + 1;
+    }
+    ASSERT_GE(lines.size(), 11u);
+    EXPECT_NE(lines[0].find("\"type\":\"char\",\"text\":\"p\""), std::string::npos) << lines[0];
+    EXPECT_NE(lines[5].find("\"type\":\"space\""), std::string::npos) << lines[5];
+    // 700 Hz is bin 130: 699.8 Hz.
+    EXPECT_NE(lines[0].find("\"freq_hz\":699.8"), std::string::npos);
+    // The speed is shown at the fifth character.
+    EXPECT_EQ(lines[3].find("wpm"), std::string::npos);
+    EXPECT_NE(lines[4].find("\"wpm\":"), std::string::npos) << lines[4];
+    // "p" (.--.) ends 0.5 s + 11 dots + about 1.8 dots of silence later; a dot is 60 ms.
+    double t = 0;
+    ASSERT_EQ(std::sscanf(lines[0].c_str(), "{\"t\":%lf", &t), 1);
+    EXPECT_NEAR(t, 0.5 + 12.8 * 0.06, 0.06);
+}
+
+// --- Errors ------------------------------------------------------------------------------------
+
+void ExpectOneLineError(const ToolResult& r, const std::string& mentions) {
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    ASSERT_FALSE(r.err.empty());
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;  // exactly one line
+    EXPECT_NE(r.err.find(mentions), std::string::npos) << r.err;
+}
+
+TEST_F(DecodeToolTest, BadInputsFailWithOneLine) {
+    const auto samples = Synth(kText, 20, 700, -20);
+    const std::string wav = Write("good.wav", samples);
+    std::string bytes;
+    {
+        std::ifstream f(wav, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(f), {});
+    }
+    const std::string flac = Write("good.flac", samples);
+    std::string flacBytes;
+    {
+        std::ifstream f(flac, std::ios::binary);
+        flacBytes.assign(std::istreambuf_iterator<char>(f), {});
+    }
+    std::string noise(5000, '\0');
+    for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919) >> 3);
+
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {(dir_ / "missing.wav").string(), "No such file"},
+        {dir_.string(), "directory"},
+        {WriteBytes("empty.wav", ""), "empty"},
+        {WriteBytes("cut.wav", bytes.substr(0, bytes.size() / 3)), "truncated"},
+        {WriteBytes("cut.flac", flacBytes.substr(0, flacBytes.size() / 3)), "truncated"},
+        {WriteBytes("header.wav", bytes.substr(0, 44)), "no audio"},
+        {WriteBytes("noise.wav", noise), "not a readable audio file"},
+        {WriteBytes("notes.txt", "hello, this is text\n"), "not a readable audio file"},
+    };
+    for (const auto& [path, why] : cases) {
+        SCOPED_TRACE(path);
+        ExpectOneLineError(RunTool({path}), why);
+        ExpectOneLineError(RunTool({"--cold-start", path}), fs::path(path).filename().string());
+    }
+
+    std::FILE* empty = std::tmpfile();
+    ExpectOneLineError(RunTool({"-"}, empty), "no audio");
+    std::fclose(empty);
+}
+
+TEST_F(DecodeToolTest, BadOptionsFailWithOneLineNamingTheOption) {
+    const std::string wav = Write("g.wav", Synth("e", 20, 700, -20));
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--frobnicate", wav}, "--frobnicate"},
+        {{"--pitch", "5000", wav}, "--pitch"},
+        {{"--pitch", "abc", wav}, "--pitch"},
+        {{"--burst", "250", wav}, "--burst"},
+        {{"--threshold", "-1", wav}, "--threshold"},
+        {{"--threshold", "loud", wav}, "--threshold"},
+        {{"--width", "medium", wav}, "--width"},
+        {{"--afc", "maybe", wav}, "--afc"},
+        {{"--afc-speed", "100", wav}, "--afc-speed"},
+        {{"--auto-gotomax", "1", wav}, "--auto-gotomax"},
+        {{"--encoding", "latin1", wav}, "--encoding"},
+        {{"--cold-start=yes", wav}, "--cold-start"},
+        {{wav, "--pitch"}, "--pitch"},
+        {{wav, wav}, "once"},
+        {{}, "no input"},
+        {{"--settings", (dir_ / "none.ini").string(), wav}, "--settings"},
+        {{"--charset", (dir_ / "none.dlo").string(), wav}, "none.dlo"},
+        {{"--charset", WriteBytes("empty.dlo", ""), wav}, "empty"},
+    };
+    for (const auto& [args, mentions] : cases) {
+        SCOPED_TRACE(args.empty() ? std::string("(none)") : args[0]);
+        ExpectOneLineError(RunTool(args), mentions);
+    }
+}
+
+TEST(DecodeToolHelp, HelpAndVersionSucceed) {
+    const auto help = RunTool({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--cold-start"), std::string::npos);
+    const auto version = RunTool({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("dahlo-decode ", 0), 0u);
+}
+
+// --- Pieces --------------------------------------------------------------------------------------
+
+TEST(DecodePresets, BurstSpeedForDotFollowsTheIntegrationLengths) {
+    EXPECT_EQ(BurstSpeedForDot(5000), 100);
+    EXPECT_EQ(BurstSpeedForDot(700), 100);  // 2 x 350
+    EXPECT_EQ(BurstSpeedForDot(699), 200);
+    EXPECT_EQ(BurstSpeedForDot(350), 200);  // 2 x 175
+    EXPECT_EQ(BurstSpeedForDot(349), 300);
+    EXPECT_EQ(BurstSpeedForDot(234), 300);  // 2 x 117
+    EXPECT_EQ(BurstSpeedForDot(233), 500);
+    EXPECT_EQ(BurstSpeedForDot(1), 500);
+}
+
+TEST(DecodePresets, ThresholdSitsBetweenNoiseAndMark) {
+    EXPECT_DOUBLE_EQ(ThresholdFromLevels(0.01, 0.25), 0.0791);  // sqrt(0.025 * 0.25)
+    EXPECT_DOUBLE_EQ(ThresholdFromLevels(0.04, 0.25), 0.1);     // noise above a tenth
+    EXPECT_DOUBLE_EQ(ThresholdFromLevels(0.0, 0.0), 0.0001);    // never zero
+}
+
+TEST(DecodePresets, HistogramPercentilesAreWithinABin) {
+    LevelHistogram h;
+    for (int i = 1; i <= 1000; ++i) h.Add(i * 0.001);
+    EXPECT_NEAR(h.Percentile(0.2), 0.2, 0.2 * 0.012);
+    EXPECT_NEAR(h.Percentile(0.97), 0.97, 0.97 * 0.012);
+    LevelHistogram silence;
+    for (int i = 0; i < 10; ++i) silence.Add(0.0);
+    EXPECT_EQ(silence.Percentile(0.97), 0.0);
+}
+
+TEST(DecodePresets, PitchIsFoundUnderTheStrongestRatio) {
+    MemorySource source(Synth("paris paris paris", 20, 1234, -30, 10.0));
+    EXPECT_NEAR(EstimatePitchBin(source, 185) * kHzPerBin, 1234, kHzPerBin);
+    MemorySource silence(std::vector<std::int16_t>(20000, 0));
+    EXPECT_EQ(EstimatePitchBin(silence, 185), 185);
+}
+
+TEST(DecodeOptionsTest, PitchGoesToTheNearestBin) {
+    DecodeOptions o;
+    ASSERT_FALSE(ParseDecodeOptions({"--pitch=700", "f.wav"}, o));
+    EXPECT_EQ(o.centreBin, 130);
+    EXPECT_EQ(PitchToBin(161.5), 30);
+    EXPECT_EQ(PitchToBin(2422.5), 450);
+    DecodeOptions edge;
+    EXPECT_TRUE(ParseDecodeOptions({"--pitch", "150", "f.wav"}, edge));
+}
+
+TEST(Cp1251Test, TableMatchesWindows1251) {
+    EXPECT_EQ(Cp1251ToCodePoint('a'), U'a');
+    EXPECT_EQ(Cp1251ToCodePoint(0xC0), U'\u0410');
+    EXPECT_EQ(Cp1251ToCodePoint(0xFF), U'\u044F');
+    EXPECT_EQ(Cp1251ToCodePoint(0xA8), U'\u0401');
+    EXPECT_EQ(Cp1251ToCodePoint(0xB8), U'\u0451');
+    EXPECT_EQ(Cp1251ToCodePoint(0x88), U'\u20AC');
+    EXPECT_EQ(Cp1251ToCodePoint(0xB9), U'\u2116');
+    EXPECT_EQ(Cp1251ToCodePoint(0x98), U'\uFFFD');
+    // Every assigned byte maps to a distinct character.
+    std::vector<char32_t> seen;
+    for (int b = 0; b < 256; ++b) {
+        if (b == 0x98) continue;
+        seen.push_back(Cp1251ToCodePoint(static_cast<unsigned char>(b)));
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
+    std::string utf8;
+    AppendCp1251AsUtf8("\xE4\xE0 \x80", utf8);
+    EXPECT_EQ(utf8, "\xD0\xB4\xD0\xB0 \xD0\x82");
+}
+
+TEST(SampleSourceTest, FloatToSampleRoundsAndClips) {
+    EXPECT_EQ(FloatToSample(0.0f), 0);
+    EXPECT_EQ(FloatToSample(1.0f), 32767);
+    EXPECT_EQ(FloatToSample(-1.0f), -32768);
+    EXPECT_EQ(FloatToSample(-3.0f), -32768);
+    EXPECT_EQ(FloatToSample(100.4f / 32768.0f), 100);
+    EXPECT_EQ(FloatToSample(100.6f / 32768.0f), 101);
+    EXPECT_EQ(FloatToSample(-100.6f / 32768.0f), -101);
+}
+
+TEST(SampleSourceTest, HeaderLogTellsATruncatedDataChunk) {
+    EXPECT_TRUE(HeaderPromisesMore("RIFF : 100\ndata : 370552 (should be 29956)\nEnd\n"));
+    EXPECT_FALSE(HeaderPromisesMore("RIFF : 370588 (should be 29992)\ndata : 29956\n"));
+    EXPECT_FALSE(HeaderPromisesMore("data : 100 (should be 200)\n"));
+}
+
+}  // namespace
+}  // namespace dahlo
