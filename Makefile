@@ -28,3 +28,11 @@ check-sanitize: deps
 
 clean:
 	rm -rf build build-debug build-sanitize
+
+# dahlo-decode on a bundled recording, and its character error rate on synthesized ones.
+.PHONY: demo accuracy
+demo: build
+	@build/tools/dahlo-decode samples/qso-28wpm-1200hz-noisy.ogg
+
+accuracy: build
+	@scripts/accuracy.sh

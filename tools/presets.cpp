@@ -104,7 +104,7 @@ int EstimatePitchBin(SampleSource& source, int fallback, ProgressReporter* progr
 }
 
 double ThresholdFromLevels(double noise, double mark) {
-    const double threshold = std::sqrt(std::max(noise, 0.1 * mark) * mark);
+    const double threshold = std::sqrt(std::max(noise, 0.03 * mark) * mark);
     return std::max(0.0001, std::round(threshold * 10000.0) / 10000.0);
 }
 

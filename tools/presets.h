@@ -46,7 +46,8 @@ int EstimatePitchBin(SampleSource& source, int fallback, ProgressReporter* progr
                      double progressStart = 0.0, double progressSpan = 1.0);
 
 // Threshold from the envelope's noise (20th percentile) and mark (97th percentile) levels:
-// sqrt(max(noise, 0.1 mark) * mark), rounded to 0.0001 and at least 0.0001.
+// sqrt(max(noise, 0.03 mark) * mark), rounded to 0.0001 and at least 0.0001. The floor of 0.03
+// (threshold 0.17 of the mark on a clean signal) keeps marks faded by 12 dB above it.
 double ThresholdFromLevels(double noise, double mark);
 // The same from the distribution of a burst filter's running sum of squares over `window`
 // samples (the envelope is sqrt(sum / window)).

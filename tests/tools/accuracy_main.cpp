@@ -207,7 +207,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "dahlo-accuracy: cannot create %s\n", dataPath);
         return 2;
     }
-    std::fprintf(data, "# snr_db");
+    std::fprintf(data, "snr_db");
     for (const char* kind : kinds) std::fprintf(data, " \"%s\"", kind);
     std::fprintf(data, "\n");
     for (std::size_t s = 0; s < snrs.size(); ++s) {
