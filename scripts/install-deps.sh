@@ -10,6 +10,7 @@ packages=(
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils
   dbus dbus-x11 xvfb xauth fonts-dejavu-core
   clang libclang-rt-14-dev
+  gnuplot-nox
 )
 
 missing=()
