@@ -34,5 +34,6 @@ int main(int argc, char** argv) {
     dahlo::TRxForm RxForm(std::move(services));
     if (RxForm.Terminated()) return 1;  // the sound input could not be opened; already said
     RxForm.show();
+    RxForm.activateWindow();
     return QApplication::exec();
 }

@@ -12,7 +12,7 @@ namespace dahlo {
 class PaintStrip : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     enum class MouseAction { kPress, kMove, kRelease };
     using MouseHandler = std::function<void(PaintStrip& strip, MouseAction action, QPoint pos)>;
 
@@ -26,13 +26,13 @@ public:
 
     void SetMouseHandler(MouseHandler handler) { mouseHandler_ = std::move(handler); }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     QImage shown_;
     QRect shownArea_;
     MouseHandler mouseHandler_;

@@ -8,14 +8,14 @@
 namespace dahlo {
 
 class QtDialogs final : public Dialogs {
-public:
+  public:
     QString OpenFile(QWidget* parent, const FileDialogRequest& request) override;
     QString SaveFile(QWidget* parent, const FileDialogRequest& request) override;
     bool ChooseFont(QWidget* parent, QFont& font) override;
     bool ChooseColor(QWidget* parent, QColor& color) override;
     void ShowMessage(QWidget* parent, const QString& caption, const QString& text) override;
 
-private:
+  private:
     QColor lastColor_ = Qt::black;  // the colour dialog starts where it was left
 };
 

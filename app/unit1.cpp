@@ -210,8 +210,8 @@ void TRxForm::CreateToolbar() {
     afcFont.setPixelSize(13);
     AfcUpDown->setFont(afcFont);
     AfcUpDown->setGeometry(258, 0, 40, 25);
-    AfcButton = MakeToggle(Panel1, "AfcButton", "A&FC", "Auto Frequency Control On/Off (Alt-F)",
-                           298, 35);
+    AfcButton =
+        MakeToggle(Panel1, "AfcButton", "A&FC", "Auto Frequency Control On/Off (Alt-F)", 298, 35);
     AfcButton->setChecked(true);
 
     // The loop reads the toggles through the receiver state; keep it current at every change.
@@ -222,8 +222,7 @@ void TRxForm::CreateToolbar() {
             [&state](bool down) { state.OnTopDown = down; });
     connect(AutoGoToMaxButton, &QToolButton::toggled, this,
             [&state](bool down) { state.AutoGoToMaxDown = down; });
-    connect(AfcButton, &QToolButton::toggled, this,
-            [&state](bool down) { state.AfcDown = down; });
+    connect(AfcButton, &QToolButton::toggled, this, [&state](bool down) { state.AfcDown = down; });
     connect(AfcUpDown, &QSpinBox::valueChanged, this,
             [&state](int value) { state.AfcSpeed = value; });
     state.AutoTresholdDown = false;
@@ -232,8 +231,7 @@ void TRxForm::CreateToolbar() {
     state.AfcDown = true;
     state.AfcSpeed = 2;
 
-    connect(AutoTresholdButton, &QToolButton::clicked, this,
-            [this] { AutoTresholdButtonClick(); });
+    connect(AutoTresholdButton, &QToolButton::clicked, this, [this] { AutoTresholdButtonClick(); });
     connect(OnTopButton, &QToolButton::clicked, this, [this] { OnTopButtonClick(); });
     connect(GoToMaxButton, &QPushButton::clicked, this, [this] { GoToMaxButtonClick(); });
 
@@ -381,8 +379,7 @@ void TRxForm::CreateMenus() {
     }
     EnglishCharset1->setChecked(true);
     setup->addSeparator();
-    FontSetup1 =
-        item(setup, "FontSetup1", "Rx Window Font Setup", [this] { FontSetup1Click(); });
+    FontSetup1 = item(setup, "FontSetup1", "Rx Window Font Setup", [this] { FontSetup1Click(); });
     RxWindowBackground1 = item(setup, "RxWindowBackground1", "Rx Window Background Setup",
                                [this] { RxWindowBackground1Click(); });
     setup->addSeparator();
@@ -438,9 +435,13 @@ bool TRxForm::event(QEvent* event) {
     return QMainWindow::event(event);
 }
 
-void TRxForm::PostBlockReady() { QCoreApplication::postEvent(this, new QEvent(kBlockReadyEvent)); }
+void TRxForm::PostBlockReady() {
+    QCoreApplication::postEvent(this, new QEvent(kBlockReadyEvent));
+}
 
-void TRxForm::PumpMessages() { QCoreApplication::processEvents(); }
+void TRxForm::PumpMessages() {
+    QCoreApplication::processEvents();
+}
 
 void TRxForm::FormActivate() {
     if (FirstActivationDone || activating_) return;
@@ -496,9 +497,7 @@ void TRxForm::ApplySettings(const Settings& s) {
         } else if (loaded == -2) {
             // Cannot be opened: say so, keep English, and finish the load.
             const QString text = QString::fromStdString(error);
-            RunOutsideLoop([this, text] {
-                services_.dialogs->ShowMessage(this, "Dahlo", text);
-            });
+            RunOutsideLoop([this, text] { services_.dialogs->ShowMessage(this, "Dahlo", text); });
         }
     }
     receiver.charsets.Charset = charset;
@@ -531,9 +530,9 @@ void TRxForm::ApplyRxFont(const FontSettings& f) {
 }
 
 void TRxForm::SetCharsetChecked(int charset) {
-    (charset == kRussian        ? RussianCharset1
+    (charset == kRussian       ? RussianCharset1
      : charset == kUserDefined ? UserdefinedCharset1
-                                : EnglishCharset1)
+                               : EnglishCharset1)
         ->setChecked(true);
 }
 
@@ -557,7 +556,9 @@ void TRxForm::SetFilterWidth(int mode) {
     MainFilterMenu->setTitle(FilterWidthCaption(receiver.state.FilterWidth));
 }
 
-void TRxForm::AutoTresholdButtonClick() { receiver.ShowThreshold(); }
+void TRxForm::AutoTresholdButtonClick() {
+    receiver.ShowThreshold();
+}
 
 bool TRxForm::StaysOnTop() const {
     return windowFlags().testFlag(Qt::WindowStaysOnTopHint);
@@ -571,9 +572,13 @@ void TRxForm::OnTopButtonClick() {
     if (wasVisible) show();
 }
 
-void TRxForm::GoToMaxButtonClick() { receiver.GoToMaxButtonClick(); }
+void TRxForm::GoToMaxButtonClick() {
+    receiver.GoToMaxButtonClick();
+}
 
-void TRxForm::StopCaptureOnce() { StopCapture(ring); }
+void TRxForm::StopCaptureOnce() {
+    StopCapture(ring);
+}
 
 void TRxForm::ExitClick() {
     if (ring.CaptureStopping.load()) return;
@@ -611,7 +616,9 @@ bool TRxForm::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TRxForm::FlipToggle(QToolButton* button) { button->setChecked(!button->isChecked()); }
+void TRxForm::FlipToggle(QToolButton* button) {
+    button->setChecked(!button->isChecked());
+}
 
 void TRxForm::Broadcast(std::uint32_t code) {
     if (services_.broadcaster == nullptr || AalCwMessage == 0) return;  // not registered yet
@@ -714,14 +721,16 @@ void TRxForm::AppendDecodedText(std::uint32_t /*code*/, std::string_view cp1251)
     RxMemo->setTextCursor(cursor);
 }
 
-void TRxForm::ClearBuffer1Click() { RxMemo->clear(); }
+void TRxForm::ClearBuffer1Click() {
+    RxMemo->clear();
+}
 
 void TRxForm::SaveBuffer1Click() {
     RunOutsideLoop([this] {
         if (saveBufferBusy_) return;
         saveBufferBusy_ = true;
-        FileDialogRequest request{"Save buffer to file", ".",
-                                  "Text files (*.txt);;All files (*)", "txt"};
+        FileDialogRequest request{"Save buffer to file", ".", "Text files (*.txt);;All files (*)",
+                                  "txt"};
         const QString path = services_.dialogs->SaveFile(this, request);
         if (!path.isEmpty()) {
             QString text = RxMemo->toPlainText();
@@ -785,8 +794,8 @@ void TRxForm::SaveSetup1Click() {
         s.exportIniFile = ExportIniFile;
         s.exportIniSection = ExportIniSection;
         const QRect frame = frameGeometry();
-        s.window = {frame.x(), frame.y(), frame.height(), frame.width(), FFTBox->height(),
-                    RxMemo->height()};
+        s.window = {frame.x(),     frame.y(),        frame.height(),
+                    frame.width(), FFTBox->height(), RxMemo->height()};
         s.font = RxFontSettings;
         std::string error;
         if (!SaveSettings(services_.settingsPath, s, error)) {
@@ -812,9 +821,8 @@ void TRxForm::UserdefinedCharset1Click() {
     // The radio group has already moved the check mark; it moves only on a successful load.
     SetCharsetChecked(receiver.charsets.Charset);
     RunOutsideLoop([this] {
-        FileDialogRequest request{"Open", ".",
-                                  "Dahlo Charset Files (*.dlo);;Text Files (*.txt);;All Files (*)",
-                                  "dlo"};
+        FileDialogRequest request{
+            "Open", ".", "Dahlo Charset Files (*.dlo);;Text Files (*.txt);;All Files (*)", "dlo"};
         const QString path = services_.dialogs->OpenFile(this, request);
         if (path.isEmpty()) return;
         std::string error;
@@ -881,8 +889,8 @@ void TRxForm::PaintScope() {
         painter.setClipRect(area);
         painter.fillRect(area, kWhite);
         const LevelHistory& levels = receiver.levels;
-        const int j0 = ((levels.newest - w + 1) % kLevelHistorySize + kLevelHistorySize) %
-                       kLevelHistorySize;
+        const int j0 =
+            ((levels.newest - w + 1) % kLevelHistorySize + kLevelHistorySize) % kLevelHistorySize;
         QPolygon trace;
         trace.reserve(std::max(1, w - 1));
         for (int x = 0; x <= w - 2; ++x) {
@@ -967,13 +975,17 @@ void TRxForm::StripMouse(PaintStrip& strip, int action, QPoint pos) {
     if (PaintBox1->rect().contains(overScope)) PaintBox1DragOver(overScope.y());
 }
 
-void TRxForm::FFTBoxMouseDown(int x) { FFTBoxDragOver(x); }
+void TRxForm::FFTBoxMouseDown(int x) {
+    FFTBoxDragOver(x);
+}
 
 void TRxForm::FFTBoxDragOver(int x) {
     receiver.SetCentreBin(ClampCentreBin(x - SpectrumXOffset + kFirstBin));
 }
 
-void TRxForm::PaintBox1MouseDown(int y) { PaintBox1DragOver(y); }
+void TRxForm::PaintBox1MouseDown(int y) {
+    PaintBox1DragOver(y);
+}
 
 void TRxForm::PaintBox1DragOver(int y) {
     const int h = PaintBox1->height() - 1;

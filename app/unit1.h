@@ -58,7 +58,7 @@ struct RxFormServices {
 class TRxForm : public QMainWindow, public ReceiverHost, public BlockReadyPoster {
     Q_OBJECT
 
-public:
+  public:
     explicit TRxForm(RxFormServices services, QWidget* parent = nullptr);
     ~TRxForm() override;
     TRxForm(const TRxForm&) = delete;
@@ -156,13 +156,13 @@ public:
     // --- BlockReadyPoster (capture thread) ---
     void PostBlockReady() override;
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void FormCreate();
     void CreateToolbar();
     void CreateStrips();

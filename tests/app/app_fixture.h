@@ -23,7 +23,7 @@
 namespace dahlo::test {
 
 class RecordingBroadcaster final : public Broadcaster {
-public:
+  public:
     struct Sent {
         std::uint32_t id;
         std::uint32_t word;
@@ -48,7 +48,7 @@ public:
 
 // Answers each dialog from a queue; an empty queue cancels.
 class ScriptedDialogs final : public Dialogs {
-public:
+  public:
     QString OpenFile(QWidget*, const FileDialogRequest& request) override {
         requests.push_back(request);
         return Next();
@@ -67,7 +67,7 @@ public:
     std::vector<FileDialogRequest> requests;
     std::vector<std::pair<QString, QString>> messages;
 
-private:
+  private:
     QString Next() {
         if (files.empty()) return {};
         QString f = files.front();
@@ -77,7 +77,7 @@ private:
 };
 
 class WindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         previousDir_ = QDir::currentPath();
@@ -127,7 +127,7 @@ protected:
     std::unique_ptr<TRxForm> form;
     int terminations = 0;
 
-private:
+  private:
     QTemporaryDir dir_;
     QString previousDir_;
 };

@@ -1,10 +1,10 @@
 // The window's 1251 table against the C library's converter, and the way back.
+#include "app/cp1251.h"
+
 #include <gtest/gtest.h>
 #include <iconv.h>
 
 #include <string>
-
-#include "app/cp1251.h"
 
 namespace dahlo {
 namespace {

@@ -1,7 +1,7 @@
 // The spectrum and scope strips: where the traces land, and what clicks and drags tune.
 #include <QSplitter>
-#include <QToolButton>
 #include <QTest>
+#include <QToolButton>
 
 #include "app/paint_strip.h"
 #include "app_fixture.h"
@@ -15,7 +15,7 @@ const QRgb kBluePixel = qRgb(0, 0, 255);
 const QRgb kRedPixel = qRgb(255, 0, 0);
 
 class DisplayTest : public WindowTest {
-protected:
+  protected:
     // Shows the window with strips `width` wide and a scope `scopeHeight` high.
     void Show(int width, int scopeHeight = 50) {
         CreateShownAndActive();
@@ -101,8 +101,8 @@ TEST_F(DisplayTest, SpectrumTracesAndMarker) {
     SpectrumState& s = form->receiver.spectrum;
     s.PeakHold.fill(0.0);
     s.SmoothedMagnitude.fill(0.0);
-    s.PeakHold[100] = 7.5;            // clipped to the top row, never wrapped
-    s.SmoothedMagnitude[300] = 0.5;   // h = 49: row 49 - 24 = 25
+    s.PeakHold[100] = 7.5;           // clipped to the top row, never wrapped
+    s.SmoothedMagnitude[300] = 0.5;  // h = 49: row 49 - 24 = 25
     form->PaintSpectrum();
     const QImage& shown = form->FFTBox->Shown();
     const int h = form->FFTBox->height() - 1;
@@ -152,7 +152,7 @@ TEST_F(DisplayTest, ScopeDrawsTheHistoryEndingAtTheNewestEntryAndTheThreshold) {
     form->PaintScope();
     const QImage& shown = form->PaintBox1->Shown();
     EXPECT_EQ(shown.pixel(column, 0), kGreenPixel);
-    EXPECT_EQ(shown.pixel(200, 25), kRedPixel);   // 49 - trunc(24.5)
+    EXPECT_EQ(shown.pixel(200, 25), kRedPixel);    // 49 - trunc(24.5)
     EXPECT_EQ(shown.pixel(200, 48), kWhitePixel);  // a zero level lies on row 49, not drawn
 }
 

@@ -12,10 +12,10 @@ namespace {
 
 // Counts the key presses that reach a widget.
 class KeySpy : public QObject {
-public:
+  public:
     int presses = 0;
 
-protected:
+  protected:
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() != QEvent::KeyPress) return false;
         const int key = static_cast<QKeyEvent*>(event)->key();
@@ -25,7 +25,7 @@ protected:
 };
 
 class KeyTest : public WindowTest {
-protected:
+  protected:
     void SetUp() override {
         WindowTest::SetUp();
         CreateShownAndActive();

@@ -11,7 +11,7 @@ namespace dahlo::test {
 namespace {
 
 class MemoTest : public WindowTest {
-protected:
+  protected:
     void SetUp() override {
         WindowTest::SetUp();
         CreateShownAndActive();

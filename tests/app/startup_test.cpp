@@ -1,9 +1,9 @@
 // Start-up order, the first activation and shutdown of the main window.
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QToolButton>
-#include <QSpinBox>
-#include <QPlainTextEdit>
 
 #include "app/paint_strip.h"
 #include "app_fixture.h"
@@ -152,7 +152,7 @@ TEST_F(WindowTest, WindowSectionSetsGeometryAndStripHeights) {
 TEST_F(WindowTest, ASecondActivationChangesNothing) {
     WriteIni("[Dahlo]\nCwFilterTreshold=350\n");
     CreateShownAndActive();
-    form->AfcButton->click();           // user changes after start
+    form->AfcButton->click();  // user changes after start
     form->Wide1->trigger();
     form->BurstSpeedItems[8]->trigger();  // 5000 LPM
     WriteIni("[Dahlo]\nCwFilterTreshold=175\nAfc=1\nFilterWidth=0\n");
