@@ -21,7 +21,7 @@ namespace {
 constexpr std::int64_t kProgressMinimumSamples = 60LL * kDecodeRateHz;
 
 class TerminalProgress : public ProgressReporter {
-public:
+  public:
     explicit TerminalProgress(std::FILE* err) : err_(err) {}
     void Update(double fraction) override {
         const int percent = static_cast<int>(fraction * 100.0);
@@ -42,21 +42,21 @@ public:
         drawn_ = false;
     }
 
-private:
+  private:
     std::FILE* err_;
     int shown_ = -1;
     bool drawn_ = false;
 };
 
 class ScaledProgress : public ProgressReporter {
-public:
+  public:
     ScaledProgress(ProgressReporter* inner, double start, double span)
         : inner_(inner), start_(start), span_(span) {}
     void Update(double fraction) override {
         if (inner_ != nullptr) inner_->Update(start_ + span_ * fraction);
     }
 
-private:
+  private:
     ProgressReporter* inner_;
     double start_;
     double span_;
@@ -83,8 +83,8 @@ std::optional<std::string> ApplySettingsFile(const std::string& path, ReceiverCo
     controls.afcSpeed = settings.afcSpeed;
     controls.centreBin = ClampCentreBin(settings.centreBin);
     controls.threshold = settings.threshold;
-    controls.integrationLength = settings.cwFilterTreshold > 0 ? settings.cwFilterTreshold
-                                                               : kDefaultIntegrationLength;
+    controls.integrationLength =
+        settings.cwFilterTreshold > 0 ? settings.cwFilterTreshold : kDefaultIntegrationLength;
     controls.filterWidth = FilterWidthFromMode(settings.filterWidth);
     controls.charset = settings.charset;
     controls.userCharsetFile = settings.userCharsetFile;
@@ -162,9 +162,9 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
             return status;
         }
 
-        std::unique_ptr<SampleSource> source =
-            options.input == InputKind::kStdin ? OpenRawStream(streams.in, "standard input")
-                                               : OpenAudioFile(options.path);
+        std::unique_ptr<SampleSource> source = options.input == InputKind::kStdin
+                                                   ? OpenRawStream(streams.in, "standard input")
+                                                   : OpenAudioFile(options.path);
         const bool isFile = options.input == InputKind::kFile;
         std::optional<TerminalProgress> bar;
         if (streams.progressBar && isFile && source->Length() > kProgressMinimumSamples) {

@@ -37,7 +37,9 @@ std::optional<bool> ParseOnOff(const std::string& text) {
 
 }  // namespace
 
-int PitchToBin(double hz) { return static_cast<int>(std::lround(hz / kHzPerBin)); }
+int PitchToBin(double hz) {
+    return static_cast<int>(std::lround(hz / kHzPerBin));
+}
 
 std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& args,
                                               DecodeOptions& options) {
@@ -171,7 +173,8 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
         }
     }
     if (!haveInput && !options.help && !options.version) {
-        return std::optional<std::string>("no input: give a sound file, '-' for standard input, or --live");
+        return std::optional<std::string>(
+            "no input: give a sound file, '-' for standard input, or --live");
     }
     return std::nullopt;
 }

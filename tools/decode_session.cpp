@@ -110,7 +110,8 @@ void DecodeHost::WritePendingEvent() {
                   event_.space ? "space" : "char");
     std::string line = head;
     if (!event_.space) {
-        line += ",\"text\":\"" + JsonEscape(event_.text) + "\",\"code\":" + std::to_string(event_.code);
+        line +=
+            ",\"text\":\"" + JsonEscape(event_.text) + "\",\"code\":" + std::to_string(event_.code);
     }
     char tail[128];
     std::snprintf(tail, sizeof tail, ",\"freq_hz\":%.1f", event_.freq_hz);
@@ -126,7 +127,11 @@ void DecodeHost::WritePendingEvent() {
 }
 
 void DecodeHost::ReportFatal(std::string_view text, std::string_view caption) {
-    fatal_ = std::string(caption) + ":" + std::string(text);
+    // The window's texts carry blanks and line ends for its message box.
+    const auto first = text.find_first_not_of(" \n");
+    const auto last = text.find_last_not_of(" \n");
+    fatal_ = first == std::string_view::npos ? std::string(caption)
+                                             : std::string(text.substr(first, last - first + 1));
 }
 
 void DecodeHost::Finish() {

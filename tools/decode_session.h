@@ -41,27 +41,27 @@ void ApplyControls(const ReceiverControls& controls, Receiver& receiver);
 
 // Where the output goes.
 class OutputSink {
-public:
+  public:
     virtual ~OutputSink() = default;
     virtual void Write(std::string_view bytes) = 0;
     virtual void Flush() = 0;
 };
 
 class FileSink : public OutputSink {
-public:
+  public:
     explicit FileSink(std::FILE* file) : file_(file) {}
     void Write(std::string_view bytes) override;
     void Flush() override;
     // False once a write has failed (a closed pipe, a full disk).
     bool Ok() const { return ok_; }
 
-private:
+  private:
     std::FILE* file_;
     bool ok_ = true;
 };
 
 class StringSink : public OutputSink {
-public:
+  public:
     void Write(std::string_view bytes) override { text.append(bytes); }
     void Flush() override { ++flushes; }
     std::string text;
@@ -78,7 +78,7 @@ struct OutputFormat {
 // The loop's program: text and events out, nothing painted, no event loop to pump. Text is
 // flushed at every word space and at Finish.
 class DecodeHost : public ReceiverHost {
-public:
+  public:
     DecodeHost(OutputSink& sink, OutputFormat format) : sink_(sink), format_(format) {}
     // The receiver whose state the events describe; set before the first block.
     void Attach(const Receiver& receiver) { receiver_ = &receiver; }
@@ -96,7 +96,7 @@ public:
     // Characters (not word spaces) handed out so far.
     std::int64_t Characters() const { return characters_; }
 
-private:
+  private:
     // Index of the sample being decoded, counted from the first sample of the input. The loop
     // calls PaintScope after every 128th sample and LevelTick counts the samples since.
     std::int64_t CurrentSample() const;
@@ -126,7 +126,7 @@ private:
 
 // Reports how far a pass has come (0..1 of the whole job).
 class ProgressReporter {
-public:
+  public:
     virtual ~ProgressReporter() = default;
     virtual void Update(double fraction) = 0;
 };

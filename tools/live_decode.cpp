@@ -20,16 +20,18 @@ namespace {
 
 // The loop polls the ring's counter, so the driver's thread has nothing to wake.
 class NoPoster : public BlockReadyPoster {
-public:
+  public:
     void PostBlockReady() override {}
 };
 
 }  // namespace
 
-bool LiveInputAvailable() { return true; }
+bool LiveInputAvailable() {
+    return true;
+}
 
-int RunLiveDecode(const ReceiverControls& controls, DecodeHost& host,
-                  const std::atomic<bool>* stop, std::FILE* err) {
+int RunLiveDecode(const ReceiverControls& controls, DecodeHost& host, const std::atomic<bool>* stop,
+                  std::FILE* err) {
     auto ring = std::make_unique<CaptureRing>();
     auto receiver = std::make_unique<Receiver>(*ring, host);
     host.Attach(*receiver);
@@ -60,7 +62,9 @@ int RunLiveDecode(const ReceiverControls& controls, DecodeHost& host,
 
 #else
 
-bool LiveInputAvailable() { return false; }
+bool LiveInputAvailable() {
+    return false;
+}
 
 int RunLiveDecode(const ReceiverControls&, DecodeHost&, const std::atomic<bool>*, std::FILE* err) {
     std::fprintf(err, "dahlo-decode: option --live: this build has no sound input (PortAudio)\n");

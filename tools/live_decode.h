@@ -14,7 +14,7 @@ bool LiveInputAvailable();
 
 // Decodes from the default sound input until `stop` becomes true; returns the exit status. A
 // failure to open the input is reported on `err` as one line.
-int RunLiveDecode(const ReceiverControls& controls, DecodeHost& host,
-                  const std::atomic<bool>* stop, std::FILE* err);
+int RunLiveDecode(const ReceiverControls& controls, DecodeHost& host, const std::atomic<bool>* stop,
+                  std::FILE* err);
 
 }  // namespace dahlo

@@ -14,7 +14,9 @@ namespace {
 // Set by Ctrl-C; a signal handler can reach nothing but a global.
 std::atomic<bool> interrupted{false};
 
-void OnInterrupt(int) { interrupted.store(true); }
+void OnInterrupt(int) {
+    interrupted.store(true);
+}
 
 }  // namespace
 

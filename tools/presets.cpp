@@ -17,14 +17,15 @@ int LevelHistogram::BinOf(double value) {
     if (!(value > 0.0)) return 0;
     // Exponent and the top six bits of the mantissa: a cheap log2 with 64 steps per octave.
     const auto bits = std::bit_cast<std::uint64_t>(value);
-    const std::int64_t index =
-        static_cast<std::int64_t>(bits >> 46) - static_cast<std::int64_t>(1023 + kMinExponent) * kSubBins;
+    const std::int64_t index = static_cast<std::int64_t>(bits >> 46) -
+                               static_cast<std::int64_t>(1023 + kMinExponent) * kSubBins;
     return static_cast<int>(std::clamp<std::int64_t>(index, 0, kBins - 1));
 }
 
 double LevelHistogram::Percentile(double fraction) const {
     if (total_ == 0) return 0.0;
-    const auto target = static_cast<std::int64_t>(std::ceil(fraction * static_cast<double>(total_)));
+    const auto target =
+        static_cast<std::int64_t>(std::ceil(fraction * static_cast<double>(total_)));
     std::int64_t seen = 0;
     int bin = 0;
     for (; bin < kBins; ++bin) {
@@ -51,7 +52,8 @@ struct PassProgress {
     void Advance(std::int64_t samples) {
         done += samples;
         if (reporter != nullptr && length > 0 && (++blocks & 63) == 0) {
-            reporter->Update(start + span * static_cast<double>(done) / static_cast<double>(length));
+            reporter->Update(start +
+                             span * static_cast<double>(done) / static_cast<double>(length));
         }
     }
 };
@@ -177,7 +179,7 @@ namespace {
 
 // A host that only lets the loop run.
 class SilentHost : public ReceiverHost {
-public:
+  public:
     void ShowStatus(int, std::string_view) override {}
     void AppendDecodedText(std::uint32_t, std::string_view) override {}
     void PaintScope() override {}
@@ -213,7 +215,8 @@ std::int64_t MedianDotLength(SampleSource& source, const ReceiverControls& contr
         for (std::size_t i = got; i < block.size(); ++i) block[i] = 0;
         receiver->ProcessBlock(block.data());
         if (index >= firstCounted) {
-            ++dots[static_cast<std::size_t>(std::clamp<std::int64_t>(receiver->decoder.DotLength, 0, kLongestDot))];
+            ++dots[static_cast<std::size_t>(
+                std::clamp<std::int64_t>(receiver->decoder.DotLength, 0, kLongestDot))];
             ++counted;
         }
         pass.Advance(static_cast<std::int64_t>(got));

@@ -17,7 +17,7 @@ namespace dahlo {
 // to 2^12; values outside land in the end bins. Fixed size, so a pass over any length of input
 // needs the same memory.
 class LevelHistogram {
-public:
+  public:
     void Add(double value) {
         ++counts_[BinOf(value)];
         ++total_;
@@ -26,7 +26,7 @@ public:
     double Percentile(double fraction) const;
     std::int64_t Total() const { return total_; }
 
-private:
+  private:
     static constexpr int kSubBins = 64;
     static constexpr int kMinExponent = -40;
     static constexpr int kMaxExponent = 12;

@@ -30,7 +30,7 @@ namespace {
 constexpr sf_count_t kChunkFrames = 4096;
 
 class SndfileSource : public SampleSource {
-public:
+  public:
     SndfileSource(std::string path, SNDFILE* file, const SF_INFO& info)
         : path_(std::move(path)), file_(file), info_(info) {
         const int subtype = info_.format & SF_FORMAT_SUBMASK;
@@ -87,12 +87,12 @@ public:
     }
 
     std::int64_t Length() const override {
-        return static_cast<std::int64_t>(std::llround(static_cast<double>(info_.frames) *
-                                                      kDecodeRateHz / info_.samplerate));
+        return static_cast<std::int64_t>(
+            std::llround(static_cast<double>(info_.frames) * kDecodeRateHz / info_.samplerate));
     }
     const std::string& Name() const override { return name_; }
 
-private:
+  private:
     // 16-bit mono at 11025 Hz: the samples as they are in the file, with no conversion.
     std::size_t ReadDirect(std::int16_t* out, std::size_t count) {
         const sf_count_t want =
@@ -176,7 +176,7 @@ private:
 };
 
 class RawStreamSource : public SampleSource {
-public:
+  public:
     RawStreamSource(std::FILE* stream, std::string name)
         : stream_(stream), name_(std::move(name)) {}
 
@@ -196,7 +196,8 @@ public:
             for (std::size_t i = 0; i < samples; ++i) {
                 const auto lo = static_cast<unsigned>(bytes_[2 * i]);
                 const auto hi = static_cast<unsigned>(bytes_[2 * i + 1]);
-                out[written + i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | (hi << 8)));
+                out[written + i] =
+                    static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | (hi << 8)));
             }
             written += samples;
             carry_ = have % 2;
@@ -208,7 +209,7 @@ public:
     std::int64_t Length() const override { return -1; }
     const std::string& Name() const override { return name_; }
 
-private:
+  private:
     std::FILE* stream_;
     std::string name_;
     std::vector<unsigned char> bytes_ = std::vector<unsigned char>(8192);
@@ -220,8 +221,8 @@ private:
 bool HeaderPromisesMore(const char* log) {
     for (const char* line = log; line != nullptr && *line != '\0';) {
         const char* end = std::strchr(line, '\n');
-        const std::string text(line, end != nullptr ? static_cast<std::size_t>(end - line)
-                                                    : std::strlen(line));
+        const std::string text(
+            line, end != nullptr ? static_cast<std::size_t>(end - line) : std::strlen(line));
         line = end != nullptr ? end + 1 : nullptr;
         if (text.rfind("data", 0) != 0 && text.rfind("SSND", 0) != 0) continue;
         long long said = 0;
@@ -266,14 +267,16 @@ std::unique_ptr<SampleSource> OpenAudioFile(const std::string& path) {
     sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
     if (HeaderPromisesMore(log)) {
         sf_close(file);
-        throw InputError(path + ": the file is truncated (it holds less audio than its header says)");
+        throw InputError(path +
+                         ": the file is truncated (it holds less audio than its header says)");
     }
     // A compressed file cut short is only found at its end; look there before any output.
     std::vector<float> last(static_cast<std::size_t>(info.channels));
     if (sf_seek(file, info.frames - 1, SEEK_SET) < 0 || sf_readf_float(file, last.data(), 1) != 1 ||
         sf_seek(file, 0, SEEK_SET) != 0) {
         sf_close(file);
-        throw InputError(path + ": the file is truncated or corrupt (its last frames cannot be read)");
+        throw InputError(path +
+                         ": the file is truncated or corrupt (its last frames cannot be read)");
     }
     return std::make_unique<SndfileSource>(path, file, info);
 }

@@ -15,12 +15,12 @@ namespace dahlo {
 inline constexpr int kDecodeRateHz = 11025;
 
 class InputError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class SampleSource {
-public:
+  public:
     virtual ~SampleSource() = default;
     // Up to `count` samples; fewer only at the end, 0 once the input is used up.
     virtual std::size_t Read(std::int16_t* out, std::size_t count) = 0;
@@ -39,7 +39,7 @@ std::unique_ptr<SampleSource> OpenAudioFile(const std::string& path);
 std::unique_ptr<SampleSource> OpenRawStream(std::FILE* stream, std::string name);
 
 class MemorySource : public SampleSource {
-public:
+  public:
     explicit MemorySource(std::vector<std::int16_t> samples, std::string name = "memory")
         : samples_(std::move(samples)), name_(std::move(name)) {}
     std::size_t Read(std::int16_t* out, std::size_t count) override;
@@ -50,7 +50,7 @@ public:
     std::int64_t Length() const override { return static_cast<std::int64_t>(samples_.size()); }
     const std::string& Name() const override { return name_; }
 
-private:
+  private:
     std::vector<std::int16_t> samples_;
     std::size_t pos_ = 0;
     std::string name_;

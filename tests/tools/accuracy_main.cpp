@@ -121,7 +121,8 @@ double MeasureCer(const Condition& c, int textIndex, std::uint64_t seed) {
     const std::string want = Normalize(sent);
     const std::string got = Normalize(sink.text);
     if (std::getenv("DAHLO_ACCURACY_VERBOSE") != nullptr) {
-        std::fprintf(stderr, "wpm %.0f pitch %.0f level %.0f snr %.0f jitter %.2f fading %d "
+        std::fprintf(stderr,
+                     "wpm %.0f pitch %.0f level %.0f snr %.0f jitter %.2f fading %d "
                      "2nd %d | bin %d thr %.4f L %d dot %lld\n  sent: %s\n  got:  %s\n",
                      c.wpm, c.pitch, c.level, c.snr, c.jitter, c.fading, c.interferer,
                      controls.centreBin, controls.threshold, controls.integrationLength,
@@ -142,8 +143,9 @@ int main(int argc, char** argv) {
     const char* dataPath = argc > 1 ? argv[1] : "accuracy.dat";
 
     // Clean recordings: speeds x pitches x levels.
-    std::printf("Clean recordings (no noise): mean CER per speed over pitches 300..2000 Hz and "
-                "levels -6..-45 dBFS\n\n");
+    std::printf(
+        "Clean recordings (no noise): mean CER per speed over pitches 300..2000 Hz and "
+        "levels -6..-45 dBFS\n\n");
     std::printf("| WPM | recordings | mean CER | worst CER |\n|---|---|---|---|\n");
     std::vector<double> allClean;
     int seed = 1;

@@ -73,7 +73,7 @@ std::string Trimmed(std::string s) {
 }
 
 class DecodeToolTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("dahlo-decode-test-" + std::to_string(::getpid()) + "-" +
@@ -148,8 +148,8 @@ TEST_F(DecodeToolTest, DecodesANoisyRecordingAtTenDecibels) {
 TEST_F(DecodeToolTest, ReadsOtherRatesStereoAndFlac) {
     const auto samples = Synth(kText, 20, 700, -20);
     const std::vector<std::string> files = {
-        Write("r8000.wav", samples, 8000), Write("r44100.wav", samples, 44100),
-        Write("r48000.wav", samples, 48000), Write("stereo.wav", samples, 11025, 2),
+        Write("r8000.wav", samples, 8000),         Write("r44100.wav", samples, 44100),
+        Write("r48000.wav", samples, 48000),       Write("stereo.wav", samples, 11025, 2),
         Write("stereo48.flac", samples, 48000, 2), Write("mono.flac", samples)};
     for (const auto& f : files) {
         const auto r = RunTool({f});
@@ -198,7 +198,8 @@ TEST_F(DecodeToolTest, ColdStartShowsTheStartUpHashLikeTheWindow) {
     EXPECT_EQ(r.out.substr(0, 1), "#");
 }
 
-// --- Options --------------------------------------------------------------------------------------
+// --- Options
+// --------------------------------------------------------------------------------------
 
 TEST_F(DecodeToolTest, PitchOptionPicksTheWeakerOfTwoSignals) {
     MorseSynthOptions o;
@@ -360,7 +361,7 @@ TEST(DecodePresets, BurstSpeedForDotFollowsTheIntegrationLengths) {
 TEST(DecodePresets, ThresholdSitsBetweenNoiseAndMark) {
     EXPECT_DOUBLE_EQ(ThresholdFromLevels(0.001, 0.25), 0.0433);  // sqrt(0.0075 * 0.25)
     EXPECT_DOUBLE_EQ(ThresholdFromLevels(0.04, 0.25), 0.1);      // noise above the floor
-    EXPECT_DOUBLE_EQ(ThresholdFromLevels(0.0, 0.0), 0.0001);    // never zero
+    EXPECT_DOUBLE_EQ(ThresholdFromLevels(0.0, 0.0), 0.0001);     // never zero
 }
 
 TEST(DecodePresets, HistogramPercentilesAreWithinABin) {

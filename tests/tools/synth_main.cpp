@@ -15,8 +15,9 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: dahlo-synth OUT TEXT [--wpm N] [--pitch HZ] [--level DBFS] "
-                             "[--snr DB] [--jitter R] [--rate HZ] [--channels N] [--seed N]\n");
+        std::fprintf(stderr,
+                     "usage: dahlo-synth OUT TEXT [--wpm N] [--pitch HZ] [--level DBFS] "
+                     "[--snr DB] [--jitter R] [--rate HZ] [--channels N] [--seed N]\n");
         return 2;
     }
     const std::string out = argv[1];
