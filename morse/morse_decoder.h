@@ -56,7 +56,8 @@ class MorseDecoder {
     int Lpm() const;
 
     // Starts as if after a long silence at dot length `dot` (for decoding a file whose speed is
-    // known beforehand). A dot below 1 is taken as 1.
+    // known beforehand): no start-up character, and the first mark is measured from zero. Also
+    // empties the character being received and marks the key up. A dot below 1 is taken as 1.
     void WarmStart(std::int64_t dot);
 
   private:
