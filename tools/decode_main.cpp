@@ -67,7 +67,8 @@ void Fail(std::FILE* err, const std::string& line) {
 }
 
 // The window's controls from a settings file, as its first activation applies them.
-std::optional<std::string> ApplySettingsFile(const std::string& path, ReceiverControls& controls) {
+std::optional<std::string> ApplySettingsFile(const std::string& path, ReceiverControls& controls,
+                                             std::FILE* err) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return path + ": " + std::strerror(errno);
     if (S_ISDIR(st.st_mode)) return path + ": is a directory, not a settings file";
@@ -88,6 +89,16 @@ std::optional<std::string> ApplySettingsFile(const std::string& path, ReceiverCo
     controls.filterWidth = FilterWidthFromMode(settings.filterWidth);
     controls.charset = settings.charset;
     controls.userCharsetFile = settings.userCharsetFile;
+    if (controls.charset == kUserDefined) {
+        // As in the window: a user charset that cannot be read leaves English.
+        try {
+            auto charsets = std::make_unique<Charsets>();
+            LoadUserCharsetOrThrow(*charsets, controls.userCharsetFile);
+        } catch (const InputError& e) {
+            std::fprintf(err, "dahlo-decode: warning: %s; using the English charset\n", e.what());
+            controls.charset = kEnglish;
+        }
+    }
     return std::nullopt;
 }
 
@@ -112,7 +123,7 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
     PresetRequest request;
     request.warmStart = !options.coldStart;
     if (options.settingsFile) {
-        if (auto error = ApplySettingsFile(*options.settingsFile, controls)) {
+        if (auto error = ApplySettingsFile(*options.settingsFile, controls, streams.err)) {
             Fail(streams.err, "option --settings: " + *error);
             return kExitFailure;
         }

@@ -49,7 +49,7 @@ int RunLiveDecode(const ReceiverControls& controls, DecodeHost& host, const std:
     while (stop == nullptr || !stop->load()) {
         receiver->ProcessWaitingBlocks();
         if (!host.FatalText().empty()) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     StopCapture(*ring);
     if (!host.FatalText().empty()) {

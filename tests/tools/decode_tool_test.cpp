@@ -7,12 +7,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "capture/capture_ring.h"
 #include "dsp/receiver.h"
+#include "settings/settings.h"
 #include "support/morse_synth.h"
 #include "tools/cp1251.h"
 #include "tools/decode_main.h"
@@ -99,7 +101,8 @@ class DecodeToolTest : public ::testing::Test {
 
 // The text the window shows for these samples with its defaults: every block through the loop,
 // a last partial block padded with zeros as dahlo-decode does.
-std::string WindowText(std::vector<std::int16_t> samples) {
+std::string WindowText(std::vector<std::int16_t> samples,
+                       const std::function<void(Receiver&)>& setUp = nullptr) {
     struct Collector : ReceiverHost {
         void ShowStatus(int, std::string_view) override {}
         void AppendDecodedText(std::uint32_t, std::string_view t) override { text.append(t); }
@@ -111,6 +114,7 @@ std::string WindowText(std::vector<std::int16_t> samples) {
     } host;
     auto ring = std::make_unique<CaptureRing>();
     auto receiver = std::make_unique<Receiver>(*ring, host);
+    if (setUp) setUp(*receiver);
     samples.resize((samples.size() + kBlockSamples - 1) / kBlockSamples * kBlockSamples, 0);
     for (std::size_t i = 0; i < samples.size(); i += kBlockSamples) {
         receiver->ProcessBlock(samples.data() + i);
@@ -228,12 +232,26 @@ TEST_F(DecodeToolTest, UserCharsetFileAndSettingsFile) {
     const std::string charset = WriteBytes("my.dlo", "# test\n.- X\n-... Y\n");
     EXPECT_EQ(Trimmed(RunTool({"--charset", charset, file}).out), "XY");
 
-    // Settings at the window's defaults but for the threshold: far above the tone, nothing
-    // is keyed, and the window would show only the start-up "#".
-    const std::string ini = WriteBytes("DAHLO.INI", "[Dahlo]\nThreshold=15000\n");
-    const auto r = RunTool({"--settings", ini, "--cold-start", file});
+    // A settings file tunes the cold start as the window's first activation would.
+    const auto samples = Synth("ab", 20, 700, -20);
+    Settings settings;
+    settings.centreBin = 130;  // 700 Hz
+    settings.threshold = 0.03;
+    settings.cwFilterTreshold = 117;
+    settings.afc = false;
+    const std::string ini = (dir_ / "DAHLO.INI").string();
+    std::string error;
+    ASSERT_TRUE(SaveSettings(ini, settings, error)) << error;
+    const std::string expected = WindowText(samples, [](Receiver& r) {
+        r.state.AfcDown = false;
+        r.SetCentreBin(130);
+        r.state.DetectorThreshold = 0.03;
+        r.ApplyIntegrationLength(117);
+    });
+    EXPECT_NE(expected, WindowText(samples));  // the settings matter here
+    const auto r = RunTool({"--settings", ini, "--cold-start", Write("s.wav", samples)});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(Trimmed(r.out), "ab");
+    EXPECT_EQ(r.out, expected + "\n");
 }
 
 TEST_F(DecodeToolTest, EventsCarryTimeFrequencyAndSpeed) {
