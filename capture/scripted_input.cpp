@@ -39,6 +39,11 @@ void ScriptedInput::SetPace(std::chrono::microseconds perBlock) {
     wake_.notify_all();
 }
 
+void ScriptedInput::SetBlockLimit(int blocks) {
+    std::lock_guard lock(mutex_);
+    blockLimit_ = blocks;
+}
+
 int ScriptedInput::DeliverBurst(int blocks) {
     std::unique_lock lock(mutex_);
     if (!started_ || blocks <= 0) return 0;
@@ -226,6 +231,7 @@ bool ScriptedInput::DeliverOne() {
     {
         std::lock_guard lock(mutex_);
         if (!started_) return false;
+        if (blockLimit_ >= 0 && delivered_ + dropped_ >= blockLimit_) return false;
         from = nextSample_;
         nextSample_ += kScriptBlockSamples;
         if (queue_.empty()) {

@@ -47,6 +47,8 @@ class ScriptedInput final : public SoundInput {
     void FailCall(Call call, int result, int occurrence = 1);
     // While started, one block every `perBlock` on the input's thread; zero: only on request.
     void SetPace(std::chrono::microseconds perBlock);
+    // After `blocks` blocks (filled or lost) nothing more arrives, as if the source fell silent.
+    void SetBlockLimit(int blocks);
     // Delivers `blocks` blocks now, back to back on the input's thread, and returns once they are
     // announced. A block with no queued buffer is lost (counted as dropped). Returns the number of
     // buffers filled; 0 unless started.
@@ -107,6 +109,7 @@ class ScriptedInput final : public SoundInput {
     std::size_t nextSample_ = 0;
     int delivered_ = 0;
     int dropped_ = 0;
+    int blockLimit_ = -1;  // none
     SoundInputCallback callback_ = nullptr;
     std::uintptr_t instance_ = 0;
 
