@@ -105,23 +105,27 @@ int EstimatePitchBin(SampleSource& source, int fallback, ProgressReporter* progr
     return best;
 }
 
-double ThresholdFromLevels(double noise, double mark) {
-    const double threshold = std::sqrt(std::max(noise, 0.03 * mark) * mark);
+double ThresholdFromLevels(double noise, double mark, double floor) {
+    const double threshold = std::sqrt(std::max(noise, floor * mark) * mark);
     return std::max(0.0001, std::round(threshold * 10000.0) / 10000.0);
 }
 
-double ThresholdFromLevels(const LevelHistogram& sumsOfSquares, int window) {
+EnvelopeLevels LevelsFromSums(const LevelHistogram& sumsOfSquares, int window) {
     auto envelope = [&](double fraction) {
         return std::sqrt(sumsOfSquares.Percentile(fraction) / window);
     };
-    return ThresholdFromLevels(envelope(0.20), envelope(0.97));
+    return EnvelopeLevels{envelope(0.20), envelope(0.97)};
 }
 
-std::array<double, kPresetBurstSpeeds.size()> EstimateThresholds(SampleSource& source, int width,
-                                                                 int bin,
-                                                                 ProgressReporter* progress,
-                                                                 double progressStart,
-                                                                 double progressSpan) {
+double NoiseFloorForDot(std::int64_t dot) {
+    return dot > 0 && dot < 420 ? 0.1 : 0.03;
+}
+
+std::array<EnvelopeLevels, kPresetBurstSpeeds.size()> EstimateLevels(SampleSource& source,
+                                                                     int width, int bin,
+                                                                     ProgressReporter* progress,
+                                                                     double progressStart,
+                                                                     double progressSpan) {
     RewindOrThrow(source);
     constexpr std::size_t kCount = kPresetBurstSpeeds.size();
     MainFilter filter;
@@ -168,11 +172,10 @@ std::array<double, kPresetBurstSpeeds.size()> EstimateThresholds(SampleSource& s
         pass.Advance(static_cast<std::int64_t>(got));
         if (got < block.size()) break;
     }
-    std::array<double, kCount> thresholds{};
-    for (std::size_t j = 0; j < kCount; ++j) {
-        thresholds[j] = ThresholdFromLevels((*sums)[j], (*windows)[j].length);
-    }
-    return thresholds;
+    std::array<EnvelopeLevels, kCount> levels{};
+    for (std::size_t j = 0; j < kCount; ++j)
+        levels[j] = LevelsFromSums((*sums)[j], (*windows)[j].length);
+    return levels;
 }
 
 namespace {
@@ -252,32 +255,34 @@ void PresetControls(SampleSource& source, const PresetRequest& request, Receiver
         controls.centreBin = EstimatePitchBin(source, controls.centreBin, progress, at, span);
         at += span;
     }
-    std::array<double, kPresetBurstSpeeds.size()> thresholds{};
+    std::array<EnvelopeLevels, kPresetBurstSpeeds.size()> levels{};
     if (needThreshold) {
-        thresholds = EstimateThresholds(source, controls.filterWidth, controls.centreBin, progress,
-                                        at, span);
+        levels =
+            EstimateLevels(source, controls.filterWidth, controls.centreBin, progress, at, span);
         at += span;
     }
-    auto thresholdFor = [&](int lpm) {
-        for (std::size_t j = 0; j < kPresetBurstSpeeds.size(); ++j) {
-            if (kPresetBurstSpeeds[j] == lpm) return thresholds[j];
+    auto thresholdFor = [&](int lpm, double floor) {
+        std::size_t j = 1;  // a menu speed the presets never pick: the 200 LPM envelope
+        for (std::size_t k = 0; k < kPresetBurstSpeeds.size(); ++k) {
+            if (kPresetBurstSpeeds[k] == lpm) j = k;
         }
-        return thresholds[1];  // a menu speed the presets never pick: the 200 LPM envelope
+        return ThresholdFromLevels(levels[j].noise, levels[j].mark, floor);
     };
 
     const int firstLpm = request.burstLpm.value_or(200);
     controls.integrationLength = IntegrationLengthFor(firstLpm);
-    if (needThreshold) controls.threshold = thresholdFor(firstLpm);
+    if (needThreshold) controls.threshold = thresholdFor(firstLpm, kFirstPassNoiseFloor);
     if (!needDot) return;
 
     ReceiverControls probe = controls;
     probe.warmStartDot = 0;
     const std::int64_t dot = MedianDotLength(source, probe, progress, at, span);
+    int lpm = firstLpm;
     if (needBurst && dot > 0) {
-        const int lpm = BurstSpeedForDot(dot);
+        lpm = BurstSpeedForDot(dot);
         controls.integrationLength = IntegrationLengthFor(lpm);
-        if (needThreshold) controls.threshold = thresholdFor(lpm);
     }
+    if (needThreshold) controls.threshold = thresholdFor(lpm, NoiseFloorForDot(dot));
     if (request.warmStart && dot > 0) controls.warmStartDot = dot;
 }
 

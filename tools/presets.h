@@ -45,16 +45,29 @@ inline constexpr std::array<int, 4> kPresetBurstSpeeds = {100, 200, 300, 500};
 int EstimatePitchBin(SampleSource& source, int fallback, ProgressReporter* progress = nullptr,
                      double progressStart = 0.0, double progressSpan = 1.0);
 
-// Threshold from the envelope's noise (20th percentile) and mark (97th percentile) levels:
-// sqrt(max(noise, 0.03 mark) * mark), rounded to 0.0001 and at least 0.0001. The floor of 0.03
-// (threshold 0.17 of the mark on a clean signal) keeps marks faded by 12 dB above it.
-double ThresholdFromLevels(double noise, double mark);
-// The same from the distribution of a burst filter's running sum of squares over `window`
-// samples (the envelope is sqrt(sum / window)).
-double ThresholdFromLevels(const LevelHistogram& sumsOfSquares, int window);
+// The envelope's noise (20th percentile) and mark (97th percentile) levels.
+struct EnvelopeLevels {
+    double noise = 0.0;
+    double mark = 0.0;
+};
 
-// Thresholds for the envelope of the filter (`width`, `bin`) at each of kPresetBurstSpeeds.
-std::array<double, kPresetBurstSpeeds.size()> EstimateThresholds(
+// Threshold between them: sqrt(max(noise, floor * mark) * mark), rounded to 0.0001 and at least
+// 0.0001.
+double ThresholdFromLevels(double noise, double mark, double floor);
+
+// The floor for the final threshold. A low one (threshold 0.17 of the mark on a clean signal)
+// keeps marks faded by 12 dB above the threshold; at high speed the narrow filter's ringing
+// fills the short gaps below such a threshold, so dots under 420 samples (above about 30 WPM)
+// keep 0.1 (0.32 of the mark).
+double NoiseFloorForDot(std::int64_t dot);
+inline constexpr double kFirstPassNoiseFloor = 0.1;
+
+// The levels from the distribution of a burst filter's running sum of squares over `window`
+// samples (the envelope is sqrt(sum / window)).
+EnvelopeLevels LevelsFromSums(const LevelHistogram& sumsOfSquares, int window);
+
+// Levels of the envelope of the filter (`width`, `bin`) at each of kPresetBurstSpeeds.
+std::array<EnvelopeLevels, kPresetBurstSpeeds.size()> EstimateLevels(
     SampleSource& source, int width, int bin, ProgressReporter* progress = nullptr,
     double progressStart = 0.0, double progressSpan = 1.0);
 

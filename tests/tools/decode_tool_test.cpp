@@ -377,9 +377,12 @@ TEST(DecodePresets, BurstSpeedForDotFollowsTheIntegrationLengths) {
 }
 
 TEST(DecodePresets, ThresholdSitsBetweenNoiseAndMark) {
-    EXPECT_DOUBLE_EQ(ThresholdFromLevels(0.001, 0.25), 0.0433);  // sqrt(0.0075 * 0.25)
-    EXPECT_DOUBLE_EQ(ThresholdFromLevels(0.04, 0.25), 0.1);      // noise above the floor
-    EXPECT_DOUBLE_EQ(ThresholdFromLevels(0.0, 0.0), 0.0001);     // never zero
+    EXPECT_DOUBLE_EQ(ThresholdFromLevels(0.001, 0.25, 0.1), 0.0791);   // sqrt(0.025 * 0.25)
+    EXPECT_DOUBLE_EQ(ThresholdFromLevels(0.001, 0.25, 0.03), 0.0433);  // sqrt(0.0075 * 0.25)
+    EXPECT_DOUBLE_EQ(ThresholdFromLevels(0.04, 0.25, 0.1), 0.1);       // noise above the floor
+    EXPECT_DOUBLE_EQ(ThresholdFromLevels(0.0, 0.0, 0.1), 0.0001);      // never zero
+    EXPECT_EQ(NoiseFloorForDot(300), 0.1);
+    EXPECT_EQ(NoiseFloorForDot(600), 0.03);
 }
 
 TEST(DecodePresets, HistogramPercentilesAreWithinABin) {
