@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "tools/cp1251.h"
+#include "morse/cp1251.h"
 
 namespace dahlo {
 

@@ -16,7 +16,7 @@
 #include "dsp/receiver.h"
 #include "settings/settings.h"
 #include "support/morse_synth.h"
-#include "tools/cp1251.h"
+#include "morse/cp1251.h"
 #include "tools/decode_main.h"
 #include "tools/decode_options.h"
 #include "tools/presets.h"
@@ -413,25 +413,29 @@ TEST(DecodeOptionsTest, PitchGoesToTheNearestBin) {
 }
 
 TEST(Cp1251Test, TableMatchesWindows1251) {
-    EXPECT_EQ(Cp1251ToCodePoint('a'), U'a');
-    EXPECT_EQ(Cp1251ToCodePoint(0xC0), U'\u0410');
-    EXPECT_EQ(Cp1251ToCodePoint(0xFF), U'\u044F');
-    EXPECT_EQ(Cp1251ToCodePoint(0xA8), U'\u0401');
-    EXPECT_EQ(Cp1251ToCodePoint(0xB8), U'\u0451');
-    EXPECT_EQ(Cp1251ToCodePoint(0x88), U'\u20AC');
-    EXPECT_EQ(Cp1251ToCodePoint(0xB9), U'\u2116');
-    EXPECT_EQ(Cp1251ToCodePoint(0x98), U'\uFFFD');
+    EXPECT_EQ(Cp1251ToUnicode('a'), u'a');
+    EXPECT_EQ(Cp1251ToUnicode(0xC0), u'\u0410');
+    EXPECT_EQ(Cp1251ToUnicode(0xFF), u'\u044F');
+    EXPECT_EQ(Cp1251ToUnicode(0xA8), u'\u0401');
+    EXPECT_EQ(Cp1251ToUnicode(0xB8), u'\u0451');
+    EXPECT_EQ(Cp1251ToUnicode(0x88), u'\u20AC');
+    EXPECT_EQ(Cp1251ToUnicode(0xB9), u'\u2116');
+    EXPECT_EQ(Cp1251ToUnicode(0x98), u'\u0098');
     // Every assigned byte maps to a distinct character.
-    std::vector<char32_t> seen;
+    std::vector<char16_t> seen;
     for (int b = 0; b < 256; ++b) {
         if (b == 0x98) continue;
-        seen.push_back(Cp1251ToCodePoint(static_cast<unsigned char>(b)));
+        seen.push_back(Cp1251ToUnicode(static_cast<unsigned char>(b)));
     }
     std::sort(seen.begin(), seen.end());
     EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
     std::string utf8;
     AppendCp1251AsUtf8("\xE4\xE0 \x80", utf8);
     EXPECT_EQ(utf8, "\xD0\xB4\xD0\xB0 \xD0\x82");
+    // The unassigned byte is shown as the replacement character.
+    utf8.clear();
+    AppendCp1251AsUtf8("\x98", utf8);
+    EXPECT_EQ(utf8, "\xEF\xBF\xBD");
 }
 
 TEST(SampleSourceTest, FloatToSampleRoundsAndClips) {
