@@ -289,12 +289,19 @@ bool SoakReport::Ok() const {
 }
 
 std::string LastWords(const std::string& text, int count) {
-    const std::string n = Normalized(text);
-    std::size_t at = n.size();
-    for (int i = 0; i < count && at != std::string::npos && at > 0; ++i) {
-        at = n.rfind(' ', at - 1);
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    std::string word;
+    while (in >> word) words.push_back(word);
+    std::string out;
+    const std::size_t first = words.size() > static_cast<std::size_t>(count)
+                                  ? words.size() - static_cast<std::size_t>(count)
+                                  : 0;
+    for (std::size_t i = first; i < words.size(); ++i) {
+        if (!out.empty()) out += ' ';
+        out += words[i];
     }
-    return at == std::string::npos ? n : n.substr(at + 1);
+    return out;
 }
 
 long CurrentRssKb() {
