@@ -13,6 +13,11 @@
 
 namespace dahlo {
 
+namespace {
+// Fixed thresholds tried under fading, as multiples of the one from the levels.
+constexpr std::array<double, 3> kFadingThresholdScales = {1.6, 2.5, 4.0};
+}  // namespace
+
 int LevelHistogram::BinOf(double value) {
     if (!(value > 0.0)) return 0;
     // Exponent and the top six bits of the mantissa: a cheap log2 with 64 steps per octave.
@@ -126,8 +131,50 @@ std::array<EnvelopeLevels, kPresetBurstSpeeds.size()> EstimateLevels(SampleSourc
                                                                      ProgressReporter* progress,
                                                                      double progressStart,
                                                                      double progressSpan) {
+    return SurveyEnvelope(source, width, bin, progress, progressStart, progressSpan).levels;
+}
+
+namespace {
+
+// Marks (97th percentile of the running sum of squares) of consecutive segments of the envelope.
+class SegmentMarks {
+  public:
+    SegmentMarks() : sums_(static_cast<std::size_t>(kSpreadSegmentSamples)) {}
+    void Add(double sum) {
+        sums_[fill_++] = sum;
+        if (fill_ == sums_.size()) Close();
+    }
+    // Spread of the envelope's marks (square roots of the sums' ratio).
+    double Spread() {
+        // A last segment of at least a second still counts.
+        if (fill_ >= static_cast<std::size_t>(kDecodeRateHz)) Close();
+        if (marks_.size() < 3) return 1.0;
+        std::sort(marks_.begin(), marks_.end());
+        const double low = marks_[(marks_.size() - 1) * 2 / 10];
+        const double high = marks_[(marks_.size() - 1) * 8 / 10];
+        if (!(low > 0.0)) return high > 0.0 ? 1e6 : 1.0;
+        return std::sqrt(high / low);
+    }
+
+  private:
+    void Close() {
+        const auto k = static_cast<std::ptrdiff_t>(static_cast<double>(fill_) * 0.97);
+        std::nth_element(sums_.begin(), sums_.begin() + k, sums_.begin() + fill_);
+        marks_.push_back(sums_[static_cast<std::size_t>(k)]);
+        fill_ = 0;
+    }
+    std::vector<double> sums_;
+    std::size_t fill_ = 0;
+    std::vector<double> marks_;  // one per three seconds: small for any length
+};
+
+}  // namespace
+
+EnvelopeSurvey SurveyEnvelope(SampleSource& source, int width, int bin, ProgressReporter* progress,
+                              double progressStart, double progressSpan) {
     RewindOrThrow(source);
     constexpr std::size_t kCount = kPresetBurstSpeeds.size();
+    constexpr std::size_t kSpreadWindow = 1;  // 200 LPM
     MainFilter filter;
     filter.SelectRow(FilterCoefficientTables(FilterWidthFromMode(width)).Row(ClampCentreBin(bin)));
     // The burst filters' running sums of squares, kept here without the square root and the
@@ -141,11 +188,13 @@ std::array<EnvelopeLevels, kPresetBurstSpeeds.size()> EstimateLevels(SampleSourc
     };
     auto windows = std::make_unique<std::array<Window, kCount>>();
     auto sums = std::make_unique<std::array<LevelHistogram, kCount>>();
+    SegmentMarks segments;
     for (std::size_t j = 0; j < kCount; ++j) {
         (*windows)[j].length = BurstWindowFor(IntegrationLengthFor(kPresetBurstSpeeds[j]));
     }
     std::array<std::int16_t, kFftLength> block{};
     std::array<double, kFftLength> squares{};
+    std::array<double, kFftLength> spreadSums{};
     PassProgress pass{progress, progressStart, progressSpan, source.Length()};
     for (;;) {
         const std::size_t got = source.Read(block.data(), block.size());
@@ -165,17 +214,20 @@ std::array<EnvelopeLevels, kPresetBurstSpeeds.size()> EstimateLevels(SampleSourc
                 w.ring[pos] = squares[i];
                 if (++pos >= w.length) pos = 0;
                 histogram.Add(sum);
+                if (j == kSpreadWindow) spreadSums[i] = sum;
             }
             w.sum = sum;
             w.pos = pos;
         }
+        for (std::size_t i = 0; i < got; ++i) segments.Add(spreadSums[i]);
         pass.Advance(static_cast<std::int64_t>(got));
         if (got < block.size()) break;
     }
-    std::array<EnvelopeLevels, kCount> levels{};
+    EnvelopeSurvey survey;
     for (std::size_t j = 0; j < kCount; ++j)
-        levels[j] = LevelsFromSums((*sums)[j], (*windows)[j].length);
-    return levels;
+        survey.levels[j] = LevelsFromSums((*sums)[j], (*windows)[j].length);
+    survey.markSpread = segments.Spread();
+    return survey;
 }
 
 namespace {
@@ -234,6 +286,80 @@ std::int64_t MedianDotLength(SampleSource& source, const ReceiverControls& contr
     return kLongestDot;
 }
 
+double MorseTextScore(std::string_view text) {
+    double score = 0.0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (text[at] == ' ' || text[at] == '\n') {
+            ++at;
+            continue;
+        }
+        // A word, with a "{ . - }" form read as one piece even though it holds blanks.
+        std::size_t end = at;
+        bool undecodable = false;
+        bool onlyShort = true;
+        int characters = 0;
+        while (end < text.size() && text[end] != ' ' && text[end] != '\n') {
+            const char c = text[end];
+            if (c == '{') {
+                const std::size_t close = text.find('}', end);
+                end = close == std::string_view::npos ? text.size() : close + 1;
+                undecodable = true;
+                ++characters;
+                continue;
+            }
+            if (c == '#') undecodable = true;
+            if (std::string_view("etianm").find(c) == std::string_view::npos) onlyShort = false;
+            // Count characters, not the bytes of a UTF-8 sequence.
+            if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++characters;
+            ++end;
+        }
+        score += (undecodable || onlyShort) ? -2.0 * characters : characters;
+        at = end;
+    }
+    return score;
+}
+
+namespace {
+
+// The first `limit` samples of another source.
+class PrefixSource : public SampleSource {
+  public:
+    PrefixSource(SampleSource& inner, std::int64_t limit) : inner_(inner), limit_(limit) {}
+    std::size_t Read(std::int16_t* out, std::size_t count) override {
+        const auto room = static_cast<std::size_t>(std::max<std::int64_t>(limit_ - done_, 0));
+        const std::size_t got = inner_.Read(out, std::min(count, room));
+        done_ += static_cast<std::int64_t>(got);
+        return got;
+    }
+    bool Rewind() override {
+        done_ = 0;
+        return inner_.Rewind();
+    }
+    std::int64_t Length() const override {
+        const std::int64_t length = inner_.Length();
+        return length < 0 ? limit_ : std::min(length, limit_);
+    }
+    const std::string& Name() const override { return inner_.Name(); }
+
+  private:
+    SampleSource& inner_;
+    std::int64_t limit_;
+    std::int64_t done_ = 0;
+};
+
+}  // namespace
+
+double TrialScore(SampleSource& source, const ReceiverControls& controls) {
+    RewindOrThrow(source);
+    PrefixSource prefix(source, kTrialSamples);
+    StringSink sink;
+    DecodeHost host(sink, OutputFormat{});
+    DecodeSource(prefix, controls, host);
+    host.Finish();
+    return MorseTextScore(sink.text);
+}
+
 int BurstSpeedForDot(std::int64_t dot) {
     int chosen = kPresetBurstSpeeds.back();
     for (const int lpm : kPresetBurstSpeeds) {
@@ -241,6 +367,37 @@ int BurstSpeedForDot(std::int64_t dot) {
     }
     return chosen;
 }
+
+namespace {
+
+// A fixed threshold suits a steady signal; under fading the receiver's own threshold, which
+// follows the level over about a second, may suit better, and in deep noise a higher fixed one
+// that keeps the faded stretches quiet rather than keying noise into letters. The candidate whose
+// trial text looks most like Morse wins, the earlier one on a tie; higher thresholds are tried
+// only while every text so far looks more like noise than like Morse.
+void ChooseFadingThreshold(SampleSource& source, ReceiverControls& controls) {
+    ReceiverControls best = controls;
+    double bestScore = TrialScore(source, controls);
+    auto consider = [&](const ReceiverControls& candidate) {
+        const double score = TrialScore(source, candidate);
+        if (score > bestScore) {
+            bestScore = score;
+            best = candidate;
+        }
+    };
+    ReceiverControls automatic = controls;
+    automatic.autoThreshold = true;
+    consider(automatic);
+    for (const double scale : kFadingThresholdScales) {
+        if (scale > kFadingThresholdScales.front() && bestScore >= 0.0) break;
+        ReceiverControls raised = controls;
+        raised.threshold = std::round(controls.threshold * scale * 10000.0) / 10000.0;
+        consider(raised);
+    }
+    controls = best;
+}
+
+}  // namespace
 
 void PresetControls(SampleSource& source, const PresetRequest& request, ReceiverControls& controls,
                     ProgressReporter* progress) {
@@ -256,9 +413,12 @@ void PresetControls(SampleSource& source, const PresetRequest& request, Receiver
         at += span;
     }
     std::array<EnvelopeLevels, kPresetBurstSpeeds.size()> levels{};
+    double markSpread = 1.0;
     if (needThreshold) {
-        levels =
-            EstimateLevels(source, controls.filterWidth, controls.centreBin, progress, at, span);
+        const EnvelopeSurvey survey =
+            SurveyEnvelope(source, controls.filterWidth, controls.centreBin, progress, at, span);
+        levels = survey.levels;
+        markSpread = survey.markSpread;
         at += span;
     }
     auto thresholdFor = [&](int lpm, double floor) {
@@ -284,6 +444,7 @@ void PresetControls(SampleSource& source, const PresetRequest& request, Receiver
     }
     if (needThreshold) controls.threshold = thresholdFor(lpm, NoiseFloorForDot(dot));
     if (request.warmStart && dot > 0) controls.warmStartDot = dot;
+    if (needThreshold && markSpread > kFadingSpread) ChooseFadingThreshold(source, controls);
 }
 
 }  // namespace dahlo

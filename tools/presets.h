@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "tools/decode_session.h"
 #include "tools/sample_source.h"
@@ -70,6 +71,37 @@ EnvelopeLevels LevelsFromSums(const LevelHistogram& sumsOfSquares, int window);
 std::array<EnvelopeLevels, kPresetBurstSpeeds.size()> EstimateLevels(
     SampleSource& source, int width, int bin, ProgressReporter* progress = nullptr,
     double progressStart = 0.0, double progressSpan = 1.0);
+
+// The same levels, and how much the mark level moves over the recording: the envelope (200 LPM
+// window) is cut into segments of kSpreadSegmentSamples, each segment's mark is its 97th
+// percentile, and the spread is the ratio of the 80th to the 20th percentile of those marks (1
+// for a steady signal, about 3 for a signal fading by 12 dB; 1 with fewer than 3 segments).
+inline constexpr std::int64_t kSpreadSegmentSamples = 3 * kDecodeRateHz;
+struct EnvelopeSurvey {
+    std::array<EnvelopeLevels, kPresetBurstSpeeds.size()> levels{};
+    double markSpread = 1.0;
+};
+EnvelopeSurvey SurveyEnvelope(SampleSource& source, int width, int bin,
+                              ProgressReporter* progress = nullptr, double progressStart = 0.0,
+                              double progressSpan = 1.0);
+
+// Mark spread above which a recording counts as fading (about 4 dB between the quieter and the
+// louder segments: a steady signal in any noise stays under 1.08) and the presets are chosen by
+// trial.
+inline constexpr double kFadingSpread = 1.15;
+
+// How much decoded text looks like Morse sent by a person rather than noise keyed into the
+// decoder: characters of plausible words count +1, characters of junk words -2. Junk words are
+// those holding an undecodable form ('#' or "{ ... }") and those made only of the one- and
+// two-element letters e, t, i, a, n, m, which noise produces. Empty text scores 0.
+double MorseTextScore(std::string_view text);
+
+// Samples a trial decode looks at: the first two minutes.
+inline constexpr std::int64_t kTrialSamples = 120LL * kDecodeRateHz;
+
+// Decodes the first kTrialSamples of `source` with `controls` and returns MorseTextScore of the
+// text.
+double TrialScore(SampleSource& source, const ReceiverControls& controls);
 
 // Median dot length (samples) of a decoding pass with `controls`, over the blocks after the first
 // 20 % of the input; 0 when the decoder never settled (no block counted).

@@ -1,12 +1,16 @@
 #include "tools/sample_source.h"
 
+#include <fcntl.h>
 #include <samplerate.h>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace dahlo {
@@ -28,6 +32,95 @@ std::size_t MemorySource::Read(std::int16_t* out, std::size_t count) {
 namespace {
 
 constexpr sf_count_t kChunkFrames = 4096;
+
+// The converted samples of the first pass, kept in an unnamed temporary file so that later passes
+// read 16-bit samples instead of decoding and resampling the file again. The file has no name
+// from the start (or loses it at once), so it is gone when the process ends, however it ends. Any
+// failure to create or write it only switches the spool off: the passes then convert again.
+class SampleSpool {
+  public:
+    SampleSpool() = default;
+    SampleSpool(const SampleSpool&) = delete;
+    SampleSpool& operator=(const SampleSpool&) = delete;
+    ~SampleSpool() { Close(); }
+
+    // Still recording or replaying.
+    bool Active() const { return state_ != State::kOff; }
+    bool Replaying() const { return state_ == State::kReplaying; }
+
+    void Append(const std::int16_t* samples, std::size_t count) {
+        if (state_ != State::kRecording || count == 0) return;
+        if (fd_ < 0 && !Open()) return;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(samples);
+        // Native byte order: only this process reads it back.
+        if (!WriteAll(bytes, count * sizeof(std::int16_t))) Close();
+    }
+    // The pass that recorded reached the end of the input.
+    void Seal() {
+        if (state_ != State::kRecording) return;
+        if (fd_ < 0) {  // nothing was ever written: an input with no samples
+            Close();
+            return;
+        }
+        state_ = State::kReplaying;
+    }
+    bool Rewind() {
+        if (::lseek(fd_, 0, SEEK_SET) != 0) throw InputError("cannot read the temporary file");
+        return true;
+    }
+    std::size_t Read(std::int16_t* out, std::size_t count) {
+        auto* bytes = reinterpret_cast<unsigned char*>(out);
+        const std::size_t want = count * sizeof(std::int16_t);
+        std::size_t have = 0;
+        while (have < want) {
+            const ssize_t got = ::read(fd_, bytes + have, want - have);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) {
+                throw InputError(std::string("cannot read the temporary file: ") +
+                                 std::strerror(errno));
+            }
+            if (got == 0) break;
+            have += static_cast<std::size_t>(got);
+        }
+        return have / sizeof(std::int16_t);
+    }
+
+  private:
+    enum class State { kRecording, kReplaying, kOff };
+
+    bool Open() {
+        const char* env = std::getenv("TMPDIR");
+        const std::string dir = env != nullptr && *env != '\0' ? env : "/tmp";
+#ifdef O_TMPFILE
+        fd_ = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+        if (fd_ < 0) {
+            std::string name = dir + "/dahlo-decode-XXXXXX";
+            fd_ = ::mkstemp(name.data());
+            if (fd_ >= 0) ::unlink(name.c_str());
+        }
+        if (fd_ < 0) state_ = State::kOff;
+        return fd_ >= 0;
+    }
+    bool WriteAll(const unsigned char* bytes, std::size_t size) {
+        while (size > 0) {
+            const ssize_t put = ::write(fd_, bytes, size);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) return false;
+            bytes += put;
+            size -= static_cast<std::size_t>(put);
+        }
+        return true;
+    }
+    void Close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        state_ = State::kOff;
+    }
+
+    int fd_ = -1;
+    State state_ = State::kRecording;
+};
 
 class SndfileSource : public SampleSource {
   public:
@@ -58,6 +151,35 @@ class SndfileSource : public SampleSource {
 
     std::size_t Read(std::int16_t* out, std::size_t count) override {
         if (direct_) return ReadDirect(out, count);
+        if (spool_.Replaying()) return spool_.Read(out, count);
+        const std::size_t got = ReadConverted(out, count);
+        spool_.Append(out, got);
+        return got;
+    }
+
+    bool Rewind() override {
+        if (!direct_ && spool_.Active()) {
+            // The rest of this pass goes to the spool too, so that every later pass reads it.
+            std::array<std::int16_t, 4096> rest{};
+            while (!spool_.Replaying() && spool_.Active()) {
+                const std::size_t got = ReadConverted(rest.data(), rest.size());
+                spool_.Append(rest.data(), got);
+                if (got == 0) spool_.Seal();
+            }
+            if (spool_.Replaying()) return spool_.Rewind();
+        }
+        return RewindFile();
+    }
+
+    std::int64_t Length() const override {
+        return static_cast<std::int64_t>(
+            std::llround(static_cast<double>(info_.frames) * kDecodeRateHz / info_.samplerate));
+    }
+    const std::string& Name() const override { return name_; }
+
+  private:
+    // Converted samples (mixed, resampled, rounded) straight from the file.
+    std::size_t ReadConverted(std::int16_t* out, std::size_t count) {
         std::size_t written = 0;
         while (written < count) {
             if (pendingPos_ < pending_.size()) {
@@ -67,13 +189,16 @@ class SndfileSource : public SampleSource {
                 written += n;
                 continue;
             }
-            if (finished_) break;
+            if (finished_) {
+                spool_.Seal();
+                break;
+            }
             Refill();
         }
         return written;
     }
 
-    bool Rewind() override {
+    bool RewindFile() {
         if (sf_seek(file_, 0, SEEK_SET) < 0) {
             throw InputError(path_ + ": cannot read the file again: " + sf_strerror(file_));
         }
@@ -86,13 +211,6 @@ class SndfileSource : public SampleSource {
         return true;
     }
 
-    std::int64_t Length() const override {
-        return static_cast<std::int64_t>(
-            std::llround(static_cast<double>(info_.frames) * kDecodeRateHz / info_.samplerate));
-    }
-    const std::string& Name() const override { return name_; }
-
-  private:
     // 16-bit mono at 11025 Hz: the samples as they are in the file, with no conversion.
     std::size_t ReadDirect(std::int16_t* out, std::size_t count) {
         const sf_count_t want =
@@ -173,6 +291,7 @@ class SndfileSource : public SampleSource {
     bool inputEnded_ = false;
     bool finished_ = false;
     bool direct_ = false;
+    SampleSpool spool_;
 };
 
 class RawStreamSource : public SampleSource {

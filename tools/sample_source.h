@@ -32,7 +32,9 @@ class SampleSource {
 };
 
 // Opens an audio file. Refuses, with InputError, a missing, unreadable, empty or non-audio file
-// and a directory; a file whose samples end before its header says is reported by Read.
+// and a directory; a file whose samples end before its header says is reported by Read. A file
+// that is not 16-bit mono at 11025 Hz is converted once: the first pass keeps its samples in an
+// unnamed temporary file in $TMPDIR (else /tmp), from which every pass after a Rewind reads.
 std::unique_ptr<SampleSource> OpenAudioFile(const std::string& path);
 
 // Raw signed 16-bit little-endian mono samples at 11025 Hz (a trailing odd byte is dropped).
