@@ -1,5 +1,5 @@
 # The two commands a user needs: `make run` and `make test`.
-.PHONY: all deps configure build test run bench clean check-sanitize
+.PHONY: all deps configure build test run bench clean check-sanitize fuzz fuzz-smoke soak
 
 all: build
 
@@ -21,13 +21,30 @@ run: build
 bench: build
 	@build/bench/dahlo_bench --benchmark_counters_tabular=true
 
+# ASan + UBSan over the whole test suite; UBSan stops at the first report, leaks in third-party
+# libraries only are suppressed (scripts/lsan-suppressions.txt).
+SANITIZE_ENV = UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt:print_suppressions=0
 check-sanitize: deps
 	@cmake --preset sanitize >/dev/null
 	@cmake --build --preset sanitize
-	@ctest --preset sanitize
+	@$(SANITIZE_ENV) ctest --preset sanitize
+
+# libFuzzer (clang): `make fuzz` runs every target 10 minutes, `make fuzz-smoke` 20 seconds.
+FUZZ_SECONDS ?= 600
+fuzz: deps
+	@scripts/fuzz.sh $(FUZZ_SECONDS)
+
+fuzz-smoke: deps
+	@scripts/fuzz.sh 20
+
+# 24 hours of hostile audio through the receiver loop, then one hour under the sanitizers.
+soak: deps
+	@scripts/soak.sh 24 1
 
 clean:
-	rm -rf build build-debug build-sanitize
+	rm -rf build build-debug build-sanitize build-fuzz
 
 # dahlo-decode on a bundled recording, and its character error rate on synthesized ones.
 .PHONY: demo accuracy
