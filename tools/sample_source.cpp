@@ -154,6 +154,7 @@ class SndfileSource : public SampleSource {
         if (spool_.Replaying()) return spool_.Read(out, count);
         const std::size_t got = ReadConverted(out, count);
         spool_.Append(out, got);
+        if (got < count) spool_.Seal();  // the end of the input
         return got;
     }
 
@@ -164,7 +165,7 @@ class SndfileSource : public SampleSource {
             while (!spool_.Replaying() && spool_.Active()) {
                 const std::size_t got = ReadConverted(rest.data(), rest.size());
                 spool_.Append(rest.data(), got);
-                if (got == 0) spool_.Seal();
+                if (got < rest.size()) spool_.Seal();
             }
             if (spool_.Replaying()) return spool_.Rewind();
         }
@@ -189,10 +190,7 @@ class SndfileSource : public SampleSource {
                 written += n;
                 continue;
             }
-            if (finished_) {
-                spool_.Seal();
-                break;
-            }
+            if (finished_) break;
             Refill();
         }
         return written;

@@ -1,0 +1,297 @@
+// The presets' look at fading recordings (mark spread, trial decodes, text score) and the one
+// conversion of a resampled file into a temporary spool.
+
+#include "tools/presets.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/morse_synth.h"
+#include "tools/decode_session.h"
+#include "tools/sample_source.h"
+#include "tools_test_audio.h"
+
+namespace dahlo {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kQso = "r ok tnx fer call ur rst 579 579 name hans qth berlin";
+
+// A tone keyed with `text`, fading between 0 and -`depthDb` dB with a 7 s period (no fading at 0),
+// in white noise of `snr` dB in 2500 Hz (none when above 99).
+std::vector<std::int16_t> Recording(const std::string& text, double wpm, double depthDb, double snr,
+                                    std::uint64_t seed = 5) {
+    test::MorseSynthOptions o;
+    o.wpm = wpm;
+    o.signal.pitch_hz = 700.0;
+    o.signal.level_dbfs = -25.0;
+    const std::vector<std::int16_t> clean = test::SynthesizeMorse(text, o);
+    const double amplitude = 32767.0 * std::pow(10.0, o.signal.level_dbfs / 20.0);
+    const double sigma = snr < 99.0 ? test::NoiseSigmaFor(amplitude, snr) : 0.0;
+    std::mt19937_64 random(seed);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    std::vector<std::int16_t> out(clean.size());
+    for (std::size_t n = 0; n < clean.size(); ++n) {
+        const double t = static_cast<double>(n) / kDecodeRateHz;
+        const double db = depthDb / 2.0 * (1.0 - std::cos(2.0 * std::numbers::pi * t / 7.0));
+        const double x = clean[n] * std::pow(10.0, -db / 20.0) + sigma * gauss(random);
+        out[n] = static_cast<std::int16_t>(std::clamp(std::lround(x), -32768L, 32767L));
+    }
+    return out;
+}
+
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string Trimmed(std::string s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\n')) s.pop_back();
+    while (!s.empty() && s.front() == ' ') s.erase(s.begin());
+    return s;
+}
+
+struct Decoded {
+    ReceiverControls controls;
+    std::string text;
+    double cer = 0.0;
+};
+
+// The tool's default path: presets from a look at the recording, then one decode.
+Decoded DecodeWithPresets(std::vector<std::int16_t> samples, const std::string& sent) {
+    MemorySource source(std::move(samples));
+    Decoded d;
+    PresetControls(source, PresetRequest{}, d.controls);
+    source.Rewind();
+    StringSink sink;
+    DecodeHost host(sink, OutputFormat{});
+    DecodeSource(source, d.controls, host);
+    host.Finish();
+    d.text = Trimmed(sink.text);
+    d.cer = static_cast<double>(EditDistance(sent, d.text)) / static_cast<double>(sent.size());
+    return d;
+}
+
+TEST(MorseTextScoreTest, WordsCountAndNoiseLettersCostTwice) {
+    EXPECT_EQ(MorseTextScore(""), 0.0);
+    EXPECT_EQ(MorseTextScore("  \n "), 0.0);
+    EXPECT_EQ(MorseTextScore("cq de dl1abc"), 10.0);
+    // Words of nothing but e, t, i, a, n, m are what noise keys.
+    EXPECT_EQ(MorseTextScore("e t tee"), -10.0);
+    EXPECT_EQ(MorseTextScore("tnx e"), 1.0);
+    // An undecodable form is one character of a junk word, blanks inside and all.
+    EXPECT_EQ(MorseTextScore("ab{ . - - . }"), -6.0);
+    EXPECT_EQ(MorseTextScore("de #"), 0.0);
+    // An unclosed form runs to the end of the text.
+    EXPECT_EQ(MorseTextScore("qth { . -"), 1.0);
+    // Characters, not bytes: two Cyrillic letters in UTF-8.
+    EXPECT_EQ(MorseTextScore("\xD0\xB4\xD0\xB0"), 2.0);
+    // Real text beats noise of the same length, and silence beats noise.
+    EXPECT_GT(MorseTextScore(kQso), MorseTextScore("e t e ttt ee t eie t e tt a e t n t e"));
+    EXPECT_GT(MorseTextScore(""), MorseTextScore("e t"));
+}
+
+TEST(SurveyEnvelopeTest, MarkSpreadTellsFadingFromSteady) {
+    for (const double snr : {0.0, 10.0, 100.0}) {
+        SCOPED_TRACE(snr);
+        MemorySource steady(Recording(kQso, 22.0, 0.0, snr));
+        const EnvelopeSurvey calm = SurveyEnvelope(steady, kNarrow, 130);
+        EXPECT_LT(calm.markSpread, 1.08);
+        MemorySource fading(Recording(kQso, 22.0, 12.0, snr));
+        const EnvelopeSurvey faded = SurveyEnvelope(fading, kNarrow, 130);
+        EXPECT_GT(faded.markSpread, kFadingSpread);
+        // The levels are those EstimateLevels gives.
+        const auto levels = EstimateLevels(fading, kNarrow, 130);
+        for (std::size_t j = 0; j < levels.size(); ++j) {
+            EXPECT_EQ(levels[j].mark, faded.levels[j].mark);
+            EXPECT_EQ(levels[j].noise, faded.levels[j].noise);
+        }
+    }
+    // Under three segments there is nothing to compare.
+    MemorySource shortOne(Recording("cq", 20.0, 12.0, 100.0));
+    EXPECT_EQ(SurveyEnvelope(shortOne, kNarrow, 130).markSpread, 1.0);
+}
+
+TEST(FadingPresetsTest, FadingRecordingAtTenDbPicksTheLevelFollowingThreshold) {
+    // 36 WPM, fading by 12 dB, +10 dB SNR: the fixed threshold from the levels cuts letters in
+    // the fades (CER 0.38); the receiver's automatic threshold follows them (CER 0.04).
+    const std::vector<std::int16_t> samples = Recording(kQso, 36.0, 12.0, 10.0, 2);
+    const Decoded d = DecodeWithPresets(samples, kQso);
+    EXPECT_TRUE(d.controls.autoThreshold);
+    EXPECT_LE(d.cer, 0.06) << d.text;
+
+    ReceiverControls fixed = d.controls;
+    fixed.autoThreshold = false;
+    MemorySource source(samples);
+    StringSink sink;
+    DecodeHost host(sink, OutputFormat{});
+    DecodeSource(source, fixed, host);
+    host.Finish();
+    const std::string text = Trimmed(sink.text);
+    EXPECT_GT(static_cast<double>(EditDistance(kQso, text)) / std::string(kQso).size(), 0.2)
+        << text;
+    EXPECT_LT(MorseTextScore(text), MorseTextScore(d.text));
+}
+
+TEST(FadingPresetsTest, NoiseInDeepFadesIsNotKeyedIntoLetters) {
+    // At -6 dB the faded stretches are below the noise: no preset reads them, and the chosen one
+    // keeps them quiet instead of writing a stream of e and t (CER 3 before).
+    const Decoded d = DecodeWithPresets(Recording(kQso, 22.0, 12.0, -6.0), kQso);
+    EXPECT_LE(d.cer, 1.0) << d.text;
+    EXPECT_GE(MorseTextScore(d.text), 0.0) << d.text;
+}
+
+TEST(FadingPresetsTest, SteadyRecordingsKeepTheFixedThreshold) {
+    for (const double snr : {0.0, 100.0}) {
+        SCOPED_TRACE(snr);
+        const Decoded d = DecodeWithPresets(Recording(kQso, 22.0, 0.0, snr), kQso);
+        EXPECT_FALSE(d.controls.autoThreshold);
+        EXPECT_LE(d.cer, 0.02) << d.text;
+    }
+}
+
+TEST(FadingPresetsTest, TrialScoreLooksAtTheFirstTwoMinutesOnly) {
+    // Two minutes of silence, then clear Morse: the trial sees none of it.
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(kTrialSamples), 0);
+    const std::vector<std::int16_t> morse = Recording(kQso, 22.0, 0.0, 100.0);
+    samples.insert(samples.end(), morse.begin(), morse.end());
+    MemorySource early(morse);
+    ReceiverControls controls;
+    PresetControls(early, PresetRequest{}, controls);
+    EXPECT_GT(TrialScore(early, controls), 20.0);
+    MemorySource late(samples);
+    EXPECT_EQ(TrialScore(late, controls), 0.0);
+}
+
+// Unnamed files of this process's descriptors that live in `dir`.
+int SpoolFilesIn(const fs::path& dir) {
+    int found = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const fs::path target = fs::read_symlink(entry.path(), ec);
+        if (ec) continue;
+        const std::string t = target.string();
+        if (t.rfind(dir.string() + "/", 0) == 0 && t.find("(deleted)") != std::string::npos) {
+            ++found;
+        }
+    }
+    return found;
+}
+
+class SpoolTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("dahlo-spool-test-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_ / "tmp");
+        const char* old = std::getenv("TMPDIR");
+        if (old != nullptr) oldTmp_ = old;
+        ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
+    }
+    void TearDown() override {
+        if (oldTmp_.empty()) {
+            ::unsetenv("TMPDIR");
+        } else {
+            ::setenv("TMPDIR", oldTmp_.c_str(), 1);
+        }
+        fs::remove_all(dir_);
+    }
+    std::string Write(const std::string& name, const std::vector<std::int16_t>& samples, int rate,
+                      int channels) {
+        const std::string path = (dir_ / name).string();
+        std::string error;
+        EXPECT_TRUE(testaudio::WriteAudioFile(path, samples, rate, channels, error)) << error;
+        return path;
+    }
+    static std::vector<std::int16_t> ReadPass(SampleSource& source) {
+        std::vector<std::int16_t> all;
+        std::vector<std::int16_t> chunk(3000);
+        while (const std::size_t got = source.Read(chunk.data(), chunk.size())) {
+            all.insert(all.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+        }
+        return all;
+    }
+    fs::path dir_;
+    std::string oldTmp_;
+};
+
+TEST_F(SpoolTest, ResampledFileIsConvertedOnceAndReplayedExactly) {
+    const std::string path =
+        Write("stereo48k.wav", Recording("cq de dl1abc k", 25.0, 0.0, 10.0), 48000, 2);
+    {
+        auto source = OpenAudioFile(path);
+        const std::vector<std::int16_t> first = ReadPass(*source);
+        ASSERT_FALSE(first.empty());
+        EXPECT_NEAR(static_cast<double>(first.size()), static_cast<double>(source->Length()), 4);
+        ASSERT_TRUE(source->Rewind());
+        EXPECT_EQ(SpoolFilesIn(dir_ / "tmp"), 1);
+        EXPECT_EQ(ReadPass(*source), first);
+        // A pass cut short, then a rewind: still the same samples from the start.
+        std::vector<std::int16_t> some(1000);
+        ASSERT_TRUE(source->Rewind());
+        ASSERT_EQ(source->Read(some.data(), some.size()), some.size());
+        EXPECT_TRUE(std::equal(some.begin(), some.end(), first.begin()));
+        ASSERT_TRUE(source->Rewind());
+        EXPECT_EQ(ReadPass(*source), first);
+    }
+    // Gone with the source, and never a name in the directory.
+    EXPECT_EQ(SpoolFilesIn(dir_ / "tmp"), 0);
+    EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+}
+
+TEST_F(SpoolTest, FirstPassCutShortIsCompletedAtRewind) {
+    const std::string path = Write("mono22k.flac", Recording("test", 25.0, 0.0, 10.0), 22050, 1);
+    auto reference = OpenAudioFile(path);
+    const std::vector<std::int16_t> all = ReadPass(*reference);
+    auto source = OpenAudioFile(path);
+    std::vector<std::int16_t> head(2500);
+    ASSERT_EQ(source->Read(head.data(), head.size()), head.size());
+    ASSERT_TRUE(source->Rewind());
+    EXPECT_EQ(ReadPass(*source), all);
+    ASSERT_TRUE(source->Rewind());
+    EXPECT_EQ(ReadPass(*source), all);
+}
+
+TEST_F(SpoolTest, UnwritableTemporaryDirectoryFallsBackToConvertingAgain) {
+    ::setenv("TMPDIR", (dir_ / "missing").c_str(), 1);
+    const std::string path = Write("stereo8k.wav", Recording("k", 25.0, 0.0, 100.0), 8000, 2);
+    auto source = OpenAudioFile(path);
+    const std::vector<std::int16_t> first = ReadPass(*source);
+    ASSERT_TRUE(source->Rewind());
+    EXPECT_EQ(ReadPass(*source), first);
+}
+
+TEST_F(SpoolTest, FileAtTheDecodingRateIsReadDirectlyWithoutSpool) {
+    const std::vector<std::int16_t> samples = Recording("k", 25.0, 0.0, 10.0);
+    const std::string path = Write("mono11k.wav", samples, kDecodeRateHz, 1);
+    auto source = OpenAudioFile(path);
+    EXPECT_EQ(ReadPass(*source), samples);
+    ASSERT_TRUE(source->Rewind());
+    EXPECT_EQ(SpoolFilesIn(dir_ / "tmp"), 0);
+    EXPECT_EQ(ReadPass(*source), samples);
+}
+
+}  // namespace
+}  // namespace dahlo
