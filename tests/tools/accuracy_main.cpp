@@ -1,6 +1,6 @@
 // dahlo-accuracy: character error rate of dahlo-decode's default path (no options: presets from a
-// look at the recording, warm start) on synthesized recordings. Prints a table and writes the
-// CER-versus-SNR data for the plot.
+// look at the recording, trial decodes when it fades, warm start) on synthesized recordings. Prints
+// a table and writes the CER-versus-SNR data for the plot.
 //   dahlo-accuracy [DATA_FILE]
 
 #include <algorithm>
@@ -123,10 +123,11 @@ double MeasureCer(const Condition& c, int textIndex, std::uint64_t seed) {
     if (std::getenv("DAHLO_ACCURACY_VERBOSE") != nullptr) {
         std::fprintf(stderr,
                      "wpm %.0f pitch %.0f level %.0f snr %.0f jitter %.2f fading %d "
-                     "2nd %d | bin %d thr %.4f L %d dot %lld\n  sent: %s\n  got:  %s\n",
+                     "2nd %d | bin %d thr %.4f auto %d L %d dot %lld\n  sent: %s\n  got:  %s\n",
                      c.wpm, c.pitch, c.level, c.snr, c.jitter, c.fading, c.interferer,
-                     controls.centreBin, controls.threshold, controls.integrationLength,
-                     static_cast<long long>(controls.warmStartDot), want.c_str(), got.c_str());
+                     controls.centreBin, controls.threshold, controls.autoThreshold ? 1 : 0,
+                     controls.integrationLength, static_cast<long long>(controls.warmStartDot),
+                     want.c_str(), got.c_str());
     }
     return static_cast<double>(EditDistance(want, got)) / static_cast<double>(want.size());
 }

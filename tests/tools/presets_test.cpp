@@ -171,8 +171,8 @@ TEST(FadingPresetsTest, SteadyRecordingsKeepTheFixedThreshold) {
     }
 }
 
-TEST(FadingPresetsTest, TrialScoreLooksAtTheFirstTwoMinutesOnly) {
-    // Two minutes of silence, then clear Morse: the trial sees none of it.
+TEST(FadingPresetsTest, TrialScoreLooksAtTheFirstMinuteOnly) {
+    // A minute of silence, then clear Morse: the trial sees none of it.
     std::vector<std::int16_t> samples(static_cast<std::size_t>(kTrialSamples), 0);
     const std::vector<std::int16_t> morse = Recording(kQso, 22.0, 0.0, 100.0);
     samples.insert(samples.end(), morse.begin(), morse.end());
