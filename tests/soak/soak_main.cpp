@@ -48,9 +48,11 @@ int main(int argc, char** argv) {
                         rec.sent.c_str(), rec.decoded.c_str());
         }
     }
-    const bool rssOk = r.rss_end_kb <= r.rss_start_kb + 1024;
+    const bool rssOk = !dahlo::soak::kRssIsMeaningful || r.rss_end_kb <= r.rss_start_kb + 1024;
     std::printf("memory growth:    %+ld kB (%s)\n", r.rss_end_kb - r.rss_start_kb,
-                rssOk ? "ok" : "GROWING");
+                !dahlo::soak::kRssIsMeaningful ? "not judged under ASan"
+                : rssOk                        ? "ok"
+                                               : "GROWING");
     const bool ok = r.Ok() && rssOk;
     std::printf("%d passed, %d failed\n", ok ? 1 : 0, ok ? 0 : 1);
     return ok ? 0 : 1;

@@ -52,6 +52,21 @@ SoakReport RunSoak(const SoakOptions& options);
 // The last `count` blank-separated words of `text`, joined by one blank.
 std::string LastWords(const std::string& text, int count);
 
+// False under AddressSanitizer, whose quarantine keeps freed memory resident on purpose, so
+// RSS says nothing about leaks there (LeakSanitizer does that job instead).
+constexpr bool kRssIsMeaningful =
+#if defined(__SANITIZE_ADDRESS__)
+    false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    false;
+#else
+    true;
+#endif
+#else
+    true;
+#endif
+
 // Resident set size of this process in kB, from /proc/self/statm, and its peak (VmHWM).
 long CurrentRssKb();
 long PeakRssKb();

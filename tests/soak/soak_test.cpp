@@ -24,7 +24,9 @@ TEST(Soak, TenMinutesOfHostileAudioKeepTheLoopSoundAndRecover) {
         EXPECT_TRUE(rec.recovered) << "after " << rec.after << ": sent \"" << rec.sent
                                    << "\", decoded \"" << rec.decoded << "\"";
     }
-    EXPECT_LE(r.rss_end_kb, r.rss_start_kb + 1024);
+    if (kRssIsMeaningful) {
+        EXPECT_LE(r.rss_end_kb, r.rss_start_kb + 1024);
+    }
     ::testing::Test::RecordProperty("times_real_time",
                                     static_cast<int>(r.audio_seconds / r.wall_seconds));
 }
