@@ -7,11 +7,13 @@
 #include <memory>
 #include <numbers>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include "dsp/burst_filter.h"
 #include "dsp/keying_detector.h"
 #include "dsp/main_filter.h"
+#include "dsp/receiver.h"
 
 namespace {
 
@@ -121,3 +123,32 @@ void BM_BuildFilterTables(benchmark::State& state) {
 BENCHMARK(BM_BuildFilterTables)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+// The whole receiver, block by block as the capture loop runs it: filter, envelope, threshold,
+// decoder and charset for every sample; transform, AFC, GoToMax and smoothing once per block.
+class NullHost final : public ReceiverHost {
+  public:
+    void ShowStatus(int, std::string_view) override {}
+    void AppendDecodedText(std::uint32_t, std::string_view text) override {
+        benchmark::DoNotOptimize(text.data());
+    }
+    void PaintScope() override {}
+    void PaintSpectrum() override {}
+    void PumpMessages() override {}
+    void ReportFatal(std::string_view, std::string_view) override {}
+};
+
+void BM_ReceiverBlocks(benchmark::State& state) {
+    const std::vector<std::int16_t> input = NoisyKeyedTone();
+    const int blocks = static_cast<int>(input.size()) / kBlockSamples;
+    auto ring = std::make_unique<CaptureRing>();
+    NullHost host;
+    auto receiver = std::make_unique<Receiver>(*ring, host);
+    receiver->state.AutoGoToMaxDown = true;
+    PerSampleTimer timer;
+    for (auto _ : state) {
+        for (int b = 0; b < blocks; ++b) receiver->ProcessBlock(input.data() + b * kBlockSamples);
+    }
+    timer.Report(state, static_cast<double>(blocks) * kBlockSamples);
+}
+BENCHMARK(BM_ReceiverBlocks);
