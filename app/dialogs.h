@@ -32,6 +32,8 @@ public:
     virtual bool ChooseColor(QWidget* parent, QColor& color) = 0;
     // A message box with an OK button.
     virtual void ShowMessage(QWidget* parent, const QString& caption, const QString& text) = 0;
+    // A question with Yes and No buttons; true for Yes.
+    virtual bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) = 0;
 };
 
 }  // namespace dahlo

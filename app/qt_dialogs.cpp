@@ -62,4 +62,9 @@ void QtDialogs::ShowMessage(QWidget* parent, const QString& caption, const QStri
     QMessageBox::information(parent, caption, text, QMessageBox::Ok);
 }
 
+bool QtDialogs::AskYesNo(QWidget* parent, const QString& caption, const QString& text) {
+    return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 }  // namespace dahlo

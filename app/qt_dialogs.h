@@ -14,6 +14,7 @@ class QtDialogs final : public Dialogs {
     bool ChooseFont(QWidget* parent, QFont& font) override;
     bool ChooseColor(QWidget* parent, QColor& color) override;
     void ShowMessage(QWidget* parent, const QString& caption, const QString& text) override;
+    bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override;
 
   private:
     QColor lastColor_ = Qt::black;  // the colour dialog starts where it was left

@@ -3,8 +3,11 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
+#include <QFontInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -12,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -93,26 +97,47 @@ int StripRow(int h, double v) {
     return h - static_cast<int>(t);
 }
 
-// A colour as the settings file keeps it: 0x00BBGGRR, or 0x80000000 + a system colour index.
+// A colour as the settings file keeps it: 0x00BBGGRR, or 0x80000000 + a system colour index,
+// which takes the nearest role of the desktop's palette.
 QColor ColorFromSetting(std::int32_t value, const QPalette& palette) {
     const auto bits = static_cast<std::uint32_t>(value);
     if ((bits & 0x80000000u) == 0) {
         return QColor(bits & 0xFF, (bits >> 8) & 0xFF, (bits >> 16) & 0xFF);
     }
     switch (bits & 0xFF) {
-        case 5:  // window background
-            return palette.color(QPalette::Base);
-        case 8:  // window text
-            return palette.color(QPalette::Text);
-        case 15:  // button face
-            return palette.color(QPalette::Button);
-        case 18:  // button text
-            return palette.color(QPalette::ButtonText);
+        case 2:   // active caption
         case 13:  // highlight
             return palette.color(QPalette::Highlight);
+        case 5:  // window background
+            return palette.color(QPalette::Base);
+        case 6:   // window frame
+        case 21:  // 3-D dark shadow
+            return palette.color(QPalette::Shadow);
+        case 7:  // menu text
+            return palette.color(QPalette::WindowText);
+        case 8:  // window text
+            return palette.color(QPalette::Text);
+        case 9:   // caption text
         case 14:  // highlighted text
             return palette.color(QPalette::HighlightedText);
-        default:
+        case 12:  // application workspace
+        case 16:  // button shadow
+            return palette.color(QPalette::Dark);
+        case 15:  // button face
+            return palette.color(QPalette::Button);
+        case 17:  // grey (disabled) text
+            return palette.color(QPalette::Disabled, QPalette::Text);
+        case 18:  // button text
+            return palette.color(QPalette::ButtonText);
+        case 20:  // button highlight
+            return palette.color(QPalette::Light);
+        case 22:  // 3-D light
+            return palette.color(QPalette::Midlight);
+        case 23:  // tool tip text
+            return palette.color(QPalette::ToolTipText);
+        case 24:  // tool tip background
+            return palette.color(QPalette::ToolTipBase);
+        default:  // desktop, menus, scroll bars, borders and the rest
             return palette.color(QPalette::Window);
     }
 }
@@ -123,6 +148,20 @@ std::int32_t ColorToSetting(const QColor& color) {
                                (static_cast<std::uint32_t>(color.blue()) << 16);
     return static_cast<std::int32_t>(bits);
 }
+
+// Mouse releases of the receive text go to the window after the text control has finished the
+// selection with them.
+class RxMemoEdit final : public QPlainTextEdit {
+  public:
+    using QPlainTextEdit::QPlainTextEdit;
+    std::function<void(QMouseEvent*)> onMouseUp;
+
+  protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        QPlainTextEdit::mouseReleaseEvent(event);
+        if (onMouseUp) onMouseUp(event);
+    }
+};
 
 QToolButton* MakeToggle(QWidget* parent, const char* name, const char* caption, const char* hint,
                         int left, int width) {
@@ -142,8 +181,21 @@ QToolButton* MakeToggle(QWidget* parent, const char* name, const char* caption, 
 
 }  // namespace
 
+std::uint32_t SilentBroadcaster::RegisterMessage(std::string_view name) {
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+        if (names_[i] == name) return static_cast<std::uint32_t>(i + 1);
+    }
+    names_.emplace_back(name);
+    return static_cast<std::uint32_t>(names_.size());
+}
+
 TRxForm::TRxForm(RxFormServices services, QWidget* parent)
-    : QMainWindow(parent), services_(std::move(services)) {
+    : QMainWindow(parent),
+      Logger(services.broadcaster != nullptr ? *services.broadcaster : silentBroadcaster_),
+      services_(std::move(services)) {
+    if (!services_.popup) {
+        services_.popup = [](QMenu& menu, QPoint screenPos) { menu.popup(screenPos); };
+    }
     if (!services_.terminate) {
         services_.terminate = [] {
             QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
@@ -159,6 +211,7 @@ TRxForm::TRxForm(RxFormServices services, QWidget* parent)
     CreateStrips();
     CreateStatusBar();
     CreateMenus();
+    CreatePopupMenu();
     move(kDesignLeft, kDesignTop);
     resize(kDesignWidth, kDesignHeight);
 
@@ -267,7 +320,12 @@ void TRxForm::CreateStrips() {
     Splitter2->setChildrenCollapsible(false);
     Splitter1->addWidget(Splitter2);
 
-    RxMemo = new QPlainTextEdit(Splitter2);
+    auto* memo = new RxMemoEdit(Splitter2);
+    memo->onMouseUp = [this](QMouseEvent* event) {
+        const QPoint pos = event->position().toPoint();
+        RxMemoMouseUp(event->button(), event->modifiers(), pos.x(), pos.y());
+    };
+    RxMemo = memo;
     RxMemo->setObjectName("RxMemo");
     RxMemo->setReadOnly(true);
     RxMemo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -275,6 +333,7 @@ void TRxForm::CreateStrips() {
     RxMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RxMemo->setMinimumHeight(kStripMinimum);
     RxMemo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    RxMemo->setContextMenuPolicy(Qt::NoContextMenu);  // PopupMenu1 opens on the release instead
     Splitter2->addWidget(RxMemo);
 
     PaintBox1 = new PaintStrip(Splitter2);
@@ -391,6 +450,30 @@ void TRxForm::CreateMenus() {
     About1 = item(help, "About1", "About", [this] { About1Click(); });
 }
 
+void TRxForm::CreatePopupMenu() {
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName("PopupMenu1");
+    Title1 = PopupMenu1->addAction(QString());
+    Title1->setObjectName("Title1");  // shows the word; choosing it does nothing
+    PopupMenu1->addSeparator();
+    std::array<QAction**, kExportFields.size()> items = {&Call1, &Number1, &RST1,    &Name1,
+                                                         &QTH1,  &QSLvia1, &Remarks1};
+    constexpr std::array<const char*, kExportFields.size()> names = {
+        "Call1", "Number1", "RST1", "Name1", "QTH1", "QSLvia1", "Remarks1"};
+    for (std::size_t i = 0; i < kExportFields.size(); ++i) {
+        const ExportFieldInfo& field = kExportFields[i];
+        QAction* action = PopupMenu1->addAction(field.caption);
+        action->setObjectName(names[i]);
+        connect(action, &QAction::triggered, this,
+                [this, field] { ExportField(field.key, field.flag); });
+        *items[i] = action;
+    }
+    PopupMenu1->addSeparator();
+    Copy1 = PopupMenu1->addAction("Copy");
+    Copy1->setObjectName("Copy1");
+    connect(Copy1, &QAction::triggered, this, [this] { Copy1Click(); });
+}
+
 void TRxForm::FormCreate() {
     receiver.charsets.Charset = kEnglish;
     receiver.charsets.UserCharsetFile.clear();
@@ -399,6 +482,7 @@ void TRxForm::FormCreate() {
     receiver.decoder.CharCount = 0;
     ExportIniFile = "loginput.ini";
     ExportIniSection = "QSO";
+    Logger.SetExportFile(ExportIniFile, ExportIniSection);
 
     // Topmost from the first moment it is shown, before the settings are loaded.
     if (ReadOnTop(services_.settingsPath)) setWindowFlag(Qt::WindowStaysOnTopHint, true);
@@ -450,8 +534,9 @@ void TRxForm::FormActivate() {
     ShowBurstSpeed();
     SetFilterWidth(receiver.state.FilterWidth);
     if (services_.broadcaster != nullptr) {
-        AalCwMessage = services_.broadcaster->RegisterMessage("AAL_CW");
-        KeyvoxMessage = services_.broadcaster->RegisterMessage("Keyvox_Message");
+        AalCwMessage = services_.broadcaster->RegisterMessage(kAalCwMessageName);
+        Logger.RegisterMessages();
+        KeyvoxMessage = Logger.KeyvoxMessage();
     }
     FirstActivationDone = true;
     activating_ = false;
@@ -470,6 +555,7 @@ void TRxForm::ApplySettings(const Settings& s) {
     receiver.charsets.UserCharsetFile = s.userCharsetFile;
     ExportIniFile = s.exportIniFile;
     ExportIniSection = s.exportIniSection;
+    Logger.SetExportFile(ExportIniFile, ExportIniSection);
 
     const WindowSettings& w = s.window;
     const QSize frameExtra = frameGeometry().size() - size();
@@ -725,17 +811,34 @@ void TRxForm::ClearBuffer1Click() {
     RxMemo->clear();
 }
 
+std::string TRxForm::MemoTextCp1251() const {
+    // The raw text: toPlainText() would also turn no-break spaces (1251 byte 0xA0) into blanks.
+    QString text = RxMemo->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+    return QStringToCp1251(text);
+}
+
 void TRxForm::SaveBuffer1Click() {
     RunOutsideLoop([this] {
         if (saveBufferBusy_) return;
         saveBufferBusy_ = true;
-        FileDialogRequest request{"Save buffer to file", ".", "Text files (*.txt);;All files (*)",
-                                  "txt"};
-        const QString path = services_.dialogs->SaveFile(this, request);
+        const FileDialogRequest request{"Save buffer to file", ".",
+                                        "Text files (*.txt);;All files (*.*)", "txt"};
+        QString path = services_.dialogs->SaveFile(this, request);
+        if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) {
+            // Not every file dialog adds the default extension; the overwrite question the
+            // dialog asked was then about another name.
+            path += ".txt";
+            if (QFileInfo::exists(path) &&
+                !services_.dialogs->AskYesNo(
+                    this, "Save buffer to file",
+                    QString("%1 already exists.\nDo you want to replace it?").arg(path))) {
+                path.clear();
+            }
+        }
         if (!path.isEmpty()) {
-            QString text = RxMemo->toPlainText();
-            text.replace('\n', "\r\n");
-            const std::string bytes = QStringToCp1251(text);
+            const std::string bytes = MemoTextCp1251();  // the text as the dialog closed
             QSaveFile file(path);
             bool ok = file.open(QIODevice::WriteOnly);
             ok = ok && file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
@@ -752,27 +855,80 @@ void TRxForm::SaveBuffer1Click() {
 
 void TRxForm::FontSetup1Click() {
     RunOutsideLoop([this] {
-        QFont font = RxMemo->font();
+        QFont font = RxMemo->font();  // the dialog works on a copy; Cancel leaves it as it was
         if (!services_.dialogs->ChooseFont(this, font)) return;
         RxMemo->setFont(font);
-        RxFontSettings.name = font.family().toStdString();
-        RxFontSettings.height = font.pixelSize() > 0 ? -font.pixelSize() : RxFontSettings.height;
-        RxFontSettings.size = font.pointSize() > 0 ? font.pointSize() : RxFontSettings.size;
-        RxFontSettings.pitch = font.fixedPitch() ? 2 : 0;
-        RxFontSettings.style = (font.bold() ? 1 : 0) | (font.italic() ? 2 : 0) |
-                               (font.underline() ? 4 : 0) | (font.strikeOut() ? 8 : 0);
+        StoreRxFont(font);
     });
+}
+
+void TRxForm::StoreRxFont(const QFont& font) {
+    // Height and size describe one font: when the settings are loaded the size decides, so
+    // both are kept in step with whichever the dialog gave.
+    const int dpi = std::max(1, RxMemo->logicalDpiY());
+    if (font.pixelSize() > 0) {
+        RxFontSettings.height = -font.pixelSize();
+        RxFontSettings.size =
+            std::max(1, static_cast<int>(std::lround(font.pixelSize() * 72.0 / dpi)));
+    } else if (font.pointSizeF() > 0) {
+        RxFontSettings.size = std::max(1, static_cast<int>(std::lround(font.pointSizeF())));
+        RxFontSettings.height = -static_cast<int>(std::lround(font.pointSizeF() * dpi / 72.0));
+    }
+    RxFontSettings.name = font.family().toStdString();
+    const bool fixed = QFontInfo(font).fixedPitch();
+    if (fixed) {
+        RxFontSettings.pitch = 2;
+    } else if (RxFontSettings.pitch == 2) {
+        RxFontSettings.pitch = 0;
+    }
+    RxFontSettings.style = (font.bold() ? 1 : 0) | (font.italic() ? 2 : 0) |
+                           (font.underline() ? 4 : 0) | (font.strikeOut() ? 8 : 0);
 }
 
 void TRxForm::RxWindowBackground1Click() {
     RunOutsideLoop([this] {
-        QColor color;
+        QColor color;  // the dialog starts from its own last colour, not from the background
         if (!services_.dialogs->ChooseColor(this, color)) return;
         QPalette palette = RxMemo->palette();
         palette.setColor(QPalette::Base, color);
         RxMemo->setPalette(palette);
         RxFontSettings.bkgColor = ColorToSetting(color);
     });
+}
+
+// ---------------------------------------------------------------- popup and export
+
+void TRxForm::RxMemoMouseUp(Qt::MouseButton /*button*/, Qt::KeyboardModifiers /*shift*/, int x,
+                            int y) {
+    QTextCursor cursor = RxMemo->textCursor();
+    if (!cursor.hasSelection()) return;
+    QString selected = cursor.selectedText();
+    selected.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    selected.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+    title1Caption_ = Cp1251ToQString(TrimCaption(QStringToCp1251(selected)));
+    QString shown = title1Caption_;
+    Title1->setText(shown.replace('&', QStringLiteral("&&")));  // no accelerator letter
+
+    cursor.setPosition(cursor.selectionStart());
+    RxMemo->setTextCursor(cursor);
+    RxMemo->ensureCursorVisible();
+
+    // The window's outer corner plus the text's place in the client area plus the pointer: the
+    // frame, caption and menu bar are not counted, so the menu opens above left of the pointer.
+    const QPoint memoInClient = RxMemo->mapTo(centralWidget(), QPoint(0, 0));
+    services_.popup(*PopupMenu1, frameGeometry().topLeft() + memoInClient + QPoint(x, y));
+}
+
+void TRxForm::ExportField(const char* key, std::uint32_t flag) {
+    std::string error;
+    if (!Logger.ExportField(key, QStringToCp1251(title1Caption_), flag, error)) {
+        const QString text = QString::fromStdString(error);
+        RunOutsideLoop([this, text] { services_.dialogs->ShowMessage(this, "Dahlo", text); });
+    }
+}
+
+void TRxForm::Copy1Click() {
+    QGuiApplication::clipboard()->setText(title1Caption_);
 }
 
 void TRxForm::SaveSetup1Click() {

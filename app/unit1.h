@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QImage>
 #include <QMainWindow>
+#include <QPoint>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -18,6 +19,7 @@
 #include "capture/capture_ring.h"
 #include "dsp/receiver.h"
 #include "export/broadcaster.h"
+#include "export/logger_export.h"
 #include "settings/settings.h"
 
 class QAction;
@@ -53,6 +55,19 @@ struct RxFormServices {
     std::string settingsPath = kSettingsFile;  // relative: in the working directory
     // Ends the program (after a fatal message, or File, Exit). Default: quit the event loop.
     std::function<void()> terminate;
+    // Opens the receive text's popup menu at a screen point. Default: QMenu::popup, which does
+    // not block, so blocks keep being processed while the menu is open.
+    std::function<void(QMenu& menu, QPoint screenPos)> popup;
+};
+
+// Stands in when the program runs without a message bus: registers names, sends nothing.
+class SilentBroadcaster final : public Broadcaster {
+  public:
+    std::uint32_t RegisterMessage(std::string_view name) override;
+    void Broadcast(std::uint32_t, std::uint32_t, std::int32_t) override {}
+
+  private:
+    std::vector<std::string> names_;
 };
 
 class TRxForm : public QMainWindow, public ReceiverHost, public BlockReadyPoster {
@@ -98,6 +113,19 @@ class TRxForm : public QMainWindow, public ReceiverHost, public BlockReadyPoster
     QAction* Contens1 = nullptr;
     QAction* About1 = nullptr;
 
+    // The receive text's popup: Title1 shows the selected word, the field items export it,
+    // Copy1 copies it.
+    QMenu* PopupMenu1 = nullptr;
+    QAction* Title1 = nullptr;
+    QAction* Call1 = nullptr;
+    QAction* Number1 = nullptr;
+    QAction* RST1 = nullptr;
+    QAction* Name1 = nullptr;
+    QAction* QTH1 = nullptr;
+    QAction* QSLvia1 = nullptr;
+    QAction* Remarks1 = nullptr;
+    QAction* Copy1 = nullptr;
+
     // --- the receiver and what the window holds besides its controls ---
     CaptureRing ring;
     Receiver receiver{ring, *this};
@@ -111,6 +139,7 @@ class TRxForm : public QMainWindow, public ReceiverHost, public BlockReadyPoster
     std::string ExportIniFile = "loginput.ini";
     std::string ExportIniSection = "QSO";
     FontSettings RxFontSettings;  // the receive text's font as the settings file keeps it
+    LoggerExport Logger;          // writes the export file and sends "Keyvox_Message"
 
     // --- handlers ---
     void FormActivate();
@@ -133,6 +162,14 @@ class TRxForm : public QMainWindow, public ReceiverHost, public BlockReadyPoster
     void SaveSetup1Click();
     void Contens1Click();
     void About1Click();
+    // Mouse release over the receive text, any button; x, y inside its text area.
+    void RxMemoMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    // One of the seven field items: exports Title1's caption under `key` with `flag`.
+    void ExportField(const char* key, std::uint32_t flag);
+    void Copy1Click();
+    // Title1's caption as set by the last popup: the selected text without blanks and control
+    // characters at its ends. The menu item shows it with '&' doubled.
+    const QString& Title1Caption() const { return title1Caption_; }
 
     void FFTBoxMouseDown(int x);
     void FFTBoxDragOver(int x);
@@ -168,6 +205,11 @@ class TRxForm : public QMainWindow, public ReceiverHost, public BlockReadyPoster
     void CreateStrips();
     void CreateStatusBar();
     void CreateMenus();
+    void CreatePopupMenu();
+    // The receive text exactly as held, in Windows-1251 with CR LF between lines.
+    std::string MemoTextCp1251() const;
+    // The font dialog's choice into the form the settings file keeps.
+    void StoreRxFont(const QFont& font);
     void ApplySettings(const Settings& settings);
     void ApplyRxFont(const FontSettings& font);
     void SetCharsetChecked(int charset);
@@ -191,6 +233,8 @@ class TRxForm : public QMainWindow, public ReceiverHost, public BlockReadyPoster
     bool inPaintEvent_ = false;
     bool terminated_ = false;
     std::vector<std::function<void()>> deferred_;
+    SilentBroadcaster silentBroadcaster_;
+    QString title1Caption_;
 };
 
 }  // namespace dahlo

@@ -4,13 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QFont>
 #include <QLabel>
+#include <QMenu>
+#include <QPoint>
 #include <QTemporaryDir>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,26 +52,67 @@ class RecordingBroadcaster final : public Broadcaster {
     std::vector<Sent> sent;
 };
 
-// Answers each dialog from a queue; an empty queue cancels.
+// Answers each dialog from a queue; an empty queue cancels (and says No). It keeps the contract
+// of the desktop dialogs: the save dialog adds the default suffix to a name without one (unless
+// `addsSuffix` is off) and asks before overwriting; the colour dialog starts from its own last
+// colour.
 class ScriptedDialogs final : public Dialogs {
   public:
     QString OpenFile(QWidget*, const FileDialogRequest& request) override {
         requests.push_back(request);
         return Next();
     }
-    QString SaveFile(QWidget*, const FileDialogRequest& request) override {
+    QString SaveFile(QWidget* parent, const FileDialogRequest& request) override {
         requests.push_back(request);
-        return Next();
+        QString name = Next();
+        if (name.isEmpty()) return name;
+        if (addsSuffix && !request.defaultSuffix.isEmpty() && QFileInfo(name).suffix().isEmpty()) {
+            name += "." + request.defaultSuffix;
+        }
+        if (QFileInfo::exists(name) && !AskYesNo(parent, request.title, name)) return {};
+        return name;
     }
-    bool ChooseFont(QWidget*, QFont&) override { return false; }
-    bool ChooseColor(QWidget*, QColor&) override { return false; }
+    bool ChooseFont(QWidget*, QFont& font) override {
+        offeredFonts.push_back(font);
+        if (fonts.empty()) return false;
+        const std::optional<QFont> answer = fonts.front();
+        fonts.pop_front();
+        if (!answer) return false;
+        font = *answer;
+        return true;
+    }
+    bool ChooseColor(QWidget*, QColor& color) override {
+        offeredColors.push_back(lastColor);
+        if (colors.empty()) return false;
+        const std::optional<QColor> answer = colors.front();
+        colors.pop_front();
+        if (!answer) return false;
+        lastColor = *answer;
+        color = *answer;
+        return true;
+    }
     void ShowMessage(QWidget*, const QString& caption, const QString& text) override {
         messages.emplace_back(caption, text);
     }
+    bool AskYesNo(QWidget*, const QString&, const QString& text) override {
+        questions.push_back(text);
+        if (answers.empty()) return false;
+        const bool yes = answers.front();
+        answers.pop_front();
+        return yes;
+    }
 
     std::deque<QString> files;
+    bool addsSuffix = true;
+    std::deque<std::optional<QFont>> fonts;
+    std::deque<std::optional<QColor>> colors;
+    std::deque<bool> answers;
     std::vector<FileDialogRequest> requests;
+    std::vector<QFont> offeredFonts;
+    std::vector<QColor> offeredColors;
+    std::vector<QString> questions;
     std::vector<std::pair<QString, QString>> messages;
+    QColor lastColor = Qt::black;
 
   private:
     QString Next() {
@@ -103,6 +150,10 @@ class WindowTest : public ::testing::Test {
         services.dialogs = &dialogs;
         services.broadcaster = &broadcaster;
         services.terminate = [this] { ++terminations; };
+        // The popup is recorded instead of shown; tests choose its items themselves.
+        services.popup = [this](QMenu& menu, QPoint screenPos) {
+            popups.push_back({&menu, screenPos});
+        };
         form = std::make_unique<TRxForm>(std::move(services));
     }
 
@@ -126,6 +177,11 @@ class WindowTest : public ::testing::Test {
     std::unique_ptr<ScriptedInput> input;
     std::unique_ptr<TRxForm> form;
     int terminations = 0;
+    struct Popup {
+        QMenu* menu;
+        QPoint screenPos;
+    };
+    std::vector<Popup> popups;
 
   private:
     QTemporaryDir dir_;
