@@ -102,7 +102,10 @@ TEST_F(PopupTest, AnyButtonOpensItAtTheWindowCornerPlusTextPlacePlusPointer) {
     const QPoint memoInClient = form->RxMemo->mapTo(form->centralWidget(), QPoint(0, 0));
     ASSERT_GT(memoInClient.y(), 0) << "the toolbar and the spectrum lie above the text";
     SelectWord("Jan");
+    // A right click: the press keeps the selection, the release opens the menu.
+    QTest::mousePress(form->RxMemo->viewport(), Qt::RightButton, Qt::NoModifier, QPoint(40, 9));
     Release(Qt::RightButton, QPoint(40, 9));
+    EXPECT_EQ(form->Title1Caption(), "Jan");
     ASSERT_EQ(popups.size(), 1u);
     const QPoint corner = form->frameGeometry().topLeft();
     EXPECT_EQ(popups[0].screenPos, corner + memoInClient + QPoint(40, 9));
