@@ -378,7 +378,7 @@ void TRxForm::CreateStatusBar() {
     row->setSpacing(2);
     for (int i = 0; i < static_cast<int>(kPanels.size()); ++i) {
         auto* label = new QLabel(kPanels[i].text, panels);
-        label->setObjectName(QString("Panel%1").arg(i));
+        label->setObjectName(QString("StatusBar1Panel%1").arg(i));  // "Panel1" is the toolbar
         label->setFixedWidth(kPanels[i].width);
         label->setAlignment(kPanels[i].alignment);
         label->setFrameShape(QFrame::Panel);

@@ -7,6 +7,11 @@
 #                                         buffers' slack and must count the lost audio and go on
 #   live-audio-test.sh no-server PROGRAM  PROGRAM with no sound server at all: it must report that
 #                                         and end, not hang
+#   live-audio-test.sh window PROGRAM WRITER
+#                                         the same server; WRITER (live_capture_main) writes the
+#                                         recording, PROGRAM (live_window_main) is the whole
+#                                         window, under Xvfb when there is one, which must show
+#                                         the played text
 # Exit 0 pass, 1 fail, 77 skipped (no server can start here).
 set -u
 
@@ -90,6 +95,39 @@ if [[ -z "$up" ]]; then
 fi
 pactl set-default-sink dahlo_test
 pactl set-default-source dahlo_test.monitor
+
+if [[ "$mode" == "window" ]]; then
+    writer=${3:-}
+    text="CQ DE DAHLO PARIS PARIS PARIS PARIS PARIS PARIS PARIS PARIS K"
+    "$writer" write-morse "$tmp/morse.raw" "$text" || { echo "FAIL: could not write the recording"; exit 1; }
+    run=("$program")
+    if command -v xvfb-run > /dev/null && command -v xauth > /dev/null; then
+        run=(xvfb-run -a -s "-screen 0 800x600x24" "$program")
+    else
+        export QT_QPA_PLATFORM=offscreen
+    fi
+    timeout 150 "${run[@]}" 90 "paris paris paris paris paris" > "$tmp/out.txt" 2>&1 &
+    window_pid=$!
+    for _ in $(seq 300); do
+        grep -q "window up" "$tmp/out.txt" 2>/dev/null && break
+        kill -0 "$window_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    timeout 90 paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test \
+        "$tmp/morse.raw" &
+    play_pid=$!
+    wait "$window_pid"
+    rc=$?
+    kill "$play_pid" 2>/dev/null
+    wait "$play_pid" 2>/dev/null
+    cat "$tmp/out.txt"
+    case $rc in
+        0) echo "PASS: the window decoded the played Morse from the sound server" ;;
+        124) echo "FAIL: the window did not finish in time" ;;
+        *) echo "FAIL: window exit $rc"; tail -n 20 "$tmp/pulse.log" 2>/dev/null ;;
+    esac
+    [[ $rc -eq 0 ]] && exit 0 || exit 1
+fi
 
 if [[ "$mode" == "overrun" ]]; then
     timeout 60 "$program" overrun > "$tmp/out.txt" 2>&1
