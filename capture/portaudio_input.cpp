@@ -136,15 +136,12 @@ int PortAudioInput::Open(SoundInputCallback callback, std::uintptr_t instance) {
         }
         if (error == paNoError) {
             stream_ = stream;
-            callback_ = callback;
-            instance_ = instance;
             deviceName_ = info != nullptr ? info->name : "";
             const PaStreamInfo* streamInfo = Pa_GetStreamInfo(stream);
             streamRate_ = streamInfo != nullptr ? streamInfo->sampleRate : kCaptureRate;
-            droppedSamples_.store(0);
-            overruns_.store(0);
-            dropping_ = false;
-            callback_(this, kMmWimOpen, instance_, 0, 0);
+            buffers_.ResetCounters();
+            buffers_.SetCallback(this, callback, instance);
+            buffers_.Announce(kMmWimOpen);
             return kMmNoError;
         }
         const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
@@ -156,29 +153,15 @@ int PortAudioInput::Open(SoundInputCallback callback, std::uintptr_t instance) {
     return firstResult;
 }
 
-int PortAudioInput::PrepareHeader(WaveHeader& header) {
-    if (header.data == nullptr || header.bufferLength < 2) return kMmError;
-    header.flags |= kHeaderPrepared;
-    return kMmNoError;
-}
+int PortAudioInput::PrepareHeader(WaveHeader& header) { return QueuedBuffers::Prepare(header); }
 
 int PortAudioInput::UnprepareHeader(WaveHeader& header) {
-    if (header.flags & kHeaderInQueue) return kWaveStillPlaying;
-    header.flags &= ~kHeaderPrepared;
-    return kMmNoError;
+    return QueuedBuffers::Unprepare(header);
 }
 
 int PortAudioInput::AddBuffer(WaveHeader& header) {
     if (stream_ == nullptr) return kMmInvalidHandle;
-    if (!(header.flags & kHeaderPrepared)) return kWaveUnprepared;
-    if (header.flags & kHeaderInQueue) return kWaveStillPlaying;
-    header.bytesRecorded = 0;
-    header.flags = (header.flags & ~kHeaderDone) | kHeaderInQueue;
-    if (!queue_.Push(&header)) {
-        header.flags &= ~kHeaderInQueue;
-        return kMmNoMem;
-    }
-    return kMmNoError;
+    return buffers_.Add(header);
 }
 
 int PortAudioInput::Start() {
@@ -200,11 +183,7 @@ int PortAudioInput::Stop() {
         Pa_StopStream(stream_);  // returns once the callback has finished for good
         running_ = false;
     }
-    if (current_ != nullptr && current_->bytesRecorded > 0) {
-        WaveHeader* partial = current_;
-        current_ = nullptr;
-        HandBack(partial);
-    }
+    buffers_.HandBackPartial();
     return kMmNoError;
 }
 
@@ -214,7 +193,7 @@ int PortAudioInput::Reset() {
         Pa_AbortStream(stream_);
         running_ = false;
     }
-    ReleaseQueued(true);
+    buffers_.Release(true);
     return kMmNoError;
 }
 
@@ -224,78 +203,20 @@ int PortAudioInput::Close() {
         Pa_AbortStream(stream_);
         running_ = false;
     }
-    ReleaseQueued(false);
-    callback_(this, kMmWimClose, instance_, 0, 0);
+    buffers_.Release(false);
+    buffers_.Announce(kMmWimClose);
     Pa_CloseStream(stream_);
     stream_ = nullptr;
-    callback_ = nullptr;
+    buffers_.SetCallback(nullptr, nullptr, 0);
     return kMmNoError;
-}
-
-void PortAudioInput::ReleaseQueued(bool announce) {
-    // The stream is stopped here, so this thread may act as the consumer.
-    if (current_ != nullptr) {
-        WaveHeader* partial = current_;
-        current_ = nullptr;
-        if (announce) {
-            HandBack(partial);
-        } else {
-            partial->flags = (partial->flags & ~kHeaderInQueue) | kHeaderDone;
-        }
-    }
-    while (WaveHeader* header = queue_.Pop()) {
-        header->bytesRecorded = 0;
-        if (announce) {
-            HandBack(header);
-        } else {
-            header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
-        }
-    }
-}
-
-void PortAudioInput::HandBack(WaveHeader* header) {
-    header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
-    callback_(this, kMmWimData, instance_, reinterpret_cast<std::uintptr_t>(header), 0);
 }
 
 int PortAudioInput::StreamCallback(const void* input, void* /*output*/, unsigned long frames,
                                    const PaStreamCallbackTimeInfo* /*timeInfo*/,
                                    unsigned long /*statusFlags*/, void* self) {
-    static_cast<PortAudioInput*>(self)->OnAudio(static_cast<const std::int16_t*>(input), frames);
+    static_cast<PortAudioInput*>(self)->buffers_.Fill(static_cast<const std::int16_t*>(input),
+                                                      frames);
     return paContinue;
-}
-
-void PortAudioInput::OnAudio(const std::int16_t* input, unsigned long frames) {
-    unsigned long done = 0;
-    while (done < frames) {
-        if (current_ == nullptr) {
-            current_ = queue_.Pop();
-            if (current_ == nullptr) {
-                // Nowhere to record: this audio is lost, as with a driver whose queue ran dry.
-                droppedSamples_.fetch_add(frames - done, std::memory_order_relaxed);
-                if (!dropping_) overruns_.fetch_add(1, std::memory_order_relaxed);
-                dropping_ = true;
-                return;
-            }
-            dropping_ = false;
-            current_->bytesRecorded = 0;
-        }
-        const unsigned long capacity = current_->bufferLength / 2;
-        const unsigned long filled = current_->bytesRecorded / 2;
-        const unsigned long count = std::min(capacity - filled, frames - done);
-        if (input != nullptr) {
-            std::memcpy(current_->data + filled, input + done, count * sizeof(std::int16_t));
-        } else {
-            std::memset(current_->data + filled, 0, count * sizeof(std::int16_t));
-        }
-        current_->bytesRecorded += static_cast<std::uint32_t>(count * 2);
-        done += count;
-        if (filled + count == capacity) {
-            WaveHeader* full = current_;
-            current_ = nullptr;
-            HandBack(full);
-        }
-    }
 }
 
 }  // namespace dahlo

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/header_queue.h"
+#include "capture/queued_buffers.h"
 #include "capture/sound_input.h"
 
 struct PaStreamCallbackTimeInfo;
@@ -39,9 +39,9 @@ class PortAudioInput final : public SoundInput {
 
     // Audio lost because no buffer was queued: samples, whole blocks' worth of 2048 samples, and
     // the number of separate times the queue ran dry.
-    std::uint64_t DroppedSamples() const { return droppedSamples_.load(); }
-    std::uint64_t DroppedBlocks() const { return droppedSamples_.load() / 2048; }
-    std::uint64_t Overruns() const { return overruns_.load(); }
+    std::uint64_t DroppedSamples() const { return buffers_.DroppedSamples(); }
+    std::uint64_t DroppedBlocks() const { return buffers_.DroppedSamples() / 2048; }
+    std::uint64_t Overruns() const { return buffers_.Overruns(); }
 
     // Of the open stream: the device's name and the rate PortAudio settled on.
     const std::string& DeviceName() const { return deviceName_; }
@@ -51,25 +51,16 @@ class PortAudioInput final : public SoundInput {
     static int StreamCallback(const void* input, void* output, unsigned long frames,
                               const PaStreamCallbackTimeInfo* timeInfo, unsigned long statusFlags,
                               void* self);
-    void OnAudio(const std::int16_t* input, unsigned long frames);
-    void HandBack(WaveHeader* header);  // driver thread or a stopped stream only
-    void ReleaseQueued(bool announce);
     bool EnsureInitialized();
 
     bool initialized_ = false;
     bool initFailed_ = false;
     void* stream_ = nullptr;  // PaStream
     bool running_ = false;
-    SoundInputCallback callback_ = nullptr;
-    std::uintptr_t instance_ = 0;
     std::string deviceName_;
     double streamRate_ = 0.0;
 
-    HeaderQueue<32> queue_;
-    WaveHeader* current_ = nullptr;  // being filled; PortAudio's thread while running
-    bool dropping_ = false;          // PortAudio's thread
-    std::atomic<std::uint64_t> droppedSamples_{0};
-    std::atomic<std::uint64_t> overruns_{0};
+    QueuedBuffers buffers_;
 };
 
 // The sound-input result for a PortAudio error code (and, for a host error, its host code).

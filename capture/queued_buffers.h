@@ -1,0 +1,51 @@
+#pragma once
+// The buffer queue of a live sound input: buffers added on the window thread are filled in order
+// on the audio thread and handed back, full, through the input's callback. When no buffer is
+// queued the audio of that moment is dropped, never waited for, and counted.
+
+#include <atomic>
+#include <cstdint>
+
+#include "capture/header_queue.h"
+#include "capture/sound_input.h"
+
+namespace dahlo {
+
+class QueuedBuffers {
+  public:
+    // Where full buffers are announced (kMmWimData, param1 the header).
+    void SetCallback(SoundInput* device, SoundInputCallback callback, std::uintptr_t instance);
+    void Announce(unsigned message) const;
+
+    static int Prepare(WaveHeader& header);
+    static int Unprepare(WaveHeader& header);
+    // Window thread.
+    int Add(WaveHeader& header);
+
+    // Audio thread: copies `frames` samples (silence when `input` is null) into the queued
+    // buffers, handing back each one that is full.
+    void Fill(const std::int16_t* input, unsigned long frames);
+
+    // With the audio thread stopped: hands back a partly filled buffer with what it holds.
+    void HandBackPartial();
+    // With the audio thread stopped: every queued buffer goes back, announced (unfilled) or not.
+    void Release(bool announce);
+
+    void ResetCounters();
+    std::uint64_t DroppedSamples() const { return droppedSamples_.load(); }
+    std::uint64_t Overruns() const { return overruns_.load(); }
+
+  private:
+    void HandBack(WaveHeader* header) const;
+
+    SoundInput* device_ = nullptr;
+    SoundInputCallback callback_ = nullptr;
+    std::uintptr_t instance_ = 0;
+    HeaderQueue<32> queue_;
+    WaveHeader* current_ = nullptr;  // being filled; the audio thread's while it runs
+    bool dropping_ = false;          // the audio thread's
+    std::atomic<std::uint64_t> droppedSamples_{0};
+    std::atomic<std::uint64_t> overruns_{0};
+};
+
+}  // namespace dahlo
