@@ -6,8 +6,8 @@
 #include "app/qt_dialogs.h"
 #include "app/unit1.h"
 
-#ifdef DAHLO_HAVE_PORTAUDIO
-#include "capture/portaudio_input.h"
+#ifdef DAHLO_HAVE_LIVE_INPUT
+#include "capture/live_input.h"
 #endif
 #ifdef DAHLO_HAVE_DBUS
 #include "export/dbus_broadcaster.h"
@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Dahlo");
 
     std::unique_ptr<dahlo::SoundInput> input;
-#ifdef DAHLO_HAVE_PORTAUDIO
-    input = std::make_unique<dahlo::PortAudioInput>();
+#ifdef DAHLO_HAVE_LIVE_INPUT
+    input = dahlo::MakeLiveSoundInput();
 #endif
     std::unique_ptr<dahlo::Broadcaster> broadcaster;
 #ifdef DAHLO_HAVE_DBUS

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools
-  portaudio19-dev libsndfile1-dev libsamplerate0-dev
+  portaudio19-dev libpulse-dev libsndfile1-dev libsamplerate0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils
   dbus dbus-x11 xvfb xauth fonts-dejavu-core

@@ -7,6 +7,10 @@
 #                                         buffers' slack and must count the lost audio and go on
 #   live-audio-test.sh no-server PROGRAM  PROGRAM with no sound server at all: it must report that
 #                                         and end, not hang
+#   live-audio-test.sh decode PROGRAM WRITER
+#                                         the same server; PROGRAM is dahlo-decode --live, stopped
+#                                         by Ctrl-C (SIGINT) after the recording, which must print
+#                                         the played text
 #   live-audio-test.sh window PROGRAM WRITER
 #                                         the same server; WRITER (live_capture_main) writes the
 #                                         recording, PROGRAM (live_window_main) is the whole
@@ -95,6 +99,35 @@ if [[ -z "$up" ]]; then
 fi
 pactl set-default-sink dahlo_test
 pactl set-default-source dahlo_test.monitor
+
+if [[ "$mode" == "decode" ]]; then
+    writer=${3:-}
+    text="CQ DE DAHLO PARIS PARIS PARIS PARIS PARIS PARIS K"
+    "$writer" write-morse "$tmp/morse.raw" "$text" || { echo "FAIL: could not write the recording"; exit 1; }
+    "$program" --live > "$tmp/out.txt" 2> "$tmp/err.txt" &
+    decode_pid=$!
+    sleep 1
+    timeout 90 paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test \
+        "$tmp/morse.raw"
+    sleep 2
+    kill -INT "$decode_pid"
+    for _ in $(seq 100); do kill -0 "$decode_pid" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$decode_pid" 2>/dev/null; then
+        kill -9 "$decode_pid"
+        echo "FAIL: dahlo-decode --live did not stop on Ctrl-C"
+        exit 1
+    fi
+    wait "$decode_pid"
+    rc=$?
+    echo "decoded: $(cat "$tmp/out.txt")"
+    cat "$tmp/err.txt"
+    if [[ $rc -eq 0 ]] && grep -q "paris paris paris" "$tmp/out.txt"; then
+        echo "PASS: dahlo-decode --live decoded the played Morse and stopped on Ctrl-C"
+        exit 0
+    fi
+    echo "FAIL: exit $rc"
+    exit 1
+fi
 
 if [[ "$mode" == "window" ]]; then
     writer=${3:-}

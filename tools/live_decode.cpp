@@ -1,27 +1,45 @@
 #include "tools/live_decode.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
-#include <thread>
+#include <mutex>
 
 #include "capture/capture.h"
 #include "dsp/receiver.h"
 #include "tools/decode_main.h"
 
-#ifdef DAHLO_HAVE_PORTAUDIO
-#include "capture/portaudio_input.h"
+#ifdef DAHLO_HAVE_LIVE_INPUT
+#include "capture/live_input.h"
 #endif
 
 namespace dahlo {
 
-#ifdef DAHLO_HAVE_PORTAUDIO
+#ifdef DAHLO_HAVE_LIVE_INPUT
 
 namespace {
 
-// The loop polls the ring's counter, so the driver's thread has nothing to wake.
-class NoPoster : public BlockReadyPoster {
+// Wakes the decoding loop when the driver has filled a buffer.
+class WakingPoster : public BlockReadyPoster {
   public:
-    void PostBlockReady() override {}
+    void PostBlockReady() override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            posted_ = true;
+        }
+        ready_.notify_one();
+    }
+    // Returns once a block was announced or `timeout` has passed.
+    void Wait(std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait_for(lock, timeout, [this] { return posted_; });
+        posted_ = false;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    bool posted_ = false;
 };
 
 }  // namespace
@@ -39,9 +57,9 @@ int RunLiveDecode(const ReceiverControls& controls, DecodeHost& host, const std:
     live.warmStartDot = 0;  // a stream cannot be looked at beforehand
     ApplyControls(live, *receiver);
 
-    PortAudioInput device;
-    NoPoster poster;
-    if (!OpenCapture(*ring, *receiver, device, poster, host)) {
+    const std::unique_ptr<SoundInput> device = MakeLiveSoundInput();
+    WakingPoster poster;
+    if (!OpenCapture(*ring, *receiver, *device, poster, host)) {
         std::fprintf(err, "dahlo-decode: --live: cannot record from the sound input: %s\n",
                      host.FatalText().c_str());
         return kExitFailure;
@@ -49,7 +67,7 @@ int RunLiveDecode(const ReceiverControls& controls, DecodeHost& host, const std:
     while (stop == nullptr || !stop->load()) {
         receiver->ProcessWaitingBlocks();
         if (!host.FatalText().empty()) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        poster.Wait(std::chrono::milliseconds(100));  // also how often Ctrl-C is looked at
     }
     StopCapture(*ring);
     if (!host.FatalText().empty()) {
@@ -67,7 +85,7 @@ bool LiveInputAvailable() {
 }
 
 int RunLiveDecode(const ReceiverControls&, DecodeHost&, const std::atomic<bool>*, std::FILE* err) {
-    std::fprintf(err, "dahlo-decode: option --live: this build has no sound input (PortAudio)\n");
+    std::fprintf(err, "dahlo-decode: option --live: this build has no sound input\n");
     return kExitFailure;
 }
 

@@ -1,4 +1,4 @@
-// The whole program on a live sound input: the window as `dahlo` builds it (PortAudio capture,
+// The whole program on a live sound input: the window as `dahlo` builds it (its live capture,
 // Qt dialogs), left running until the receive text shows what is being played into the sound
 // server. Prints the receive text, the status panels and the process's CPU use.
 //   live_window_main SECONDS EXPECT
@@ -13,11 +13,12 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "app/qt_dialogs.h"
 #include "app/unit1.h"
-#include "capture/portaudio_input.h"
+#include "capture/live_input.h"
 
 namespace {
 
@@ -40,11 +41,11 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Dahlo");
-    dahlo::PortAudioInput input;
+    const std::unique_ptr<dahlo::SoundInput> input = dahlo::MakeLiveSoundInput();
     dahlo::QtDialogs dialogs;
     dahlo::SilentBroadcaster broadcaster;
     dahlo::RxFormServices services;
-    services.soundInput = &input;
+    services.soundInput = input.get();
     services.dialogs = &dialogs;
     services.broadcaster = &broadcaster;
     dahlo::TRxForm RxForm(std::move(services));
@@ -72,7 +73,6 @@ int main(int argc, char** argv) {
     std::printf("receive text: %s\n", RxForm.RxMemo->toPlainText().toUtf8().constData());
     for (int i = 0; i < 8; ++i)
         std::printf("panel %d: %s\n", i, RxForm.StatusPanels[i]->text().toUtf8().constData());
-    std::printf("dropped samples: %lld\n", static_cast<long long>(input.DroppedSamples()));
     std::printf("cpu: %.2f s in %.1f s = %.1f %% of one core\n", cpu, elapsed,
                 100.0 * cpu / elapsed);
     return decoded ? 0 : 1;
