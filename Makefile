@@ -22,15 +22,15 @@ bench: build
 	@build/bench/dahlo_bench --benchmark_counters_tabular=true
 
 # ASan + UBSan over the whole test suite; UBSan stops at the first report, leaks in third-party
-# libraries only are suppressed (scripts/lsan-suppressions.txt). The three live-capture scripts
-# run their own private sound server and are left to `make test`.
+# libraries only are suppressed (scripts/lsan-suppressions.txt). The live tests (capture, window,
+# dahlo-decode --live) run their own private sound server and are left to `make test`.
 SANITIZE_ENV = UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt:print_suppressions=0
 check-sanitize: deps
 	@cmake --preset sanitize >/dev/null
 	@cmake --build --preset sanitize
-	@$(SANITIZE_ENV) ctest --preset sanitize -E '^capture_(live|live_overrun|no_server)$$'
+	@$(SANITIZE_ENV) ctest --preset sanitize -E '^(capture_(live|live_overrun|no_server)|app_live_window|tools_live_decode)$$'
 
 # libFuzzer (clang): `make fuzz` runs every target 10 minutes, `make fuzz-smoke` 20 seconds.
 FUZZ_SECONDS ?= 600
