@@ -1,5 +1,5 @@
 # The two commands a user needs: `make run` and `make test`.
-.PHONY: all deps configure build test run bench clean check-sanitize fuzz fuzz-smoke soak
+.PHONY: all deps configure build test run bench clean check-sanitize fuzz fuzz-smoke soak install
 
 all: build
 
@@ -17,6 +17,11 @@ test: build
 
 run: build
 	@if [ -x build/app/dahlo ]; then build/app/dahlo; else echo "the window is not built yet; see README for dahlo-decode"; fi
+
+# The programs, the user guide, the desktop entry, the icon and the manual page; PREFIX defaults
+# to CMake's /usr/local.
+install: build
+	@cmake --install build $(if $(PREFIX),--prefix $(PREFIX))
 
 bench: build
 	@build/bench/dahlo_bench --benchmark_counters_tabular=true
