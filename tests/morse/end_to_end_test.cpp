@@ -13,6 +13,9 @@
 #include "dsp/receiver.h"
 #include "dsp/receiver_host.h"
 #include "support/morse_synth.h"
+#include "support/text_compare.h"
+
+using dahlo::test::CharactersToAdapt;
 
 namespace dahlo {
 namespace {
@@ -61,18 +64,6 @@ Decoded RunReceiver(const std::vector<std::int16_t>& audio) {
 
 constexpr char kText[] =
     "cq cq de dl1abc dl1abc pse k the quick brown fox jumps over the lazy dog 0123456789";
-
-// The smallest k such that the decoded text ends with everything sent from character k on.
-std::size_t CharactersToAdapt(const std::string& sent, const std::string& decoded) {
-    for (std::size_t k = 0; k <= sent.size(); ++k) {
-        const std::string tail = sent.substr(k);
-        if (decoded.size() >= tail.size() &&
-            decoded.compare(decoded.size() - tail.size(), tail.size(), tail) == 0) {
-            return k;
-        }
-    }
-    return sent.size();
-}
 
 class ReceiverEndToEnd : public ::testing::TestWithParam<double> {};
 

@@ -10,6 +10,9 @@
 #include "morse/charset.h"
 #include "morse/morse_decoder.h"
 #include "support/morse_synth.h"
+#include "support/text_compare.h"
+
+using dahlo::test::CharactersToAdapt;
 
 namespace dahlo {
 namespace {
@@ -29,19 +32,6 @@ std::string DecodeKeying(const std::vector<test::KeyRun>& runs, MorseDecoder& de
         if (r.kind != DecodeResult::kNothing) out += charsets.CodeToText(r.code);
     }
     return out;
-}
-
-// How many characters at the start of `sent` are lost or garbled: the smallest k such that the
-// decoded text ends with everything sent from character k on.
-std::size_t CharactersToAdapt(const std::string& sent, const std::string& decoded) {
-    for (std::size_t k = 0; k <= sent.size(); ++k) {
-        const std::string tail = sent.substr(k);
-        if (decoded.size() >= tail.size() &&
-            decoded.compare(decoded.size() - tail.size(), tail.size(), tail) == 0) {
-            return k;
-        }
-    }
-    return sent.size();
 }
 
 class SteadySpeed : public ::testing::TestWithParam<double> {};

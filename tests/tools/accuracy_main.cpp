@@ -16,6 +16,9 @@
 #include "tools/decode_session.h"
 #include "tools/presets.h"
 #include "tools/sample_source.h"
+#include "support/text_compare.h"
+
+using dahlo::test::EditDistance;
 
 namespace {
 
@@ -42,21 +45,6 @@ std::string Normalize(const std::string& text) {
         out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
     }
     return out;
-}
-
-std::size_t EditDistance(const std::string& a, const std::string& b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t up = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = up;
-        }
-    }
-    return row[b.size()];
 }
 
 struct Condition {

@@ -20,6 +20,9 @@
 #include "tools/decode_session.h"
 #include "tools/sample_source.h"
 #include "tools_test_audio.h"
+#include "support/text_compare.h"
+
+using dahlo::test::EditDistance;
 
 namespace dahlo {
 namespace {
@@ -49,21 +52,6 @@ std::vector<std::int16_t> Recording(const std::string& text, double wpm, double 
         out[n] = static_cast<std::int16_t>(std::clamp(std::lround(x), -32768L, 32767L));
     }
     return out;
-}
-
-std::size_t EditDistance(const std::string& a, const std::string& b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t up = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = up;
-        }
-    }
-    return row[b.size()];
 }
 
 std::string Trimmed(std::string s) {
