@@ -27,15 +27,17 @@ bench: build
 	@build/bench/dahlo_bench --benchmark_counters_tabular=true
 
 # ASan + UBSan over the whole test suite; UBSan stops at the first report, leaks in third-party
-# libraries only are suppressed (scripts/lsan-suppressions.txt). The live tests (capture, window,
-# dahlo-decode --live) run their own private sound server and are left to `make test`.
+# libraries only are suppressed (scripts/lsan-suppressions.txt). The three live PortAudio tests
+# are left to `make test`: ALSA's pulse plugin, loaded and unloaded by PortAudio, leaves leaks
+# that no suppression can name (their frames belong to no module any more). The live window and
+# dahlo-decode --live tests, which use the sound server's own API, run here too.
 SANITIZE_ENV = UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt:print_suppressions=0
 check-sanitize: deps
 	@cmake --preset sanitize >/dev/null
 	@cmake --build --preset sanitize
-	@$(SANITIZE_ENV) ctest --preset sanitize -E '^(capture_(live|live_overrun|no_server)|app_live_window|tools_live_decode)$$'
+	@$(SANITIZE_ENV) ctest --preset sanitize -E '^capture_(live|live_overrun|no_server)$$'
 
 # libFuzzer (clang): `make fuzz` runs every target 10 minutes, `make fuzz-smoke` 20 seconds.
 FUZZ_SECONDS ?= 600

@@ -139,12 +139,21 @@ if [[ "$mode" == "window" ]]; then
     else
         export QT_QPA_PLATFORM=offscreen
     fi
-    timeout 150 "${run[@]}" 90 "paris paris paris paris paris" > "$tmp/out.txt" 2>&1 &
-    window_pid=$!
-    for _ in $(seq 300); do
+    # A display server that fails to come up (a stale lock of an earlier one) gets one more try;
+    # a window that came up and then failed does not.
+    for attempt in 1 2; do
+        timeout 150 "${run[@]}" 90 "paris paris paris paris paris" > "$tmp/out.txt" 2>&1 &
+        window_pid=$!
+        for _ in $(seq 300); do
+            grep -q "window up" "$tmp/out.txt" 2>/dev/null && break
+            kill -0 "$window_pid" 2>/dev/null || break
+            sleep 0.1
+        done
         grep -q "window up" "$tmp/out.txt" 2>/dev/null && break
-        kill -0 "$window_pid" 2>/dev/null || break
-        sleep 0.1
+        wait "$window_pid"
+        echo "the window did not come up (attempt $attempt):"
+        cat "$tmp/out.txt"
+        sleep 1
     done
     timeout 90 paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test \
         "$tmp/morse.raw" &
