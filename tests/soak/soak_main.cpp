@@ -40,8 +40,8 @@ int main(int argc, char** argv) {
                 r.rss_start_kb, r.rss_end_kb, r.peak_rss_kb);
     std::printf("centre bin:       %d..%d, largest dot length %lld samples\n", r.min_centre_bin,
                 r.max_centre_bin, static_cast<long long>(r.max_dot_length));
-    std::printf("recoveries:       %d of %zu clean segments decoded their last words\n",
-                r.RecoveredCount(), r.recoveries.size());
+    std::printf("recoveries:       %d of %lld clean segments decoded their last words\n",
+                r.RecoveredCount(), static_cast<long long>(r.clean_segments));
     for (const auto& rec : r.recoveries) {
         if (!rec.recovered) {
             std::printf("  after %s: sent \"%s\", got \"%s\"\n", rec.after.c_str(),

@@ -279,14 +279,11 @@ void CheckState(const Receiver& rx, SoakReport& report, std::int64_t block) {
 
 }  // namespace
 
-int SoakReport::RecoveredCount() const {
-    return static_cast<int>(std::count_if(recoveries.begin(), recoveries.end(),
-                                          [](const Recovery& r) { return r.recovered; }));
-}
+int SoakReport::RecoveredCount() const { return static_cast<int>(recovered_segments); }
 
 bool SoakReport::Ok() const {
-    return non_finite == 0 && range_errors == 0 && !recoveries.empty() &&
-           RecoveredCount() == static_cast<int>(recoveries.size());
+    return non_finite == 0 && range_errors == 0 && clean_segments > 0 &&
+           recovered_segments == clean_segments;
 }
 
 std::string LastWords(const std::string& text, int count) {
@@ -343,6 +340,7 @@ SoakReport RunSoak(const SoakOptions& options) {
     report.min_centre_bin = report.max_centre_bin = rx->state.CentreBin;
 
     std::vector<std::int16_t> block(kBlockSamples);
+    report.recoveries.reserve(2 * SoakReport::kKeptRecoveries);
     Segment seg;
     std::size_t cycleAt = 0;
     Stretch lastHostile = Stretch::kSilence;
@@ -361,7 +359,12 @@ SoakReport RunSoak(const SoakOptions& options) {
                 // Up to a handful of characters may go to adapting after the stretch; the last
                 // three words must come out as sent.
                 r.recovered = LastWords(r.decoded, 3) == LastWords(r.sent, 3);
-                report.recoveries.push_back(std::move(r));
+                ++report.clean_segments;
+                if (r.recovered) ++report.recovered_segments;
+                if (report.recoveries.size() < SoakReport::kKeptRecoveries ||
+                    (!r.recovered && report.recoveries.size() < 2 * SoakReport::kKeptRecoveries)) {
+                    report.recoveries.push_back(std::move(r));
+                }
                 host.capturing = false;
                 cycleAt = (cycleAt + 1) % std::size(kCycle);
                 lastHostile = kCycle[cycleAt];

@@ -41,6 +41,11 @@ struct SoakReport {
     int min_centre_bin = 0;
     int max_centre_bin = 0;
     std::int64_t max_dot_length = 0;
+    std::int64_t clean_segments = 0;      // clean segments after a hostile stretch
+    std::int64_t recovered_segments = 0;  // of those, the ones whose last words came out right
+    // The first kKeptRecoveries clean segments in full, and every failed one up to as many more:
+    // keeping all of a long run would make the run's own bookkeeping grow with its length.
+    static constexpr std::size_t kKeptRecoveries = 64;
     std::vector<Recovery> recoveries;
 
     int RecoveredCount() const;

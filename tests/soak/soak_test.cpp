@@ -20,6 +20,7 @@ TEST(Soak, TenMinutesOfHostileAudioKeepTheLoopSoundAndRecover) {
     EXPECT_GT(r.characters, 100);
     // Every kind of stretch came at least once, and the station was read after each.
     ASSERT_GE(r.recoveries.size(), 7u);
+    EXPECT_EQ(r.recovered_segments, r.clean_segments);
     for (const auto& rec : r.recoveries) {
         EXPECT_TRUE(rec.recovered) << "after " << rec.after << ": sent \"" << rec.sent
                                    << "\", decoded \"" << rec.decoded << "\"";
