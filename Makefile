@@ -31,8 +31,10 @@ bench: build
 # are left to `make test`: ALSA's pulse plugin, loaded and unloaded by PortAudio, leaves leaks
 # that no suppression can name (their frames belong to no module any more). The live window and
 # dahlo-decode --live tests, which use the sound server's own API, run here too.
+# ASan's strict_string_checks stays off: it misreads a legal strndup of an unterminated buffer
+# in libxkbcommon-x11, which the live window test reaches through Qt's X11 platform.
 SANITIZE_ENV = UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 \
+	ASAN_OPTIONS=detect_leaks=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt:print_suppressions=0
 check-sanitize: deps
 	@cmake --preset sanitize >/dev/null
