@@ -38,6 +38,8 @@
 #include "app/help_viewer.h"
 #include "app/paint_strip.h"
 #include "capture/capture.h"
+#include "receiver/panel_text.h"
+#include "receiver/receiver_controls.h"
 #include "settings/settings.h"
 
 namespace dahlo {
@@ -267,22 +269,22 @@ void TRxForm::CreateToolbar() {
         MakeToggle(Panel1, "AfcButton", "A&FC", "Auto Frequency Control On/Off (Alt-F)", 298, 35);
     AfcButton->setChecked(true);
 
-    // The loop reads the toggles through the receiver state; keep it current at every change.
-    ReceiverState& state = receiver.state;
+    // The loop reads the toggles through the main channel; keep it current at every change.
     connect(AutoTresholdButton, &QToolButton::toggled, this,
-            [&state](bool down) { state.AutoTresholdDown = down; });
-    connect(OnTopButton, &QToolButton::toggled, this,
-            [&state](bool down) { state.OnTopDown = down; });
+            [this](bool down) { receiver.Main().AutoTresholdDown = down; });
+    connect(OnTopButton, &QToolButton::toggled, this, [this](bool down) { OnTopDown = down; });
     connect(AutoGoToMaxButton, &QToolButton::toggled, this,
-            [&state](bool down) { state.AutoGoToMaxDown = down; });
-    connect(AfcButton, &QToolButton::toggled, this, [&state](bool down) { state.AfcDown = down; });
+            [this](bool down) { receiver.Main().AutoGoToMaxDown = down; });
+    connect(AfcButton, &QToolButton::toggled, this,
+            [this](bool down) { receiver.Main().AfcDown = down; });
     connect(AfcUpDown, &QSpinBox::valueChanged, this,
-            [&state](int value) { state.AfcSpeed = value; });
-    state.AutoTresholdDown = false;
-    state.OnTopDown = false;
-    state.AutoGoToMaxDown = false;
-    state.AfcDown = true;
-    state.AfcSpeed = 2;
+            [this](int value) { receiver.Main().AfcSpeed = value; });
+    Channel& channel = receiver.Main();
+    channel.AutoTresholdDown = false;
+    OnTopDown = false;
+    channel.AutoGoToMaxDown = false;
+    channel.AfcDown = true;
+    channel.AfcSpeed = 2;
 
     connect(AutoTresholdButton, &QToolButton::clicked, this, [this] { AutoTresholdButtonClick(); });
     connect(OnTopButton, &QToolButton::clicked, this, [this] { OnTopButtonClick(); });
@@ -478,8 +480,8 @@ void TRxForm::FormCreate() {
     receiver.charsets.Charset = kEnglish;
     receiver.charsets.UserCharsetFile.clear();
     receiver.levels.newest = 0;
-    receiver.state.CentreBin = kDefaultCentreBin;
-    receiver.decoder.CharCount = 0;
+    receiver.Main().CentreBin = kDefaultCentreBin;
+    receiver.Main().decoder.CharCount = 0;
     ExportIniFile = "loginput.ini";
     ExportIniSection = "QSO";
     Logger.SetExportFile(ExportIniFile, ExportIniSection);
@@ -487,8 +489,8 @@ void TRxForm::FormCreate() {
     // Topmost from the first moment it is shown, before the settings are loaded.
     if (ReadOnTop(services_.settingsPath)) setWindowFlag(Qt::WindowStaysOnTopHint, true);
 
-    receiver.state.FilterWidth = kNarrow;
-    receiver.SelectFilterCoefficients();
+    receiver.Main().FilterWidth = kNarrow;
+    receiver.Main().SelectFilterCoefficients();
 
     RxFontSettings = FontSettings{};
     ApplyRxFont(RxFontSettings);
@@ -497,7 +499,8 @@ void TRxForm::FormCreate() {
                              .arg(kMakerNotice, kMakerMail));
 
     if (services_.soundInput != nullptr) {
-        OpenCapture(ring, receiver, *services_.soundInput, *this, *this);
+        OpenCapture(ring, *services_.soundInput, *this, *this,
+                    [this] { receiver.PrepareForCapture(); });
     } else {
         ReportFatal(kNoDeviceText, kErrorCaption);
     }
@@ -512,7 +515,7 @@ void TRxForm::FormCreate() {
 bool TRxForm::event(QEvent* event) {
     if (event->type() == kBlockReadyEvent) {
         receiver.ProcessWaitingBlocks();
-        if (!receiver.state.ProcessingActive) RunDeferred();
+        if (!receiver.ProcessingActive) RunDeferred();
         return true;
     }
     if (event->type() == QEvent::WindowActivate) FormActivate();
@@ -532,7 +535,7 @@ void TRxForm::FormActivate() {
     activating_ = true;  // a message box inside the load activates the window again
     ApplySettings(LoadSettings(services_.settingsPath));
     ShowBurstSpeed();
-    SetFilterWidth(receiver.state.FilterWidth);
+    SetFilterWidth(receiver.Main().FilterWidth);
     if (services_.broadcaster != nullptr) {
         AalCwMessage = services_.broadcaster->RegisterMessage(kAalCwMessageName);
         Logger.RegisterMessages();
@@ -548,11 +551,8 @@ void TRxForm::ApplySettings(const Settings& s) {
     AutoGoToMaxButton->setChecked(s.autoGoToMax);
     AfcButton->setChecked(s.afc);
     AfcUpDown->setValue(s.afcSpeed);
-    receiver.state.CentreBin = ClampCentreBin(s.centreBin);
-    receiver.state.DetectorThreshold = s.threshold;
-    receiver.ApplyIntegrationLength(s.cwFilterTreshold);
-    receiver.state.FilterWidth = s.filterWidth;
-    receiver.charsets.UserCharsetFile = s.userCharsetFile;
+    const ReceiverControls controls = ControlsFromSettings(s);
+    ApplyControls(controls, receiver.Main());
     ExportIniFile = s.exportIniFile;
     ExportIniSection = s.exportIniSection;
     Logger.SetExportFile(ExportIniFile, ExportIniSection);
@@ -572,26 +572,17 @@ void TRxForm::ApplySettings(const Settings& s) {
         Splitter2->setSizes({w.textHeight, std::max(0, total - w.textHeight)});
     }
 
-    int charset = kEnglish;
-    if (s.charset == kRussian) {
-        charset = kRussian;
-    } else if (s.charset == kUserDefined) {
-        std::string error;
-        const int loaded = receiver.charsets.LoadUserCharset(s.userCharsetFile, error);
-        if (loaded == 0) {
-            charset = kUserDefined;
-        } else if (loaded == -2) {
-            // Cannot be opened: say so, keep English, and finish the load.
-            const QString text = QString::fromStdString(error);
-            RunOutsideLoop([this, text] { services_.dialogs->ShowMessage(this, "Dahlo", text); });
-        }
+    std::string error;
+    if (ApplyCharsetControls(controls, receiver.charsets, error) == -2) {
+        // Cannot be opened: say so, keep English, and finish the load.
+        const QString text = QString::fromStdString(error);
+        RunOutsideLoop([this, text] { services_.dialogs->ShowMessage(this, "Dahlo", text); });
     }
-    receiver.charsets.Charset = charset;
-    SetCharsetChecked(charset);
+    SetCharsetChecked(receiver.charsets.Charset);
 
     RxFontSettings = s.font;
     ApplyRxFont(RxFontSettings);
-    receiver.ShowThreshold();
+    ShowThreshold();
 }
 
 void TRxForm::ApplyRxFont(const FontSettings& f) {
@@ -627,23 +618,49 @@ void TRxForm::ShowStatus(int panel, std::string_view text) {
     StatusPanels[panel]->setText(Cp1251ToQString(text));
 }
 
+void TRxForm::OnChannelEvent(const ChannelEvent& event, std::string_view cp1251) {
+    switch (event.kind) {
+        case ChannelEvent::kCharacter:
+        case ChannelEvent::kWordSpace:
+            AppendDecodedText(event.code, cp1251);
+            break;
+        case ChannelEvent::kSpeed:
+            ShowStatus(kPanelWpm, WpmText(event.wpm));
+            ShowStatus(kPanelLpm, LpmText(event.lpm));
+            break;
+        case ChannelEvent::kRetune:
+            break;  // the frequency panel follows with the spectrum
+    }
+}
+
+void TRxForm::ShowFreeBuffers(int freeBuffers) {
+    ShowStatus(kPanelFreeBuffers, FreeBuffersText(freeBuffers));
+}
+
+void TRxForm::ShowThreshold() {
+    const Channel& channel = receiver.Main();
+    ShowStatus(kPanelThreshold, ThresholdText(channel.AutoTresholdDown, channel.DetectorThreshold));
+}
+
 void TRxForm::ShowBurstSpeed() {
-    receiver.ShowBurstSpeed();
-    CwFilterMenu->setTitle(QString::fromStdString(receiver.BurstSpeedCaption()));
+    const int length = receiver.Main().CwFilterTreshold;
+    ShowStatus(kPanelBurstSpeed, BurstSpeedPanelText(length));
+    CwFilterMenu->setTitle(QString::fromStdString(BurstSpeedCaption(length)));
 }
 
 void TRxForm::SetBurstSpeed(int lpm) {
-    receiver.SetBurstSpeed(lpm);
-    CwFilterMenu->setTitle(QString::fromStdString(receiver.BurstSpeedCaption()));
+    receiver.Main().SetBurstSpeed(lpm);
+    ShowBurstSpeed();
 }
 
 void TRxForm::SetFilterWidth(int mode) {
-    receiver.SetFilterWidth(mode);
-    MainFilterMenu->setTitle(FilterWidthCaption(receiver.state.FilterWidth));
+    receiver.Main().SetFilterWidth(mode);
+    ShowStatus(kPanelFilterWidth, FilterWidthPanel(receiver.Main().FilterWidth));
+    MainFilterMenu->setTitle(FilterWidthCaption(receiver.Main().FilterWidth));
 }
 
 void TRxForm::AutoTresholdButtonClick() {
-    receiver.ShowThreshold();
+    ShowThreshold();
 }
 
 bool TRxForm::StaysOnTop() const {
@@ -659,7 +676,7 @@ void TRxForm::OnTopButtonClick() {
 }
 
 void TRxForm::GoToMaxButtonClick() {
-    receiver.GoToMaxButtonClick();
+    receiver.Main().GoToMax(receiver.spectrum);
 }
 
 void TRxForm::StopCaptureOnce() {
@@ -941,10 +958,10 @@ void TRxForm::SaveSetup1Click() {
         s.autoGoToMax = AutoGoToMaxButton->isChecked();
         s.afc = AfcButton->isChecked();
         s.afcSpeed = AfcUpDown->value();
-        s.centreBin = receiver.state.CentreBin;
-        s.threshold = receiver.state.DetectorThreshold;
-        s.cwFilterTreshold = receiver.state.CwFilterTreshold;
-        s.filterWidth = receiver.state.FilterWidth;
+        s.centreBin = receiver.Main().CentreBin;
+        s.threshold = receiver.Main().DetectorThreshold;
+        s.cwFilterTreshold = receiver.Main().CwFilterTreshold;
+        s.filterWidth = receiver.Main().FilterWidth;
         s.charset = receiver.charsets.Charset;
         s.userCharsetFile = receiver.charsets.UserCharsetFile;
         s.exportIniFile = ExportIniFile;
@@ -1004,7 +1021,7 @@ void TRxForm::About1Click() {
 }
 
 void TRxForm::RunOutsideLoop(std::function<void()> action) {
-    if (!receiver.state.ProcessingActive) {
+    if (!receiver.ProcessingActive) {
         action();
         return;
     }
@@ -1058,7 +1075,7 @@ void TRxForm::PaintScope() {
         } else {
             painter.drawPoints(trace);
         }
-        const int yT = StripRow(h, receiver.state.DetectorThreshold);
+        const int yT = StripRow(h, receiver.Main().DetectorThreshold);
         painter.setPen(QPen(kRed, 0));
         painter.drawLine(1, yT, w - 1, yT);
         painter.end();
@@ -1102,7 +1119,7 @@ void TRxForm::PaintSpectrum() {
     painter.setPen(QPen(kBlue, 0));
     painter.drawPolyline(trace(spectrum.SmoothedMagnitude));
 
-    const int centre = receiver.state.CentreBin;
+    const int centre = receiver.Main().CentreBin;
     if (centre != ShownCentreBin) {
         ShowStatus(kPanelFrequency, FrequencyText(centre));
         ShownCentreBin = centre;
@@ -1136,7 +1153,7 @@ void TRxForm::FFTBoxMouseDown(int x) {
 }
 
 void TRxForm::FFTBoxDragOver(int x) {
-    receiver.SetCentreBin(ClampCentreBin(x - SpectrumXOffset + kFirstBin));
+    receiver.Main().SetCentreBin(ClampCentreBin(x - SpectrumXOffset + kFirstBin));
 }
 
 void TRxForm::PaintBox1MouseDown(int y) {
@@ -1146,8 +1163,8 @@ void TRxForm::PaintBox1MouseDown(int y) {
 void TRxForm::PaintBox1DragOver(int y) {
     const int h = PaintBox1->height() - 1;
     if (h <= 0) return;  // a strip one pixel high has no scale
-    receiver.state.DetectorThreshold = static_cast<double>(h - y) / h;
-    receiver.ShowThreshold();
+    receiver.Main().DetectorThreshold = static_cast<double>(h - y) / h;
+    ShowThreshold();
 }
 
 }  // namespace dahlo

@@ -17,7 +17,7 @@
 
 #include "app/dialogs.h"
 #include "capture/capture_ring.h"
-#include "dsp/receiver.h"
+#include "receiver/block_pump.h"
 #include "export/broadcaster.h"
 #include "export/logger_export.h"
 #include "settings/settings.h"
@@ -68,6 +68,17 @@ class SilentBroadcaster final : public Broadcaster {
 
   private:
     std::vector<std::string> names_;
+};
+
+// Status bar panels by index.
+enum StatusPanel : int {
+    kPanelFilterWidth = 0,
+    kPanelFrequency = 1,
+    kPanelBurstSpeed = 2,
+    kPanelThreshold = 3,
+    kPanelLpm = 4,
+    kPanelWpm = 5,
+    kPanelFreeBuffers = 6,
 };
 
 class TRxForm : public QMainWindow, public ReceiverHost, public BlockReadyPoster {
@@ -128,7 +139,8 @@ class TRxForm : public QMainWindow, public ReceiverHost, public BlockReadyPoster
 
     // --- the receiver and what the window holds besides its controls ---
     CaptureRing ring;
-    Receiver receiver{ring, *this};
+    BlockPump receiver{ring, *this};
+    bool OnTopDown = false;
     std::uint32_t AalCwMessage = 0;
     std::uint32_t KeyvoxMessage = 0;
     bool FirstActivationDone = false;
@@ -182,9 +194,15 @@ class TRxForm : public QMainWindow, public ReceiverHost, public BlockReadyPoster
     // Whether a fatal failure has ended the program.
     bool Terminated() const { return terminated_; }
 
+    // Writes the text of status panel `panel`.
+    void ShowStatus(int panel, std::string_view text);
+    // A character end (`code` its code word) or a word space (`code` 0) into the receive text.
+    void AppendDecodedText(std::uint32_t code, std::string_view cp1251);
+    void ShowThreshold();
+
     // --- ReceiverHost ---
-    void ShowStatus(int panel, std::string_view text) override;
-    void AppendDecodedText(std::uint32_t code, std::string_view cp1251) override;
+    void OnChannelEvent(const ChannelEvent& event, std::string_view cp1251) override;
+    void ShowFreeBuffers(int freeBuffers) override;
     void PaintScope() override;
     void PaintSpectrum() override;
     void PumpMessages() override;

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "dsp/burst_filter.h"
-#include "dsp/keying_detector.h"
+#include "morse/keying_detector.h"
 #include "dsp/main_filter.h"
-#include "dsp/receiver.h"
+#include "receiver/block_pump.h"
 
 namespace {
 
@@ -128,10 +128,10 @@ BENCHMARK(BM_BuildFilterTables)->Unit(benchmark::kMillisecond);
 // decoder and charset for every sample; transform, AFC, GoToMax and smoothing once per block.
 class NullHost final : public ReceiverHost {
   public:
-    void ShowStatus(int, std::string_view) override {}
-    void AppendDecodedText(std::uint32_t, std::string_view text) override {
+    void OnChannelEvent(const ChannelEvent&, std::string_view text) override {
         benchmark::DoNotOptimize(text.data());
     }
+    void ShowFreeBuffers(int) override {}
     void PaintScope() override {}
     void PaintSpectrum() override {}
     void PumpMessages() override {}
@@ -143,8 +143,8 @@ void BM_ReceiverBlocks(benchmark::State& state) {
     const int blocks = static_cast<int>(input.size()) / kBlockSamples;
     auto ring = std::make_unique<CaptureRing>();
     NullHost host;
-    auto receiver = std::make_unique<Receiver>(*ring, host);
-    receiver->state.AutoGoToMaxDown = true;
+    auto receiver = std::make_unique<BlockPump>(*ring, host);
+    receiver->Main().AutoGoToMaxDown = true;
     PerSampleTimer timer;
     for (auto _ : state) {
         for (int b = 0; b < blocks; ++b) receiver->ProcessBlock(input.data() + b * kBlockSamples);
@@ -152,3 +152,25 @@ void BM_ReceiverBlocks(benchmark::State& state) {
     timer.Report(state, static_cast<double>(blocks) * kBlockSamples);
 }
 BENCHMARK(BM_ReceiverBlocks);
+
+// The same input through N channels spread over the band on one shared spectrum; the time is
+// per input sample, so each extra channel adds (time(N) - time(1)) / (N - 1).
+void BM_ReceiverBlocksChannels(benchmark::State& state) {
+    const std::vector<std::int16_t> input = NoisyKeyedTone();
+    const int blocks = static_cast<int>(input.size()) / kBlockSamples;
+    auto ring = std::make_unique<CaptureRing>();
+    NullHost host;
+    auto receiver = std::make_unique<BlockPump>(*ring, host);
+    const int count = static_cast<int>(state.range(0));
+    for (int c = 1; c < count; ++c) {
+        Channel channel(c);
+        channel.SetCentreBin(kFirstBin + (c * 37) % (kLastBin - kFirstBin));
+        receiver->channels.push_back(channel);
+    }
+    PerSampleTimer timer;
+    for (auto _ : state) {
+        for (int b = 0; b < blocks; ++b) receiver->ProcessBlock(input.data() + b * kBlockSamples);
+    }
+    timer.Report(state, static_cast<double>(blocks) * kBlockSamples);
+}
+BENCHMARK(BM_ReceiverBlocksChannels)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Arg(16);

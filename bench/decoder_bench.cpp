@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dsp/keying_detector.h"
+#include "morse/keying_detector.h"
 #include "morse/morse_decoder.h"
 
 namespace {

@@ -1,7 +1,5 @@
 #include "capture/capture.h"
 
-#include "dsp/receiver.h"
-
 namespace dahlo {
 
 std::string_view OpenErrorText(int result) {
@@ -25,7 +23,7 @@ namespace {
 
 // A failure after the open: the device is closed and forgotten before the user is told, so that
 // nothing the message box's own event loop runs can reach it again.
-void FailOpened(CaptureRing& ring, SoundInput& device, ReceiverHost& reporter,
+void FailOpened(CaptureRing& ring, SoundInput& device, FatalReporter& reporter,
                 std::string_view text) {
     ring.CaptureStopping.store(true);
     device.Close();
@@ -35,8 +33,8 @@ void FailOpened(CaptureRing& ring, SoundInput& device, ReceiverHost& reporter,
 
 }  // namespace
 
-bool OpenCapture(CaptureRing& ring, Receiver& receiver, SoundInput& device,
-                 BlockReadyPoster& poster, ReceiverHost& reporter) {
+bool OpenCapture(CaptureRing& ring, SoundInput& device, BlockReadyPoster& poster,
+                 FatalReporter& reporter, const std::function<void()>& beforeFirstBuffer) {
     ring.device = nullptr;
     if (device.GetNumDevs() < 1) {
         ring.CaptureStopping.store(true);
@@ -53,8 +51,7 @@ bool OpenCapture(CaptureRing& ring, Receiver& receiver, SoundInput& device,
     }
     ring.device = &device;
 
-    receiver.SelectFilterCoefficients();
-    receiver.spectrum.PeakHold.fill(0.0);
+    if (beforeFirstBuffer) beforeFirstBuffer();
 
     for (int i = 0; i < kBufferCount; ++i) {
         ring.FillHeader(i);

@@ -1,10 +1,11 @@
 #pragma once
 // Opening, running and stopping the sound input: OpenCapture queues the sixteen buffers and
 // starts recording, CaptureCallback announces every filled buffer to the window thread, and
-// StopCapture shuts the input down exactly once. The processing loop (Receiver) takes the
-// announced blocks and hands the buffers back.
+// StopCapture shuts the input down exactly once. The block pump takes the announced blocks and
+// hands the buffers back.
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "capture/capture_ring.h"
@@ -12,8 +13,14 @@
 
 namespace dahlo {
 
-class Receiver;
-class ReceiverHost;
+// Hears a fatal failure of the sound input: shows `text` under `caption`, then ends the program.
+class FatalReporter {
+  public:
+    virtual void ReportFatal(std::string_view text, std::string_view caption) = 0;
+
+  protected:
+    ~FatalReporter() = default;
+};
 
 inline constexpr std::string_view kNoDeviceText = "No sound input device";
 inline constexpr std::string_view kErrorCaption = "Error";
@@ -26,12 +33,12 @@ inline constexpr std::string_view kStartErrorText = "  Error in Start! \n";
 std::string_view OpenErrorText(int result);
 
 // Opens `device`, queues the sixteen buffers of `ring` with it and starts recording; filled
-// buffers are announced through `poster`. `receiver` gets its filter row and a cleared peak hold
-// before the first sample. On any failure `reporter` hears one message (ReportFatal, which ends
+// buffers are announced through `poster`. `beforeFirstBuffer` runs once the device is open and
+// before any buffer is queued (the receiver readies its filter and spectrum there). On any failure `reporter` hears one message (ReportFatal, which ends
 // the program), the device is closed where it was open, the ring's handle is left null and the
 // device is not called again. Returns true when recording runs; false means set-up must stop.
-bool OpenCapture(CaptureRing& ring, Receiver& receiver, SoundInput& device,
-                 BlockReadyPoster& poster, ReceiverHost& reporter);
+bool OpenCapture(CaptureRing& ring, SoundInput& device, BlockReadyPoster& poster,
+                 FatalReporter& reporter, const std::function<void()>& beforeFirstBuffer);
 
 // The driver's callback (runs on the driver's thread); `instance` is the address of the ring.
 // Counts a filled buffer and posts "block ready"; ignores everything once the stop has begun.

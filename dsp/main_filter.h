@@ -70,6 +70,8 @@ class MainFilter {
         for (int i = 0; i < kFilterSections; ++i) unitA0_ = unitA0_ && row.a[3 * i] == 1.0;
     }
     const FilterRow* CurrentRow() const { return row_; }
+    // Clears the section state before the next sample (a new signal, not a retune).
+    void ClearState() { stateReset_ = true; }
 
     // One sample, transposed direct form II per section. A row must have been selected.
     double MainFilterStep(double x) {
@@ -104,7 +106,7 @@ class MainFilter {
     bool unitA0_ = false;
     std::array<double, kFilterSections> s1_{};
     std::array<double, kFilterSections> s2_{};
-    bool stateReset_ = true;  // set only at start
+    bool stateReset_ = true;  // set at start and by ClearState
 };
 
 }  // namespace dahlo

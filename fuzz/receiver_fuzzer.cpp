@@ -13,18 +13,19 @@
 #include <vector>
 
 #include "capture/capture_ring.h"
-#include "dsp/receiver.h"
-#include "dsp/receiver_host.h"
+#include "receiver/block_pump.h"
+#include "receiver/panel_text.h"
+#include "receiver/receiver_host.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {
 
 class NullHost final : public dahlo::ReceiverHost {
   public:
-    void ShowStatus(int, std::string_view) override {}
-    void AppendDecodedText(std::uint32_t, std::string_view text) override {
+    void OnChannelEvent(const dahlo::ChannelEvent&, std::string_view text) override {
         FUZZ_CHECK(text.size() <= dahlo::kMaxCodeText);
     }
+    void ShowFreeBuffers(int) override {}
     void PaintScope() override {}
     void PaintSpectrum() override {}
     void PumpMessages() override {}
@@ -46,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < kHeader) return 0;
     static auto ring = std::make_unique<CaptureRing>();  // large; the loop only reads counters
     NullHost host;
-    auto rx = std::make_unique<Receiver>(*ring, host);
+    auto pump = std::make_unique<BlockPump>(*ring, host);
+    Channel* rx = &pump->Main();
 
     rx->SetFilterWidth(data[0] % 4);
     rx->SetCentreBin((data[1] | (data[2] << 8)) % 600 - 50);  // also outside 30..450
@@ -56,13 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         rx->SetBurstSpeed(kBurstSpeeds[data[3] % 10]);
     }
-    rx->state.DetectorThreshold = data[4] / 255.0 * (data[4] & 1 ? 0.001 : 2.0);
-    rx->state.AutoTresholdDown = data[5] & 1;
-    rx->state.AfcDown = data[5] & 2;
-    rx->state.AutoGoToMaxDown = data[5] & 4;
-    rx->state.AfcSpeed = data[6] % (kAfcSpeedMax + 1);
+    rx->DetectorThreshold = data[4] / 255.0 * (data[4] & 1 ? 0.001 : 2.0);
+    rx->AutoTresholdDown = data[5] & 1;
+    rx->AfcDown = data[5] & 2;
+    rx->AutoGoToMaxDown = data[5] & 4;
+    rx->AfcSpeed = data[6] % (kAfcSpeedMax + 1);
     if (data[7] & 1) rx->decoder.WarmStart(data[7] * 13);
-    rx->ShowThreshold();
 
     std::vector<std::int16_t> block(kBlockSamples);
     const std::size_t samples = (size - kHeader) / 2;
@@ -72,19 +73,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memcpy(block.data(), data + kHeader + 2 * at, 2 * n);
         // Short inputs are repeated so that even a few bytes make a whole block of signal.
         for (std::size_t i = n; n > 0 && i < kBlockSamples; ++i) block[i] = block[i % n];
-        rx->ProcessBlock(block.data());
+        pump->ProcessBlock(block.data());
 
-        const auto& st = rx->state;
+        const auto& st = *rx;
         FUZZ_CHECK(st.CentreBin >= kFirstBin && st.CentreBin <= kLastBin);
         FUZZ_CHECK(Finite(st.LongAverage) && st.LongAverage >= 0.0);
         FUZZ_CHECK(Finite(st.DetectorThreshold));
         FUZZ_CHECK(rx->keying.KeyCount >= 0 && rx->keying.KeyCount <= st.CwFilterTreshold);
         FUZZ_CHECK(rx->keying.KeyState == 0 || rx->keying.KeyState == 1);
         FUZZ_CHECK(Finite(rx->burstFilter.BurstSum));
-        for (double v : rx->levels.values) FUZZ_CHECK(Finite(v) && v >= 0.0);
+        for (double v : pump->levels.values) FUZZ_CHECK(Finite(v) && v >= 0.0);
         for (int b = kFirstBin; b <= kLastBin; ++b) {
-            FUZZ_CHECK(Finite(rx->spectrum.SmoothedMagnitude[b]));
-            FUZZ_CHECK(Finite(rx->spectrum.PeakHold[b]));
+            FUZZ_CHECK(Finite(pump->spectrum.SmoothedMagnitude[b]));
+            FUZZ_CHECK(Finite(pump->spectrum.PeakHold[b]));
         }
         const auto& d = rx->decoder;
         FUZZ_CHECK(d.DotLength >= 0 && d.MarkLength >= 0 && d.SpaceLength >= 0);

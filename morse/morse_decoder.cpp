@@ -5,7 +5,6 @@
 #include <limits>
 #include <string>
 
-#include "dsp/number_format.h"
 
 namespace dahlo {
 
@@ -111,14 +110,6 @@ void MorseDecoder::WarmStart(std::int64_t dot) {
     LetterSent = 1;
     KeyWasDown = 0;
     Code = kEmptyCodeWord;
-}
-
-std::string LpmText(const MorseDecoder& decoder) {
-    return std::to_string(decoder.Lpm()) + " LPM";
-}
-
-std::string WpmText(const MorseDecoder& decoder) {
-    return FormatHashes0(decoder.Wpm()) + " WPM";
 }
 
 }  // namespace dahlo

@@ -6,9 +6,8 @@
 // cannot overflow, and every run short enough for 32 bits gives the very same results.
 
 #include <cstdint>
-#include <string>
 
-#include "dsp/keying_detector.h"
+#include "morse/keying_detector.h"
 
 namespace dahlo {
 
@@ -65,9 +64,5 @@ class MorseDecoder {
     DecodeResult MarkEnded();
     DecodeResult SpaceGoesOn();
 };
-
-// The panel texts: "100 LPM" and "20.0 WPM".
-std::string LpmText(const MorseDecoder& decoder);
-std::string WpmText(const MorseDecoder& decoder);
 
 }  // namespace dahlo

@@ -77,18 +77,9 @@ std::optional<std::string> ApplySettingsFile(const std::string& path, ReceiverCo
     } else {
         return path + ": " + std::strerror(errno);
     }
-    const Settings settings = LoadSettings(path);
-    controls.autoThreshold = settings.autoThreshold;
-    controls.autoGoToMax = settings.autoGoToMax;
-    controls.afc = settings.afc;
-    controls.afcSpeed = settings.afcSpeed;
-    controls.centreBin = ClampCentreBin(settings.centreBin);
-    controls.threshold = settings.threshold;
-    controls.integrationLength =
-        settings.cwFilterTreshold > 0 ? settings.cwFilterTreshold : kDefaultIntegrationLength;
-    controls.filterWidth = FilterWidthFromMode(settings.filterWidth);
-    controls.charset = settings.charset;
-    controls.userCharsetFile = settings.userCharsetFile;
+    const std::int64_t warmStartDot = controls.warmStartDot;
+    controls = ControlsFromSettings(LoadSettings(path));
+    controls.warmStartDot = warmStartDot;
     if (controls.charset == kUserDefined) {
         // As in the window: a user charset that cannot be read leaves English.
         try {

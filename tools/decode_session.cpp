@@ -15,25 +15,15 @@ void LoadUserCharsetOrThrow(Charsets& charsets, const std::string& path) {
     if (result != 0) throw InputError(error.empty() ? path + ": cannot open the file" : error);
 }
 
-void ApplyControls(const ReceiverControls& controls, Receiver& receiver) {
-    ReceiverState& state = receiver.state;
-    state.CentreBin = ClampCentreBin(controls.centreBin);
-    receiver.SetFilterWidth(controls.filterWidth);
-    receiver.ApplyIntegrationLength(controls.integrationLength);
-    state.DetectorThreshold = controls.threshold;
-    state.AutoTresholdDown = controls.autoThreshold;
-    state.AfcDown = controls.afc;
-    state.AfcSpeed = controls.afcSpeed;
-    state.AutoGoToMaxDown = controls.autoGoToMax;
-    receiver.charsets.Charset = kEnglish;
-    if (controls.charset == kUserDefined) {
-        LoadUserCharsetOrThrow(receiver.charsets, controls.userCharsetFile);
-        receiver.charsets.Charset = kUserDefined;
-        receiver.charsets.UserCharsetFile = controls.userCharsetFile;
-    } else if (controls.charset == kRussian) {
-        receiver.charsets.Charset = kRussian;
+void ApplyControls(const ReceiverControls& controls, BlockPump& pump) {
+    ApplyControls(controls, pump.Main());
+    std::string error;
+    const int result = ApplyCharsetControls(controls, pump.charsets, error);
+    if (result == -1) throw InputError(controls.userCharsetFile + ": the charset file is empty");
+    if (result != 0) {
+        throw InputError(error.empty() ? controls.userCharsetFile + ": cannot open the file"
+                                       : error);
     }
-    if (controls.warmStartDot > 0) receiver.decoder.WarmStart(controls.warmStartDot);
 }
 
 void FileSink::Write(std::string_view bytes) {
@@ -63,28 +53,34 @@ std::string JsonEscape(std::string_view text) {
     return out;
 }
 
-std::int64_t DecodeHost::CurrentSample() const {
-    return kLevelInterval * scopeCalls_ + (receiver_ != nullptr ? receiver_->state.LevelTick : 0);
-}
-
-void DecodeHost::ShowStatus(int panel, std::string_view /*text*/) {
-    if (!format_.events || !event_.pending || receiver_ == nullptr) return;
-    if (panel == kPanelWpm || panel == kPanelLpm) {
-        event_.hasSpeed = true;
-        event_.wpm = receiver_->decoder.Wpm();
-        event_.lpm = receiver_->decoder.Lpm();
+void DecodeHost::OnChannelEvent(const ChannelEvent& event, std::string_view cp1251) {
+    switch (event.kind) {
+        case ChannelEvent::kCharacter:
+        case ChannelEvent::kWordSpace:
+            AppendDecodedText(event, cp1251);
+            break;
+        case ChannelEvent::kSpeed:
+            // The speed comes right after the character or space it belongs to.
+            if (!format_.events || !event_.pending) return;
+            event_.hasSpeed = true;
+            event_.wpm = event.wpm;
+            event_.lpm = event.lpm;
+            break;
+        case ChannelEvent::kRetune:
+            break;
     }
 }
 
-void DecodeHost::AppendDecodedText(std::uint32_t code, std::string_view cp1251) {
+void DecodeHost::AppendDecodedText(const ChannelEvent& event, std::string_view cp1251) {
+    const std::uint32_t code = event.code;
     if (code != 0) ++characters_;
     if (format_.events) {
         WritePendingEvent();  // its speed, if any, came right after it
         event_.pending = true;
         event_.space = code == 0;
         event_.code = code;
-        event_.time_s = static_cast<double>(CurrentSample()) / kDecodeRateHz;
-        event_.freq_hz = receiver_ != nullptr ? receiver_->state.CentreBin * kHzPerBin : 0.0;
+        event_.time_s = static_cast<double>(event.sample) / kDecodeRateHz;
+        event_.freq_hz = event.centreBin * kHzPerBin;
         event_.text.clear();
         AppendCp1251AsUtf8(cp1251, event_.text);
         event_.hasSpeed = false;
@@ -149,12 +145,10 @@ void DecodeHost::Finish() {
 std::int64_t DecodeSource(SampleSource& source, const ReceiverControls& controls, DecodeHost& host,
                           const std::atomic<bool>* stop, ProgressReporter* progress,
                           double progressStart, double progressSpan) {
-    // The ring only stands in for the capture buffers: no block ever waits, so the loop repaints
-    // (and so counts samples for the host) after every 128th sample.
+    // The ring only stands in for the capture buffers: no block ever waits.
     auto ring = std::make_unique<CaptureRing>();
-    auto receiver = std::make_unique<Receiver>(*ring, host);
-    host.Attach(*receiver);
-    ApplyControls(controls, *receiver);
+    auto pump = std::make_unique<BlockPump>(*ring, host);
+    ApplyControls(controls, *pump);
 
     std::array<std::int16_t, kBlockSamples> block{};
     const std::int64_t length = source.Length();
@@ -165,7 +159,7 @@ std::int64_t DecodeSource(SampleSource& source, const ReceiverControls& controls
         const std::size_t got = source.Read(block.data(), block.size());
         if (got == 0) break;
         for (std::size_t i = got; i < block.size(); ++i) block[i] = 0;
-        receiver->ProcessBlock(block.data());
+        pump->ProcessBlock(block.data());
         total += static_cast<std::int64_t>(got);
         if (progress != nullptr && length > 0 && (++blocks & 63) == 0) {
             progress->Update(progressStart + progressSpan * static_cast<double>(total) /

@@ -10,34 +10,19 @@
 #include <string_view>
 
 #include "capture/capture_ring.h"
-#include "dsp/receiver.h"
-#include "dsp/receiver_host.h"
+#include "receiver/block_pump.h"
+#include "receiver/receiver_controls.h"
+#include "receiver/receiver_host.h"
 #include "tools/sample_source.h"
 
 namespace dahlo {
 
-// The controls of the window that decide what is decoded. The defaults are the window's.
-struct ReceiverControls {
-    int centreBin = kDefaultCentreBin;
-    int filterWidth = kNarrow;
-    double threshold = 0.1;
-    bool autoThreshold = false;
-    bool afc = true;
-    int afcSpeed = 2;
-    bool autoGoToMax = false;
-    int integrationLength = kDefaultIntegrationLength;  // 200 LPM
-    int charset = kEnglish;
-    std::string userCharsetFile;  // loaded when charset is kUserDefined
-    // Dot length for a warm decoder start, in samples; 0 keeps the window's cold start.
-    std::int64_t warmStartDot = 0;
-};
-
 // Loads a user charset file; InputError when it cannot be read or is empty.
 void LoadUserCharsetOrThrow(Charsets& charsets, const std::string& path);
 
-// Sets a receiver's controls as the window's menus, toolbar and settings would. Throws InputError
-// when the user charset file cannot be read or is empty.
-void ApplyControls(const ReceiverControls& controls, Receiver& receiver);
+// Sets the main channel's controls and the charset as the window's menus, toolbar and settings
+// would. Throws InputError when the user charset file cannot be read or is empty.
+void ApplyControls(const ReceiverControls& controls, BlockPump& pump);
 
 // Where the output goes.
 class OutputSink {
@@ -80,12 +65,10 @@ struct OutputFormat {
 class DecodeHost : public ReceiverHost {
   public:
     DecodeHost(OutputSink& sink, OutputFormat format) : sink_(sink), format_(format) {}
-    // The receiver whose state the events describe; set before the first block.
-    void Attach(const Receiver& receiver) { receiver_ = &receiver; }
 
-    void ShowStatus(int panel, std::string_view text) override;
-    void AppendDecodedText(std::uint32_t code, std::string_view cp1251) override;
-    void PaintScope() override { ++scopeCalls_; }
+    void OnChannelEvent(const ChannelEvent& event, std::string_view cp1251) override;
+    void ShowFreeBuffers(int) override {}
+    void PaintScope() override {}
     void PaintSpectrum() override {}
     void PumpMessages() override {}
     void ReportFatal(std::string_view text, std::string_view caption) override;
@@ -97,15 +80,11 @@ class DecodeHost : public ReceiverHost {
     std::int64_t Characters() const { return characters_; }
 
   private:
-    // Index of the sample being decoded, counted from the first sample of the input. The loop
-    // calls PaintScope after every 128th sample and LevelTick counts the samples since.
-    std::int64_t CurrentSample() const;
+    void AppendDecodedText(const ChannelEvent& event, std::string_view cp1251);
     void WritePendingEvent();
 
     OutputSink& sink_;
     OutputFormat format_;
-    const Receiver* receiver_ = nullptr;
-    std::int64_t scopeCalls_ = 0;
     std::string text_;
     bool wroteText_ = false;
     std::int64_t characters_ = 0;

@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "capture/capture.h"
-#include "dsp/receiver.h"
+#include "receiver/block_pump.h"
 #include "tools/decode_main.h"
 
 #ifdef DAHLO_HAVE_LIVE_INPUT
@@ -51,21 +51,20 @@ bool LiveInputAvailable() {
 int RunLiveDecode(const ReceiverControls& controls, DecodeHost& host, const std::atomic<bool>* stop,
                   std::FILE* err) {
     auto ring = std::make_unique<CaptureRing>();
-    auto receiver = std::make_unique<Receiver>(*ring, host);
-    host.Attach(*receiver);
+    auto pump = std::make_unique<BlockPump>(*ring, host);
     ReceiverControls live = controls;
     live.warmStartDot = 0;  // a stream cannot be looked at beforehand
-    ApplyControls(live, *receiver);
+    ApplyControls(live, *pump);
 
     const std::unique_ptr<SoundInput> device = MakeLiveSoundInput();
     WakingPoster poster;
-    if (!OpenCapture(*ring, *receiver, *device, poster, host)) {
+    if (!OpenCapture(*ring, *device, poster, host, [&pump] { pump->PrepareForCapture(); })) {
         std::fprintf(err, "dahlo-decode: --live: cannot record from the sound input: %s\n",
                      host.FatalText().c_str());
         return kExitFailure;
     }
     while (stop == nullptr || !stop->load()) {
-        receiver->ProcessWaitingBlocks();
+        pump->ProcessWaitingBlocks();
         if (!host.FatalText().empty()) break;
         poster.Wait(std::chrono::milliseconds(100));  // also how often Ctrl-C is looked at
     }

@@ -235,8 +235,8 @@ namespace {
 // A host that only lets the loop run.
 class SilentHost : public ReceiverHost {
   public:
-    void ShowStatus(int, std::string_view) override {}
-    void AppendDecodedText(std::uint32_t, std::string_view) override {}
+    void OnChannelEvent(const ChannelEvent&, std::string_view) override {}
+    void ShowFreeBuffers(int) override {}
     void PaintScope() override {}
     void PaintSpectrum() override {}
     void PumpMessages() override {}
@@ -251,8 +251,8 @@ std::int64_t MedianDotLength(SampleSource& source, const ReceiverControls& contr
     RewindOrThrow(source);
     SilentHost host;
     auto ring = std::make_unique<CaptureRing>();
-    auto receiver = std::make_unique<Receiver>(*ring, host);
-    ApplyControls(controls, *receiver);
+    auto pump = std::make_unique<BlockPump>(*ring, host);
+    ApplyControls(controls, *pump);
 
     const std::int64_t length = source.Length();
     const std::int64_t blocksTotal = length > 0 ? (length + kBlockSamples - 1) / kBlockSamples : 0;
@@ -268,10 +268,10 @@ std::int64_t MedianDotLength(SampleSource& source, const ReceiverControls& contr
         const std::size_t got = source.Read(block.data(), block.size());
         if (got == 0) break;
         for (std::size_t i = got; i < block.size(); ++i) block[i] = 0;
-        receiver->ProcessBlock(block.data());
+        pump->ProcessBlock(block.data());
         if (index >= firstCounted) {
             ++dots[static_cast<std::size_t>(
-                std::clamp<std::int64_t>(receiver->decoder.DotLength, 0, kLongestDot))];
+                std::clamp<std::int64_t>(pump->Main().decoder.DotLength, 0, kLongestDot))];
             ++counted;
         }
         pass.Advance(static_cast<std::int64_t>(got));

@@ -43,7 +43,7 @@ class DisplayTest : public WindowTest {
         return from->mapFrom(form.get(), over->mapTo(form.get(), at));
     }
 
-    int Bin() const { return form->receiver.state.CentreBin; }
+    int Bin() const { return form->receiver.Main().CentreBin; }
 };
 
 TEST_F(DisplayTest, WideSpectrumIsCentredAndClicksPickTheBinUnderThePointer) {
@@ -60,7 +60,7 @@ TEST_F(DisplayTest, WideSpectrumIsCentredAndClicksPickTheBinUnderThePointer) {
     EXPECT_EQ(Bin(), 450);
     Click(form->FFTBox, {425, 10});
     EXPECT_EQ(Bin(), 450);
-    EXPECT_EQ(form->receiver.mainFilter.CurrentRow(), &FilterCoefficientTables(0).Row(450));
+    EXPECT_EQ(form->receiver.Main().mainFilter.CurrentRow(), &FilterCoefficientTables(0).Row(450));
 }
 
 TEST_F(DisplayTest, NarrowSpectrumCutsBothEnds) {
@@ -115,7 +115,7 @@ TEST_F(DisplayTest, SpectrumTracesAndMarker) {
 
 TEST_F(DisplayTest, NoMarkerWhenTheCentreIsOffTheNarrowStrip) {
     Show(301);
-    form->receiver.SetCentreBin(40);  // column -50
+    form->receiver.Main().SetCentreBin(40);  // column -50
     form->PaintSpectrum();
     const QImage& shown = form->FFTBox->Shown();
     for (int x = 0; x < shown.width() - 1; ++x) {
@@ -126,12 +126,12 @@ TEST_F(DisplayTest, NoMarkerWhenTheCentreIsOffTheNarrowStrip) {
 TEST_F(DisplayTest, ScopeClicksSetTheThresholdFromTheRow) {
     Show(426, 50);
     Click(form->PaintBox1, {5, 0});
-    EXPECT_DOUBLE_EQ(form->receiver.state.DetectorThreshold, 1.0);
+    EXPECT_DOUBLE_EQ(form->receiver.Main().DetectorThreshold, 1.0);
     EXPECT_EQ(Panel(3), "1.000");
     Click(form->PaintBox1, {5, 49});
-    EXPECT_DOUBLE_EQ(form->receiver.state.DetectorThreshold, 0.0);
+    EXPECT_DOUBLE_EQ(form->receiver.Main().DetectorThreshold, 0.0);
     Click(form->PaintBox1, {5, 24}, Qt::MiddleButton);
-    EXPECT_DOUBLE_EQ(form->receiver.state.DetectorThreshold, 25.0 / 49.0);
+    EXPECT_DOUBLE_EQ(form->receiver.Main().DetectorThreshold, 25.0 / 49.0);
     EXPECT_EQ(Panel(3), "0.510");
 
     form->AutoTresholdButton->click();
@@ -148,7 +148,7 @@ TEST_F(DisplayTest, ScopeDrawsTheHistoryEndingAtTheNewestEntryAndTheThreshold) {
     // Column x shows the entry w - 1 - x before the newest.
     const int column = 100;
     levels.values[((levels.newest - (w - 1 - column)) % 1024 + 1024) % 1024] = 2.0;
-    form->receiver.state.DetectorThreshold = 0.5;
+    form->receiver.Main().DetectorThreshold = 0.5;
     form->PaintScope();
     const QImage& shown = form->PaintBox1->Shown();
     EXPECT_EQ(shown.pixel(column, 0), kGreenPixel);
@@ -172,12 +172,12 @@ TEST_F(DisplayTest, DragFromTheScopeOverTheSpectrumTunes) {
     Show(426, 50);
     form->PaintSpectrum();
     Press(form->PaintBox1, {5, 0});
-    EXPECT_DOUBLE_EQ(form->receiver.state.DetectorThreshold, 1.0);
+    EXPECT_DOUBLE_EQ(form->receiver.Main().DetectorThreshold, 1.0);
     QTest::mouseMove(form->PaintBox1, Across(form->PaintBox1, form->FFTBox, {60, 10}));
     EXPECT_EQ(Bin(), 88);
     QTest::mouseMove(form->PaintBox1, Across(form->PaintBox1, form->FFTBox, {2, 10}));
     EXPECT_EQ(Bin(), 30);
-    EXPECT_DOUBLE_EQ(form->receiver.state.DetectorThreshold, 1.0);
+    EXPECT_DOUBLE_EQ(form->receiver.Main().DetectorThreshold, 1.0);
     Release(form->PaintBox1, Across(form->PaintBox1, form->FFTBox, {2, 10}));
 }
 

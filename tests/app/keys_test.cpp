@@ -93,7 +93,7 @@ TEST_F(KeyTest, KeysOutsideTheTableSendNothing) {
 TEST_F(KeyTest, AltLettersFlipOnceAndRunTheClickAction) {
     Key(Qt::Key_R, Qt::AltModifier);
     EXPECT_TRUE(form->AutoTresholdButton->isChecked());
-    EXPECT_TRUE(form->receiver.state.AutoTresholdDown);
+    EXPECT_TRUE(form->receiver.Main().AutoTresholdDown);
     EXPECT_EQ(Panel(3), "Auto");
     Key(Qt::Key_R, Qt::AltModifier);
     EXPECT_FALSE(form->AutoTresholdButton->isChecked());
@@ -101,11 +101,11 @@ TEST_F(KeyTest, AltLettersFlipOnceAndRunTheClickAction) {
 
     Key(Qt::Key_F, Qt::AltModifier);
     EXPECT_FALSE(form->AfcButton->isChecked());
-    EXPECT_FALSE(form->receiver.state.AfcDown);
+    EXPECT_FALSE(form->receiver.Main().AfcDown);
 
     Key(Qt::Key_A, Qt::AltModifier);
     EXPECT_TRUE(form->AutoGoToMaxButton->isChecked());
-    EXPECT_TRUE(form->receiver.state.AutoGoToMaxDown);
+    EXPECT_TRUE(form->receiver.Main().AutoGoToMaxDown);
     EXPECT_FALSE(form->StaysOnTop());
 
     EXPECT_TRUE(broadcaster.sent.empty());
@@ -115,7 +115,7 @@ TEST_F(KeyTest, AltLettersFlipOnceAndRunTheClickAction) {
 TEST_F(KeyTest, AltCtrlTIsAltTWithOneFlipAndNoBroadcast) {
     Key(Qt::Key_T, Qt::AltModifier | Qt::ControlModifier);
     EXPECT_TRUE(form->OnTopButton->isChecked());
-    EXPECT_TRUE(form->receiver.state.OnTopDown);
+    EXPECT_TRUE(form->OnTopDown);
     EXPECT_TRUE(form->StaysOnTop());
     EXPECT_TRUE(broadcaster.sent.empty());
 
@@ -128,7 +128,7 @@ TEST_F(KeyTest, AltGGoesToTheStrongestPeak) {
     form->receiver.spectrum.PeakHold.fill(0.0);
     form->receiver.spectrum.PeakHold[321] = 5.0;
     Key(Qt::Key_G, Qt::AltModifier);
-    EXPECT_EQ(form->receiver.state.CentreBin, 321);
+    EXPECT_EQ(form->receiver.Main().CentreBin, 321);
 }
 
 TEST_F(KeyTest, MouseClicksOnTogglesMatchTheirKeys) {
@@ -136,15 +136,15 @@ TEST_F(KeyTest, MouseClicksOnTogglesMatchTheirKeys) {
     EXPECT_TRUE(form->AutoTresholdButton->isChecked());
     EXPECT_EQ(Panel(3), "Auto");
     QTest::mouseClick(form->AutoGoToMaxButton, Qt::LeftButton);
-    EXPECT_TRUE(form->receiver.state.AutoGoToMaxDown);
+    EXPECT_TRUE(form->receiver.Main().AutoGoToMaxDown);
     EXPECT_FALSE(form->StaysOnTop());
     QTest::mouseClick(form->OnTopButton, Qt::LeftButton);
     EXPECT_TRUE(form->StaysOnTop());
 
     form->AfcUpDown->stepBy(5);
-    EXPECT_EQ(form->receiver.state.AfcSpeed, 7);
+    EXPECT_EQ(form->receiver.Main().AfcSpeed, 7);
     form->AfcUpDown->stepBy(200);
-    EXPECT_EQ(form->receiver.state.AfcSpeed, 99);  // no wrap
+    EXPECT_EQ(form->receiver.Main().AfcSpeed, 99);  // no wrap
 }
 
 TEST_F(WindowTest, KeysBeforeTheMessagesAreRegisteredSendNothing) {

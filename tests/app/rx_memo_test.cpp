@@ -167,10 +167,10 @@ TEST_F(MemoTest, UserCharsetFromTheMenuMovesTheCheckOnlyOnASuccessfulLoad) {
 }
 
 TEST_F(MemoTest, DialogsChosenInsideTheProcessingLoopWaitUntilItReturns) {
-    form->receiver.state.ProcessingActive = true;  // as inside the loop's event pump
+    form->receiver.ProcessingActive = true;  // as inside the loop's event pump
     form->SaveBuffer1->trigger();
     EXPECT_TRUE(dialogs.requests.empty());
-    form->receiver.state.ProcessingActive = false;
+    form->receiver.ProcessingActive = false;
     QEvent blockReady(kBlockReadyEvent);
     QCoreApplication::sendEvent(form.get(), &blockReady);
     EXPECT_EQ(dialogs.requests.size(), 1u);

@@ -45,7 +45,7 @@ TEST_F(WindowTest, CreationOpensCaptureButLeavesTheSettingsForTheFirstActivation
     EXPECT_EQ(form->MainFilterMenu->title(), "Main Filter  (Wide)");
     EXPECT_EQ(Panel(3), "0.100");
     EXPECT_EQ(form->AfcUpDown->value(), 7);
-    EXPECT_EQ(form->receiver.state.AfcSpeed, 7);
+    EXPECT_EQ(form->receiver.Main().AfcSpeed, 7);
     EXPECT_EQ(broadcaster.names, (std::vector<std::string>{"AAL_CW", "Keyvox_Message"}));
     EXPECT_EQ(form->AalCwMessage, broadcaster.IdOf("AAL_CW"));
     EXPECT_EQ(form->KeyvoxMessage, broadcaster.IdOf("Keyvox_Message"));
@@ -60,8 +60,8 @@ TEST_F(WindowTest, WithoutASettingsFileTheDefaultsApply) {
     EXPECT_FALSE(form->AutoTresholdButton->isChecked());
     EXPECT_FALSE(form->OnTopButton->isChecked());
     EXPECT_TRUE(form->EnglishCharset1->isChecked());
-    EXPECT_EQ(form->receiver.state.CentreBin, 185);
-    EXPECT_DOUBLE_EQ(form->receiver.state.DetectorThreshold, 0.1);
+    EXPECT_EQ(form->receiver.Main().CentreBin, 185);
+    EXPECT_DOUBLE_EQ(form->receiver.Main().DetectorThreshold, 0.1);
     EXPECT_FALSE(form->StaysOnTop());
     EXPECT_EQ(form->windowTitle(), "Valdor Dahlo");
 }
@@ -73,7 +73,7 @@ TEST_P(BurstLengthTest, StoredLengthShowsItsSpeedInCaptionAndPanel) {
     const auto [length, lpm] = GetParam();
     WriteIni("[Dahlo]\r\nCwFilterTreshold=" + std::to_string(length) + "\r\n");
     CreateShownAndActive();
-    EXPECT_EQ(form->receiver.state.CwFilterTreshold, length);
+    EXPECT_EQ(form->receiver.Main().CwFilterTreshold, length);
     EXPECT_EQ(form->CwFilterMenu->title(), QString("Burst Filter (%1 LPM)").arg(lpm));
     EXPECT_EQ(Panel(2), QString("BF: %1").arg(lpm));
 }
@@ -90,7 +90,7 @@ TEST_F(WindowTest, OnTopIsSetBeforeShowingAndTheButtonFollowsAtActivation) {
     form->show();
     Activate();
     EXPECT_TRUE(form->OnTopButton->isChecked());
-    EXPECT_TRUE(form->receiver.state.OnTopDown);
+    EXPECT_TRUE(form->OnTopDown);
     EXPECT_TRUE(form->StaysOnTop());
 }
 
@@ -99,7 +99,7 @@ TEST_F(WindowTest, LoadedTogglesThresholdCentreAndWidthReachTheReceiver) {
         "[Dahlo]\nAutoTreshold=1\nAutoGoToMax=1\nAfc=0\nCentreBin=300\nDetectorThreshold=2500\n"
         "FilterWidth=7\n");
     CreateShownAndActive();
-    const ReceiverState& state = form->receiver.state;
+    const Channel& state = form->receiver.Main();
     EXPECT_TRUE(state.AutoTresholdDown);
     EXPECT_TRUE(state.AutoGoToMaxDown);
     EXPECT_FALSE(state.AfcDown);
@@ -108,7 +108,7 @@ TEST_F(WindowTest, LoadedTogglesThresholdCentreAndWidthReachTheReceiver) {
     EXPECT_EQ(Panel(3), "Auto");
     EXPECT_EQ(Panel(0), "V.Wide");
     EXPECT_EQ(form->MainFilterMenu->title(), "Main Filter  (Very Wide)");
-    EXPECT_EQ(form->receiver.mainFilter.CurrentRow(), &FilterCoefficientTables(2).Row(300));
+    EXPECT_EQ(form->receiver.Main().mainFilter.CurrentRow(), &FilterCoefficientTables(2).Row(300));
 }
 
 TEST_F(WindowTest, CharsetFromSettings) {
@@ -162,7 +162,7 @@ TEST_F(WindowTest, ASecondActivationChangesNothing) {
     EXPECT_EQ(Panel(0), "Wide");
     EXPECT_EQ(Panel(2), "BF: 5000");
     EXPECT_EQ(form->CwFilterMenu->title(), "Burst Filter (5000 LPM)");
-    EXPECT_EQ(form->receiver.state.CwFilterTreshold, 7);
+    EXPECT_EQ(form->receiver.Main().CwFilterTreshold, 7);
     EXPECT_EQ(broadcaster.names.size(), 2u);
 }
 

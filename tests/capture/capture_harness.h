@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "capture/capture_ring.h"
-#include "dsp/receiver.h"
-#include "dsp/receiver_host.h"
+#include "receiver/block_pump.h"
+#include "receiver/receiver_host.h"
 
 namespace dahlo::test {
 
@@ -35,7 +35,7 @@ class BlockEventLoop final : public BlockReadyPoster {
     }
 
     // Handles the posts pending now, each with one call of the loop.
-    void DispatchPending(Receiver& receiver) {
+    void DispatchPending(BlockPump& receiver) {
         int count;
         {
             std::lock_guard lock(mutex_);
@@ -46,7 +46,7 @@ class BlockEventLoop final : public BlockReadyPoster {
     }
 
     // Runs the loop's dispatch until `done()` holds or `timeout` passes; true when it held.
-    bool RunUntil(Receiver& receiver, const std::function<bool()>& done,
+    bool RunUntil(BlockPump& receiver, const std::function<bool()>& done,
                   std::chrono::milliseconds timeout) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (!done()) {
@@ -75,12 +75,12 @@ class RecordingHost final : public ReceiverHost {
         std::string caption;
     };
 
-    void ShowStatus(int panel, std::string_view text) override {
-        panels.at(static_cast<std::size_t>(panel)) = std::string(text);
+    void OnChannelEvent(const ChannelEvent& event, std::string_view cp1251) override {
+        if (event.kind == ChannelEvent::kCharacter || event.kind == ChannelEvent::kWordSpace) {
+            text.append(cp1251);
+        }
     }
-    void AppendDecodedText(std::uint32_t /*code*/, std::string_view cp1251) override {
-        text.append(cp1251);
-    }
+    void ShowFreeBuffers(int free) override { freeBuffers = free; }
     void PaintScope() override { ++scopePaints; }
     void PaintSpectrum() override { ++spectrumPaints; }
     void PumpMessages() override {
@@ -94,10 +94,10 @@ class RecordingHost final : public ReceiverHost {
 
     // Set to dispatch pending posts from inside the pump, as the window does.
     BlockEventLoop* loop = nullptr;
-    Receiver* receiver = nullptr;
+    BlockPump* receiver = nullptr;
     std::function<void()> onPump;
 
-    std::array<std::string, 8> panels;
+    int freeBuffers = -1;  // the count last shown
     std::string text;
     std::vector<Fatal> fatals;
     int scopePaints = 0;

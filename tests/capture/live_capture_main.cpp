@@ -21,7 +21,7 @@
 #include "capture/capture.h"
 #include "capture/portaudio_input.h"
 #include "capture_harness.h"
-#include "dsp/receiver.h"
+#include "receiver/block_pump.h"
 #include "support/morse_synth.h"
 
 namespace {
@@ -51,13 +51,13 @@ int Capture(int seconds, const std::string& expect) {
     using namespace std::chrono;
     dahlo::CaptureRing ring;
     dahlo::test::RecordingHost host;
-    dahlo::Receiver receiver(ring, host);
+    dahlo::BlockPump receiver(ring, host);
     dahlo::test::BlockEventLoop loop;
     host.loop = &loop;
     host.receiver = &receiver;
     dahlo::PortAudioInput input;
 
-    if (!dahlo::OpenCapture(ring, receiver, input, loop, host)) {
+    if (!dahlo::OpenCapture(ring, input, loop, host, [&] { receiver.PrepareForCapture(); })) {
         for (const auto& fatal : host.fatals) {
             std::cout << "fatal: [" << fatal.caption << "] " << fatal.text << std::endl;
         }
@@ -87,12 +87,12 @@ int Capture(int seconds, const std::string& expect) {
 int Overrun() {
     dahlo::CaptureRing ring;
     dahlo::test::RecordingHost host;
-    dahlo::Receiver receiver(ring, host);
+    dahlo::BlockPump receiver(ring, host);
     dahlo::test::BlockEventLoop loop;
     host.loop = &loop;
     host.receiver = &receiver;
     dahlo::PortAudioInput input;
-    if (!dahlo::OpenCapture(ring, receiver, input, loop, host)) {
+    if (!dahlo::OpenCapture(ring, input, loop, host, [&] { receiver.PrepareForCapture(); })) {
         std::cout << "fatal: [" << host.fatals[0].caption << "] " << host.fatals[0].text
                   << std::endl;
         return 3;

@@ -4,7 +4,7 @@
 #include <numbers>
 
 #include "dsp/burst_filter.h"
-#include "dsp/keying_detector.h"
+#include "morse/keying_detector.h"
 
 namespace dahlo {
 namespace {

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "capture/capture_ring.h"
-#include "dsp/receiver.h"
-#include "dsp/receiver_host.h"
+#include "receiver/block_pump.h"
+#include "receiver/panel_text.h"
+#include "support/quiet_host.h"
+#include "receiver/receiver_host.h"
 #include "support/morse_synth.h"
 #include "support/text_compare.h"
 
@@ -20,25 +22,21 @@ using dahlo::test::CharactersToAdapt;
 namespace dahlo {
 namespace {
 
-class TextHost final : public ReceiverHost {
+class TextHost final : public test::QuietHost {
   public:
     std::string text;
     std::string wpmPanel;
     std::string lpmPanel;
     int characters = 0;
 
-    void ShowStatus(int panel, std::string_view value) override {
-        if (panel == kPanelWpm) wpmPanel = value;
-        if (panel == kPanelLpm) lpmPanel = value;
+    void ShowSpeed(double wpm, int lpm) override {
+        wpmPanel = WpmText(wpm);
+        lpmPanel = LpmText(lpm);
     }
     void AppendDecodedText(std::uint32_t code, std::string_view cp1251) override {
         if (code != 0) ++characters;
         text += cp1251;
     }
-    void PaintScope() override {}
-    void PaintSpectrum() override {}
-    void PumpMessages() override {}
-    void ReportFatal(std::string_view, std::string_view) override {}
 };
 
 struct Decoded {
@@ -51,7 +49,7 @@ struct Decoded {
 Decoded RunReceiver(const std::vector<std::int16_t>& audio) {
     auto ring = std::make_unique<CaptureRing>();
     TextHost host;
-    auto receiver = std::make_unique<Receiver>(*ring, host);
+    auto receiver = std::make_unique<BlockPump>(*ring, host);
     std::vector<std::int16_t> block(kBlockSamples);
     for (std::size_t at = 0; at < audio.size(); at += kBlockSamples) {
         std::fill(block.begin(), block.end(), 0);
@@ -59,7 +57,7 @@ Decoded RunReceiver(const std::vector<std::int16_t>& audio) {
         std::copy_n(audio.begin() + static_cast<std::ptrdiff_t>(at), n, block.begin());
         receiver->ProcessBlock(block.data());
     }
-    return {host.text, host.wpmPanel, host.lpmPanel, receiver->decoder.DotLength};
+    return {host.text, host.wpmPanel, host.lpmPanel, receiver->Main().decoder.DotLength};
 }
 
 constexpr char kText[] =

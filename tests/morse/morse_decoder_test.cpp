@@ -1,4 +1,5 @@
 #include "morse/morse_decoder.h"
+#include "receiver/panel_text.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "dsp/keying_detector.h"
+#include "morse/keying_detector.h"
 #include "morse/charset.h"
 
 namespace dahlo {

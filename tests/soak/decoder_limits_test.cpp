@@ -9,7 +9,7 @@
 #include <limits>
 #include <random>
 
-#include "dsp/keying_detector.h"
+#include "morse/keying_detector.h"
 #include "morse/morse_decoder.h"
 
 namespace dahlo {

@@ -13,8 +13,8 @@
 #include <string_view>
 
 #include "capture/capture_ring.h"
-#include "dsp/receiver.h"
-#include "dsp/receiver_host.h"
+#include "receiver/block_pump.h"
+#include "receiver/receiver_host.h"
 #include "support/morse_synth.h"
 
 namespace dahlo::soak {
@@ -82,8 +82,11 @@ class CountingHost final : public ReceiverHost {
     std::string captured;
 
     CountingHost() { captured.reserve(kCaptureLimit); }
-    void ShowStatus(int, std::string_view) override {}
-    void AppendDecodedText(std::uint32_t code, std::string_view text) override {
+    void OnChannelEvent(const ChannelEvent& event, std::string_view text) override {
+        if (event.kind != ChannelEvent::kCharacter && event.kind != ChannelEvent::kWordSpace) {
+            return;
+        }
+        const std::uint32_t code = event.code;
         if (code == 0) {
             ++wordSpaces;
         } else {
@@ -91,6 +94,7 @@ class CountingHost final : public ReceiverHost {
         }
         if (capturing && captured.size() + text.size() < kCaptureLimit) captured += text;
     }
+    void ShowFreeBuffers(int) override {}
     void PaintScope() override {}
     void PaintSpectrum() override {}
     void PumpMessages() override {}
@@ -254,19 +258,19 @@ bool Finite(double v) {
 }
 
 // Every value of the loop that must stay finite and in range; the first fault is described.
-void CheckState(const Receiver& rx, SoakReport& report, std::int64_t block) {
-    bool finite = Finite(rx.state.LongAverage) && Finite(rx.state.DetectorThreshold) &&
-                  Finite(rx.burstFilter.BurstSum) && Finite(rx.decoder.SilenceDots) &&
-                  Finite(rx.decoder.Wpm());
+void CheckState(const BlockPump& rx, SoakReport& report, std::int64_t block) {
+    bool finite = Finite(rx.Main().LongAverage) && Finite(rx.Main().DetectorThreshold) &&
+                  Finite(rx.Main().burstFilter.BurstSum) &&
+                  Finite(rx.Main().decoder.SilenceDots) && Finite(rx.Main().decoder.Wpm());
     for (double v : rx.levels.values) finite = finite && Finite(v);
     for (int b = kFirstBin; b <= kLastBin; ++b) {
         finite =
             finite && Finite(rx.spectrum.SmoothedMagnitude[b]) && Finite(rx.spectrum.PeakHold[b]);
     }
-    const auto& d = rx.decoder;
-    const bool inRange = rx.state.CentreBin >= kFirstBin && rx.state.CentreBin <= kLastBin &&
-                         rx.keying.KeyCount >= 0 &&
-                         rx.keying.KeyCount <= rx.state.CwFilterTreshold && d.DotLength >= 0 &&
+    const auto& d = rx.Main().decoder;
+    const bool inRange = rx.Main().CentreBin >= kFirstBin && rx.Main().CentreBin <= kLastBin &&
+                         rx.Main().keying.KeyCount >= 0 &&
+                         rx.Main().keying.KeyCount <= rx.Main().CwFilterTreshold && d.DotLength >= 0 &&
                          d.MarkLength >= 0 && d.SpaceLength >= 0 &&
                          d.SpaceLength <= 25 * d.DotLength + 1 && d.CharCount >= 0;
     if (!finite) ++report.non_finite;
@@ -336,15 +340,15 @@ SoakReport RunSoak(const SoakOptions& options) {
 
     auto ring = std::make_unique<CaptureRing>();
     CountingHost host;
-    auto rx = std::make_unique<Receiver>(*ring, host);
-    report.min_centre_bin = report.max_centre_bin = rx->state.CentreBin;
+    auto rx = std::make_unique<BlockPump>(*ring, host);
+    report.min_centre_bin = report.max_centre_bin = rx->Main().CentreBin;
 
     std::vector<std::int16_t> block(kBlockSamples);
     report.recoveries.reserve(2 * SoakReport::kKeptRecoveries);
     Segment seg;
     std::size_t cycleAt = 0;
     Stretch lastHostile = Stretch::kSilence;
-    MakeHostile(seg, kCycle[0], scale, rx->state.CentreBin, rng);
+    MakeHostile(seg, kCycle[0], scale, rx->Main().CentreBin, rng);
     lastHostile = kCycle[0];
     std::int64_t cleanIndex = 0;
     double lastProgress = 0.0;
@@ -368,9 +372,9 @@ SoakReport RunSoak(const SoakOptions& options) {
                 host.capturing = false;
                 cycleAt = (cycleAt + 1) % std::size(kCycle);
                 lastHostile = kCycle[cycleAt];
-                MakeHostile(seg, lastHostile, scale, rx->state.CentreBin, rng);
+                MakeHostile(seg, lastHostile, scale, rx->Main().CentreBin, rng);
             } else {
-                MakeClean(seg, lastHostile, rx->state.CentreBin, cleanIndex++, rng);
+                MakeClean(seg, lastHostile, rx->Main().CentreBin, cleanIndex++, rng);
                 host.captured.clear();
                 host.capturing = true;
             }
@@ -383,9 +387,9 @@ SoakReport RunSoak(const SoakOptions& options) {
         rx->ProcessBlock(block.data());
         report.samples += kBlockSamples;
         CheckState(*rx, report, b);
-        report.min_centre_bin = std::min(report.min_centre_bin, rx->state.CentreBin);
-        report.max_centre_bin = std::max(report.max_centre_bin, rx->state.CentreBin);
-        report.max_dot_length = std::max(report.max_dot_length, rx->decoder.DotLength);
+        report.min_centre_bin = std::min(report.min_centre_bin, rx->Main().CentreBin);
+        report.max_centre_bin = std::max(report.max_centre_bin, rx->Main().CentreBin);
+        report.max_dot_length = std::max(report.max_dot_length, rx->Main().decoder.DotLength);
 
         const double done = static_cast<double>(report.samples) / kRate;
         if (options.progress && done - lastProgress >= 3600.0) {

@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "capture/capture_ring.h"
-#include "dsp/receiver.h"
+#include "receiver/block_pump.h"
 #include "settings/settings.h"
+#include "support/quiet_host.h"
 #include "support/morse_synth.h"
 #include "morse/cp1251.h"
 #include "tools/decode_main.h"
@@ -102,19 +103,14 @@ class DecodeToolTest : public ::testing::Test {
 // The text the window shows for these samples with its defaults: every block through the loop,
 // a last partial block padded with zeros as dahlo-decode does.
 std::string WindowText(std::vector<std::int16_t> samples,
-                       const std::function<void(Receiver&)>& setUp = nullptr) {
-    struct Collector : ReceiverHost {
-        void ShowStatus(int, std::string_view) override {}
+                       const std::function<void(Channel&)>& setUp = nullptr) {
+    struct Collector : test::QuietHost {
         void AppendDecodedText(std::uint32_t, std::string_view t) override { text.append(t); }
-        void PaintScope() override {}
-        void PaintSpectrum() override {}
-        void PumpMessages() override {}
-        void ReportFatal(std::string_view, std::string_view) override {}
         std::string text;
     } host;
     auto ring = std::make_unique<CaptureRing>();
-    auto receiver = std::make_unique<Receiver>(*ring, host);
-    if (setUp) setUp(*receiver);
+    auto receiver = std::make_unique<BlockPump>(*ring, host);
+    if (setUp) setUp(receiver->Main());
     samples.resize((samples.size() + kBlockSamples - 1) / kBlockSamples * kBlockSamples, 0);
     for (std::size_t i = 0; i < samples.size(); i += kBlockSamples) {
         receiver->ProcessBlock(samples.data() + i);
@@ -242,10 +238,10 @@ TEST_F(DecodeToolTest, UserCharsetFileAndSettingsFile) {
     const std::string ini = (dir_ / "DAHLO.INI").string();
     std::string error;
     ASSERT_TRUE(SaveSettings(ini, settings, error)) << error;
-    const std::string expected = WindowText(samples, [](Receiver& r) {
-        r.state.AfcDown = false;
+    const std::string expected = WindowText(samples, [](Channel& r) {
+        r.AfcDown = false;
         r.SetCentreBin(130);
-        r.state.DetectorThreshold = 0.03;
+        r.DetectorThreshold = 0.03;
         r.ApplyIntegrationLength(117);
     });
     EXPECT_NE(expected, WindowText(samples));  // the settings matter here

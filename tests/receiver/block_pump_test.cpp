@@ -10,7 +10,9 @@
 
 #include "capture/capture_ring.h"
 #include "dsp/number_format.h"
-#include "dsp/receiver.h"
+#include "receiver/block_pump.h"
+#include "receiver/panel_text.h"
+#include "support/quiet_host.h"
 
 namespace dahlo {
 namespace {
@@ -20,18 +22,16 @@ struct HostCall {
     int waiting;  // WaitingBlocks at the time of the call
 };
 
-class RecordingHost : public ReceiverHost {
+class RecordingHost : public test::QuietHost {
 public:
     explicit RecordingHost(CaptureRing& ring) : ring_(ring) {}
     std::vector<HostCall> calls;
-    std::vector<std::pair<int, std::string>> status;
+    std::vector<int> freeBuffers;
     std::string text;
     std::vector<std::pair<std::string, std::string>> fatals;
     std::function<void()> onPump;
 
-    void ShowStatus(int panel, std::string_view t) override {
-        status.emplace_back(panel, std::string(t));
-    }
+    void ShowFreeBuffers(int free) override { freeBuffers.push_back(free); }
     void AppendDecodedText(std::uint32_t, std::string_view t) override { text += t; }
     void PaintScope() override { Record("scope"); }
     void PaintSpectrum() override { Record("spectrum"); }
@@ -114,7 +114,7 @@ protected:
     CaptureRing ring;
     FakeInput input;
     RecordingHost host;
-    Receiver receiver;
+    BlockPump receiver;
 };
 
 TEST_F(LoopTest, OneBlockGivesSixteenLevelEntriesAndOneSpectrumPass) {
@@ -135,7 +135,7 @@ TEST_F(LoopTest, OneBlockGivesSixteenLevelEntriesAndOneSpectrumPass) {
     EXPECT_EQ(receiver.levels.values[0], 0.0);
     EXPECT_EQ(ring.WaitingBlocks, 0);
     EXPECT_EQ(ring.FreeBuffers, kBufferCount);
-    EXPECT_FALSE(receiver.state.ProcessingActive);
+    EXPECT_FALSE(receiver.ProcessingActive);
 }
 
 TEST_F(LoopTest, SeveralWaitingBlocksAreWorkedOffInOrderAndDrawnOnlyInTheLast) {
@@ -156,12 +156,9 @@ TEST_F(LoopTest, SeveralWaitingBlocksAreWorkedOffInOrderAndDrawnOnlyInTheLast) {
     EXPECT_EQ(host.Count("scope"), 16);
     EXPECT_EQ(host.Count("spectrum"), 1);
     for (const auto& c : host.calls) EXPECT_EQ(c.waiting, 0) << c.what;
-    // The free-buffer panel is written at the first block (it starts at 99) and when it changes.
-    ASSERT_FALSE(host.status.empty());
-    EXPECT_EQ(host.status[0], std::make_pair(int{kPanelFreeBuffers}, std::string("FrB: 11")));
-    int frb = 0;
-    for (const auto& s : host.status) frb += s.first == kPanelFreeBuffers;
-    EXPECT_EQ(frb, 5);  // 11, 12, 13, 14, 15: the count grows by each hand-back
+    // The free-buffer count is shown at the first block (it starts at 99) and when it changes:
+    // 11, 12, 13, 14, 15, growing by each hand-back.
+    EXPECT_EQ(host.freeBuffers, (std::vector<int>{11, 12, 13, 14, 15}));
 }
 
 TEST_F(LoopTest, FreeBufferPanelIsWrittenOnlyWhenTheCountChanges) {
@@ -169,14 +166,7 @@ TEST_F(LoopTest, FreeBufferPanelIsWrittenOnlyWhenTheCountChanges) {
     receiver.ProcessWaitingBlocks();
     Fill(1);
     receiver.ProcessWaitingBlocks();
-    int frb = 0;
-    for (const auto& s : host.status) {
-        if (s.first == kPanelFreeBuffers) {
-            ++frb;
-            EXPECT_EQ(s.second, "FrB: 15");
-        }
-    }
-    EXPECT_EQ(frb, 1);
+    EXPECT_EQ(host.freeBuffers, std::vector<int>{15});
 }
 
 TEST_F(LoopTest, BlockAnnouncedFromInsideThePumpIsProcessedOnceByTheRunningLoop) {
@@ -201,7 +191,7 @@ TEST_F(LoopTest, NothingIsTouchedOnceCaptureIsStopping) {
     receiver.ProcessWaitingBlocks();
     EXPECT_TRUE(input.calls.empty());
     EXPECT_TRUE(host.calls.empty());
-    EXPECT_TRUE(host.status.empty());
+    EXPECT_TRUE(host.freeBuffers.empty());
     EXPECT_EQ(ring.WaitingBlocks, 3);
 }
 
@@ -219,7 +209,7 @@ TEST_F(LoopTest, StopDuringABlockFinishesTheCountedBlocksAndHandsNothingBack) {
     EXPECT_EQ(input.unprepared.size(), 2u);
     EXPECT_TRUE(input.added.empty());
     EXPECT_EQ(ring.WaitingBlocks, 0);
-    EXPECT_FALSE(receiver.state.ProcessingActive);
+    EXPECT_FALSE(receiver.ProcessingActive);
 }
 
 TEST_F(LoopTest, RefusedPrepareIsFatalAndEndsTheLoop) {
@@ -250,72 +240,70 @@ TEST_F(LoopTest, RefusedAddBufferIsFatal) {
 
 TEST_F(LoopTest, AutomaticThresholdFollowsTheLongAverageOnlyWhileOn) {
     for (int i = 0; i < 4; ++i) FillBlockWithTone(i, 4000, 996);
-    receiver.state.DetectorThreshold = 0.37;
+    receiver.Main().DetectorThreshold = 0.37;
     Fill(2);
     receiver.ProcessWaitingBlocks();
-    EXPECT_EQ(receiver.state.DetectorThreshold, 0.37);
-    EXPECT_GT(receiver.state.LongAverage, 0.0);
+    EXPECT_EQ(receiver.Main().DetectorThreshold, 0.37);
+    EXPECT_GT(receiver.Main().LongAverage, 0.0);
 
-    receiver.state.AutoTresholdDown = true;
+    receiver.Main().AutoTresholdDown = true;
     Fill(2);
     receiver.ProcessWaitingBlocks();
-    EXPECT_DOUBLE_EQ(receiver.state.DetectorThreshold, 0.6 * receiver.state.LongAverage);
+    EXPECT_DOUBLE_EQ(receiver.Main().DetectorThreshold, 0.6 * receiver.Main().LongAverage);
 
     // Switching it off freezes the last value.
-    receiver.state.AutoTresholdDown = false;
-    const double frozen = receiver.state.DetectorThreshold;
+    receiver.Main().AutoTresholdDown = false;
+    const double frozen = receiver.Main().DetectorThreshold;
     Fill(1);
     receiver.ProcessWaitingBlocks();
-    EXPECT_EQ(receiver.state.DetectorThreshold, frozen);
-    EXPECT_EQ(receiver.ThresholdPanel(), Format0_000(frozen));
+    EXPECT_EQ(receiver.Main().DetectorThreshold, frozen);
+    EXPECT_EQ(ThresholdText(false, receiver.Main().DetectorThreshold), Format0_000(frozen));
 }
 
 TEST_F(LoopTest, AutoGoToMaxFiresAfterSilenceOnlyWhenOn) {
     // At start the silence count stands at 10 dot lengths, above the limit of 8.
     Fill(1);
     receiver.ProcessWaitingBlocks();
-    EXPECT_GT(receiver.decoder.SilenceDots, 8.0);
+    EXPECT_GT(receiver.Main().decoder.SilenceDots, 8.0);
 
-    receiver.state.AutoGoToMaxDown = true;
+    receiver.Main().AutoGoToMaxDown = true;
     Fill(1);
     receiver.ProcessWaitingBlocks();
     // GoToMax cleared the count after sample 0; the rest of the block's silence adds 2047 / D.
-    EXPECT_LT(receiver.decoder.SilenceDots, 1.0);
-    EXPECT_GT(receiver.decoder.SilenceDots, 0.0);
+    EXPECT_LT(receiver.Main().decoder.SilenceDots, 1.0);
+    EXPECT_GT(receiver.Main().decoder.SilenceDots, 0.0);
 }
 
 TEST(ReceiverTexts, PanelsAndCaptions) {
     CaptureRing ring;
     RecordingHost host(ring);
-    Receiver receiver(ring, host);
-    EXPECT_EQ(receiver.ThresholdPanel(), "0.100");
-    receiver.state.AutoTresholdDown = true;
-    EXPECT_EQ(receiver.ThresholdPanel(), "Auto");
-    EXPECT_EQ(receiver.BurstSpeedCaption(), "Burst Filter (200 LPM)");
+    BlockPump receiver(ring, host);
+    EXPECT_EQ(ThresholdText(false, receiver.Main().DetectorThreshold), "0.100");
+    EXPECT_EQ(ThresholdText(true, 0.1), "Auto");
+    EXPECT_EQ(BurstSpeedCaption(receiver.Main().CwFilterTreshold), "Burst Filter (200 LPM)");
 
-    receiver.SetBurstSpeed(300);
-    EXPECT_EQ(receiver.state.CwFilterTreshold, 117);
-    EXPECT_EQ(receiver.burstFilter.BurstWindow, 39);
-    EXPECT_EQ(receiver.BurstSpeedCaption(), "Burst Filter (299 LPM)");
-    ASSERT_FALSE(host.status.empty());
-    EXPECT_EQ(host.status.back(), std::make_pair(int{kPanelBurstSpeed}, std::string("BF: 299")));
+    receiver.Main().SetBurstSpeed(300);
+    EXPECT_EQ(receiver.Main().CwFilterTreshold, 117);
+    EXPECT_EQ(receiver.Main().burstFilter.BurstWindow, 39);
+    EXPECT_EQ(BurstSpeedCaption(receiver.Main().CwFilterTreshold), "Burst Filter (299 LPM)");
+    EXPECT_EQ(BurstSpeedPanelText(receiver.Main().CwFilterTreshold), "BF: 299");
 
     // An integration length below 1 (an edited settings file) falls back to the default.
-    receiver.ApplyIntegrationLength(0);
-    EXPECT_EQ(receiver.state.CwFilterTreshold, 175);
-    EXPECT_EQ(receiver.BurstSpeedPanel(), "BF: 200");
-    receiver.ApplyIntegrationLength(-40);
-    EXPECT_EQ(receiver.state.CwFilterTreshold, 175);
+    receiver.Main().ApplyIntegrationLength(0);
+    EXPECT_EQ(receiver.Main().CwFilterTreshold, 175);
+    EXPECT_EQ(BurstSpeedPanelText(receiver.Main().CwFilterTreshold), "BF: 200");
+    receiver.Main().ApplyIntegrationLength(-40);
+    EXPECT_EQ(receiver.Main().CwFilterTreshold, 175);
 
     // Out-of-range centres are brought into the table.
-    receiver.SetCentreBin(7);
-    EXPECT_EQ(receiver.state.CentreBin, 30);
-    receiver.SetCentreBin(4000);
-    EXPECT_EQ(receiver.state.CentreBin, 450);
+    receiver.Main().SetCentreBin(7);
+    EXPECT_EQ(receiver.Main().CentreBin, 30);
+    receiver.Main().SetCentreBin(4000);
+    EXPECT_EQ(receiver.Main().CentreBin, 450);
 
-    receiver.SetFilterWidth(7);
-    EXPECT_EQ(receiver.state.FilterWidth, 2);
-    EXPECT_EQ(host.status.back(), std::make_pair(int{kPanelFilterWidth}, std::string("V.Wide")));
+    receiver.Main().SetFilterWidth(7);
+    EXPECT_EQ(receiver.Main().FilterWidth, 2);
+    EXPECT_STREQ(FilterWidthPanel(receiver.Main().FilterWidth), "V.Wide");
 
     EXPECT_EQ(FreeBuffersText(15), "FrB: 15");
     EXPECT_EQ(FrequencyText(185), "0996 Hz");

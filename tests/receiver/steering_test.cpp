@@ -11,27 +11,23 @@
 #include <vector>
 
 #include "capture/capture_ring.h"
-#include "dsp/receiver.h"
+#include "receiver/block_pump.h"
+#include "support/quiet_host.h"
 #include "support/morse_synth.h"
 
 namespace dahlo {
 namespace {
 
-class TextHost final : public ReceiverHost {
+class TextHost final : public test::QuietHost {
 public:
     std::string text;
-    void ShowStatus(int, std::string_view) override {}
     void AppendDecodedText(std::uint32_t, std::string_view cp1251) override { text += cp1251; }
-    void PaintScope() override {}
-    void PaintSpectrum() override {}
-    void PumpMessages() override {}
-    void ReportFatal(std::string_view, std::string_view) override {}
 };
 
 struct ReceiverRun {
     std::unique_ptr<CaptureRing> ring = std::make_unique<CaptureRing>();
     TextHost host;
-    std::unique_ptr<Receiver> receiver = std::make_unique<Receiver>(*ring, host);
+    std::unique_ptr<BlockPump> receiver = std::make_unique<BlockPump>(*ring, host);
     std::vector<int> centreByBlock;
 
     void Feed(const std::vector<std::int16_t>& audio) {
@@ -40,7 +36,7 @@ struct ReceiverRun {
             std::copy_n(audio.begin() + static_cast<std::ptrdiff_t>(at), kBlockSamples,
                         block.begin());
             receiver->ProcessBlock(block.data());
-            centreByBlock.push_back(receiver->state.CentreBin);
+            centreByBlock.push_back(receiver->Main().CentreBin);
         }
     }
 };
@@ -62,13 +58,13 @@ TEST(Steering, AutomaticGoToMaxFindsASignalFarFromTheFilter) {
     const std::string sent = Repeat("cq de dl1abc k ", 10);
 
     ReceiverRun run;
-    run.receiver->state.AutoGoToMaxDown = true;
+    run.receiver->Main().AutoGoToMaxDown = true;
     run.Feed(test::SynthesizeMorse(sent, options));
 
     // 700 Hz is 296 Hz off the narrow filter at 996 Hz: nothing is heard until GoToMax, which
     // fires once the silence has lasted 8 dot lengths of the start-up dot (about 9.4 s).
     EXPECT_EQ(run.centreByBlock.front(), kDefaultCentreBin);
-    EXPECT_NEAR(run.receiver->state.CentreBin, NearestBin(700.0), 1);
+    EXPECT_NEAR(run.receiver->Main().CentreBin, NearestBin(700.0), 1);
     int firstOnSignal = -1;
     for (std::size_t i = 0; i < run.centreByBlock.size(); ++i) {
         if (std::abs(run.centreByBlock[i] - NearestBin(700.0)) <= 1) {
@@ -98,15 +94,15 @@ TEST(Steering, AfcFollowsASlowDriftAndKeepsDecoding) {
 
     ReceiverRun withAfc;  // AFC is on at speed 2 by default
     withAfc.Feed(audio);
-    EXPECT_NEAR(withAfc.receiver->state.CentreBin, NearestBin(endHz), 1);
+    EXPECT_NEAR(withAfc.receiver->Main().CentreBin, NearestBin(endHz), 1);
     const std::string tail = Repeat("the quick brown fox jumps over the lazy dog ", 2);
     EXPECT_NE(withAfc.host.text.find(tail), std::string::npos) << withAfc.host.text;
 
     // Without AFC the filter stays where it was put.
     ReceiverRun withoutAfc;
-    withoutAfc.receiver->state.AfcDown = false;
+    withoutAfc.receiver->Main().AfcDown = false;
     withoutAfc.Feed(audio);
-    EXPECT_EQ(withoutAfc.receiver->state.CentreBin, kDefaultCentreBin);
+    EXPECT_EQ(withoutAfc.receiver->Main().CentreBin, kDefaultCentreBin);
 }
 
 TEST(Steering, AfcDoesNotMoveInSilence) {

@@ -1,0 +1,106 @@
+#include "receiver/channel.h"
+
+namespace dahlo {
+
+namespace {
+constexpr double kSampleScale = 1.0 / 16384.0;  // full scale +-2.0
+}
+
+Channel::Channel(int channelId) : id(channelId) {
+    burstFilter.BurstWindow = BurstWindowFor(CwFilterTreshold);
+    SelectFilterCoefficients();
+}
+
+void Channel::Reset() {
+    LongAverage = 0.0;
+    mainFilter.ClearState();
+    burstFilter.BurstReset = true;
+    keying = KeyingDetector{};
+    decoder = MorseDecoder{};
+    LastRawKeyDown = 0;
+    LastEnvelope = 0.0;
+}
+
+void Channel::SelectFilterCoefficients() {
+    CentreBin = ClampCentreBin(CentreBin);
+    mainFilter.SelectRow(FilterCoefficientTables(FilterWidth).Row(CentreBin));
+}
+
+void Channel::SetCentreBin(int bin) {
+    CentreBin = ClampCentreBin(bin);
+    SelectFilterCoefficients();
+}
+
+void Channel::SetFilterWidth(int mode) {
+    FilterWidth = FilterWidthFromMode(mode);
+    SelectFilterCoefficients();
+}
+
+void Channel::ApplyIntegrationLength(int length) {
+    if (length < 1) length = kDefaultIntegrationLength;
+    CwFilterTreshold = length;
+    burstFilter.BurstWindow = BurstWindowFor(length);
+    burstFilter.BurstReset = true;
+}
+
+void Channel::SetBurstSpeed(int lpm) { ApplyIntegrationLength(IntegrationLengthFor(lpm)); }
+
+void Channel::GoToMax(const SpectrumState& spectrum) {
+    CentreBin = FindGoToMaxBin(spectrum, CentreBin);
+    SelectFilterCoefficients();
+    decoder.SilenceDots = 0.0;
+}
+
+void Channel::RunAfc(const SpectrumState& spectrum) {
+    CentreBin = FindAfcBin(spectrum, CentreBin, AfcSpeed);
+    SelectFilterCoefficients();
+}
+
+void Channel::SteerAtBlockStart(const SpectrumState& spectrum, std::int64_t sample,
+                                ChannelEventSink& sink) {
+    const int before = CentreBin;
+    if (LastRawKeyDown == 1 && AfcDown) RunAfc(spectrum);
+    if (decoder.SilenceDots > 8.0 && AutoGoToMaxDown) GoToMax(spectrum);
+    if (CentreBin != before) {
+        ChannelEvent event;
+        event.kind = ChannelEvent::kRetune;
+        event.channel = id;
+        event.sample = sample;
+        event.centreBin = CentreBin;
+        sink.OnChannelEvent(event);
+    }
+}
+
+void Channel::Process(const std::int16_t* samples, int count, std::int64_t firstSample,
+                      ChannelEventSink& sink) {
+    for (int i = 0; i < count; ++i) {
+        const double x = samples[i] * kSampleScale;
+        const double y = mainFilter.MainFilterStep(x);
+        const double e = burstFilter.BurstFilterStep(y);
+        LongAverage = (LongAverage * 10000.0 + e) / 10001.0;
+        if (AutoTresholdDown) DetectorThreshold = 0.6 * LongAverage;
+        const int rawKeyDown = e > DetectorThreshold ? 1 : 0;
+        LastRawKeyDown = rawKeyDown;
+        LastEnvelope = e;
+
+        const DecodeResult decoded = decoder.DecodeSample(rawKeyDown, keying, CwFilterTreshold);
+        if (decoded.kind == DecodeResult::kNothing) continue;
+        ChannelEvent event;
+        event.kind = decoded.kind == DecodeResult::kCharacter ? ChannelEvent::kCharacter
+                                                              : ChannelEvent::kWordSpace;
+        event.channel = id;
+        event.sample = firstSample + i;
+        event.code = decoded.code;
+        event.centreBin = CentreBin;
+        sink.OnChannelEvent(event);
+        if (decoded.showSpeed) {
+            event.kind = ChannelEvent::kSpeed;
+            event.code = 0;
+            event.wpm = decoder.Wpm();
+            event.lpm = decoder.Lpm();
+            sink.OnChannelEvent(event);
+        }
+    }
+}
+
+}  // namespace dahlo

@@ -1,0 +1,96 @@
+#pragma once
+// One receiving channel: everything of one signal, from the main filter at its centre through the
+// envelope, the threshold and the keying integrator to the timing decoder, with the AFC and
+// GoToMax steering that keep the filter on it. A value type: copy it, reset it, run as many side
+// by side on one input as there are signals. The spectrum it steers by belongs to the input.
+
+#include <cstdint>
+
+#include "dsp/burst_filter.h"
+#include "dsp/main_filter.h"
+#include "dsp/spectrum.h"
+#include "morse/keying_detector.h"
+#include "morse/morse_decoder.h"
+
+namespace dahlo {
+
+inline constexpr int kAfcSpeedMax = 99;
+
+// What a channel tells the program around it. `sample` counts from the first sample of the
+// input (0-based): the sample at which the decoder gave out the character or space, the first
+// sample of the block whose spectrum moved the filter.
+struct ChannelEvent {
+    enum Kind : std::uint8_t { kCharacter, kWordSpace, kSpeed, kRetune };
+    Kind kind = kCharacter;
+    int channel = 0;
+    std::int64_t sample = 0;
+    CodeWord code = 0;   // kCharacter: the code word; otherwise 0
+    int centreBin = 0;   // the centre at that moment; kRetune: the new centre
+    double wpm = 0.0;    // kSpeed: the decoder's speed, right after the character or space
+    int lpm = 0;         // kSpeed
+};
+
+class ChannelEventSink {
+  public:
+    virtual void OnChannelEvent(const ChannelEvent& event) = 0;
+
+  protected:
+    ~ChannelEventSink() = default;
+};
+
+class Channel {
+  public:
+    explicit Channel(int channelId = 0);
+
+    int id = 0;
+    // Tunables, kept current by the front end (the names are those of the window's controls).
+    int CentreBin = kDefaultCentreBin;  // 30..450
+    int FilterWidth = kNarrow;          // 0 Narrow, 1 Wide, 2 Very Wide
+    double DetectorThreshold = 0.1;     // envelope level above which a sample is key-down
+    int CwFilterTreshold = kDefaultIntegrationLength;  // integration length L in samples
+    int AfcSpeed = 2;                                  // AFC half-width in bins, 0..99
+    bool AutoTresholdDown = false;
+    bool AfcDown = true;
+    bool AutoGoToMaxDown = false;
+
+    // Running state.
+    double LongAverage = 0.0;  // slow average of the envelope
+    MainFilter mainFilter;
+    BurstFilter burstFilter;
+    KeyingDetector keying;
+    MorseDecoder decoder;
+    int LastRawKeyDown = 0;     // the threshold decision of the last sample run
+    double LastEnvelope = 0.0;  // the envelope of the last sample run
+
+    // Back to a cold start on the same settings: filter, envelope, average, integrator and
+    // decoder as at the beginning.
+    void Reset();
+
+    // Main filter: the row of CentreBin in the table of FilterWidth.
+    void SelectFilterCoefficients();
+    // Tunes to `bin`, brought into 30..450 first, and retunes the filter.
+    void SetCentreBin(int bin);
+    // 0 Narrow, 1 Wide, any other Very Wide; retunes.
+    void SetFilterWidth(int mode);
+    // Integration length and burst window; a length below 1 is replaced by 175.
+    void ApplyIntegrationLength(int length);
+    // A burst-filter menu speed in LPM.
+    void SetBurstSpeed(int lpm);
+
+    // Tunes to the strongest peak-hold bin and clears the silence count.
+    void GoToMax(const SpectrumState& spectrum);
+    // One AFC step within +-AfcSpeed bins of the centre, on the smoothed spectrum.
+    void RunAfc(const SpectrumState& spectrum);
+    // The steering at the first sample of a block, after that sample was run and before the
+    // spectrum is smoothed: AFC while the raw decision is key-down, GoToMax after a silence of
+    // more than 8 dots. A move is told to `sink` as kRetune at `sample`.
+    void SteerAtBlockStart(const SpectrumState& spectrum, std::int64_t sample,
+                           ChannelEventSink& sink);
+
+    // Runs `count` samples (full scale +-32768) through the chain; `firstSample` is the index of
+    // samples[0] in the input. Characters, word spaces and speeds go to `sink`.
+    void Process(const std::int16_t* samples, int count, std::int64_t firstSample,
+                 ChannelEventSink& sink);
+};
+
+}  // namespace dahlo
