@@ -154,6 +154,51 @@ TEST(MorseDecoderTiming, CharacterEndFollowsElementGapAverage) {
     }
 }
 
+// At an odd dot length every rule multiplies before it divides and truncates: with D = 33,
+// 16 D / 10 = 52, 17 D / 10 = 56 and 18 D / 10 = 59; 15 * 33 / 10 = 49.
+TEST(MorseDecoderTiming, RulesTruncateAfterMultiplyingAtAnOddDotLength) {
+    const auto settled33 = [](std::int64_t elementGap) {
+        Driver d;
+        MorseDecoder& m = d.decoder;
+        m.DotLength = 33;
+        m.DashAverage = 99;
+        m.ElementGapAverage = elementGap;
+        m.LetterGapAverage = 111;
+        m.WordGapAverage = 777;
+        m.MarkLength = 0;
+        m.SpaceLength = 25 * 33 + 1;
+        m.LetterSent = 1;
+        m.KeyWasDown = 0;
+        m.Code = 1;
+        return d;
+    };
+    for (const auto& [mark, dash] : std::vector<std::pair<std::int64_t, int>>{{52, 0}, {53, 1}}) {
+        Driver d = settled33(33);
+        d.Mark(mark);
+        d.Space(1);
+        EXPECT_EQ(d.decoder.LastElement, dash) << "mark " << mark;
+    }
+    for (const auto& [space, letter] :
+         std::vector<std::pair<std::int64_t, bool>>{{55, false}, {56, true}}) {
+        Driver d = settled33(1000);  // no character end before the gap is sorted
+        d.Mark(33);
+        d.Space(space);
+        d.Mark(1);
+        EXPECT_EQ(d.decoder.LetterGapAverage != 111, letter) << "space " << space;
+        EXPECT_EQ(d.decoder.ElementGapAverage != 1000, !letter) << "space " << space;
+    }
+    for (const auto& [elementGap, end] :
+         std::vector<std::pair<std::int64_t, std::int64_t>>{{1000, 59}, {33, 49}}) {
+        Driver d = settled33(elementGap);
+        d.Mark(33);
+        d.events.clear();
+        d.Space(100);
+        ASSERT_FALSE(d.events.empty());
+        EXPECT_EQ(d.events[0].result.kind, DecodeResult::kCharacter);
+        EXPECT_EQ(d.events[0].sample, end) << "element gap average " << elementGap;
+    }
+}
+
 TEST(MorseDecoderTiming, ShortSpacesKeepBuildingOneCharacter) {
     Driver d = SettledAt100();
     // Gaps of 149 never end the character: ".-..-" arrives as one code word.

@@ -133,3 +133,115 @@ TEST(Channels, ResetStartsTheSignalAfreshOnTheSameSettings) {
 
 }  // namespace
 }  // namespace dahlo
+
+namespace dahlo {
+namespace {
+
+struct NullSink final : ChannelEventSink {
+    void OnChannelEvent(const ChannelEvent&) override {}
+};
+
+std::vector<std::int16_t> Tone(double hz, int samples, double amplitude = 12000.0) {
+    std::vector<std::int16_t> out(static_cast<std::size_t>(samples));
+    for (int i = 0; i < samples; ++i) {
+        out[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(
+            std::lround(amplitude * std::sin(2.0 * M_PI * hz * i / kSampleRateHz)));
+    }
+    return out;
+}
+
+TEST(ChannelRules, AnEnvelopeEqualToTheThresholdIsKeyUp) {
+    NullSink sink;
+    Channel channel;
+    const std::vector<std::int16_t> tone = Tone(996.0, 400);
+    channel.Process(tone.data(), 399, 0, sink);
+    // Run the last sample twice from the same state: once to learn its envelope, then with the
+    // threshold set to exactly that value and to the next value below it.
+    Channel probe = channel;
+    probe.Process(tone.data() + 399, 1, 399, sink);
+    const double envelope = probe.LastEnvelope;
+    ASSERT_GT(envelope, 0.0);
+
+    Channel equal = channel;
+    equal.DetectorThreshold = envelope;
+    equal.Process(tone.data() + 399, 1, 399, sink);
+    EXPECT_EQ(equal.LastRawKeyDown, 0);
+
+    Channel below = channel;
+    below.DetectorThreshold = std::nextafter(envelope, 0.0);
+    below.Process(tone.data() + 399, 1, 399, sink);
+    EXPECT_EQ(below.LastRawKeyDown, 1);
+}
+
+TEST(ChannelRules, ABurstSpeedChangeEmptiesTheEnvelopeWindow) {
+    NullSink sink;
+    Channel channel;
+    const std::vector<std::int16_t> tone = Tone(996.0, 2000);
+    channel.Process(tone.data(), 1999, 0, sink);
+    channel.SetBurstSpeed(300);
+    channel.Process(tone.data() + 1999, 1, 1999, sink);
+    // Only the newest square is in the window: nothing of the tone before the change remains.
+    EXPECT_EQ(channel.burstFilter.BurstSum, channel.burstFilter.ring[0]);
+    EXPECT_EQ(channel.LastEnvelope, std::sqrt(channel.burstFilter.ring[0] / 39.0));
+}
+
+// The first sample of block 2 is key-down for the threshold while the integrator, which needs
+// 175 samples, still says key-up (and the other way round): AFC follows the raw decision only.
+TEST(ChannelRules, AfcStepsOnTheRawDecisionOfTheFirstSampleNotOnTheKey) {
+    for (const bool rawDown : {true, false}) {
+        test::QuietHost host;
+        auto ring = std::make_unique<CaptureRing>();
+        BlockPump pump(*ring, host);
+        Channel& channel = pump.Main();
+        channel.SetFilterWidth(kVeryWide);  // short group delay: the envelope follows at once
+        channel.DetectorThreshold = 0.05;
+        channel.AfcSpeed = 2;
+        const int centre = channel.CentreBin;
+        const double hz = (centre + 2) * kHzPerBin;
+
+        std::vector<std::int16_t> audio(3 * kBlockSamples, 0);
+        // Raw key-down at block 2: the tone starts 60 samples before it. Raw key-up with the
+        // key still down: the tone fills block 1 and stops 120 samples before its end.
+        const int start = rawDown ? 2 * kBlockSamples - 60 : kBlockSamples;
+        const int stop = rawDown ? 3 * kBlockSamples : 2 * kBlockSamples - 120;
+        const std::vector<std::int16_t> tone = Tone(hz, stop - start);
+        std::copy(tone.begin(), tone.end(), audio.begin() + start);
+
+        pump.ProcessBlock(audio.data());
+        pump.ProcessBlock(audio.data() + kBlockSamples);
+        ASSERT_EQ(channel.CentreBin, centre);
+        // Only sample 0 of block 2, then the steering that follows it.
+        Channel first = channel;
+        NullSink sink;
+        first.Process(audio.data() + 2 * kBlockSamples, 1, 2 * kBlockSamples, sink);
+        ASSERT_EQ(first.LastRawKeyDown, rawDown ? 1 : 0);
+        ASSERT_EQ(first.keying.KeyState, rawDown ? 0 : 1);
+
+        pump.ProcessBlock(audio.data() + 2 * kBlockSamples);
+        // Towards the tone (a 60-sample burst spreads over its neighbours) or not at all.
+        if (rawDown) {
+            EXPECT_GT(channel.CentreBin, centre);
+        } else {
+            EXPECT_EQ(channel.CentreBin, centre);
+        }
+    }
+}
+
+TEST(ChannelRules, AutomaticGoToMaxNeedsMoreThanEightDotsOfSilence) {
+    SpectrumState spectrum;
+    spectrum.PeakHold[300] = 1.0;
+    for (const auto& [silence, moves] :
+         std::vector<std::pair<double, bool>>{{8.0, false}, {std::nextafter(8.0, 9.0), true}}) {
+        Channel channel;
+        channel.AutoGoToMaxDown = true;
+        channel.AfcDown = false;
+        channel.decoder.SilenceDots = silence;
+        NullSink sink;
+        channel.SteerAtBlockStart(spectrum, 0, sink);
+        EXPECT_EQ(channel.CentreBin, moves ? 300 : kDefaultCentreBin) << silence;
+        EXPECT_EQ(channel.decoder.SilenceDots, moves ? 0.0 : silence);
+    }
+}
+
+}  // namespace
+}  // namespace dahlo
