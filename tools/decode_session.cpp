@@ -150,24 +150,12 @@ std::int64_t DecodeSource(SampleSource& source, const ReceiverControls& controls
     auto pump = std::make_unique<BlockPump>(*ring, host);
     ApplyControls(controls, *pump);
 
-    std::array<std::int16_t, kBlockSamples> block{};
-    const std::int64_t length = source.Length();
-    std::int64_t total = 0;
-    std::int64_t blocks = 0;
-    for (;;) {
-        if (stop != nullptr && stop->load()) break;
-        const std::size_t got = source.Read(block.data(), block.size());
-        if (got == 0) break;
-        for (std::size_t i = got; i < block.size(); ++i) block[i] = 0;
-        pump->ProcessBlock(block.data());
-        total += static_cast<std::int64_t>(got);
-        if (progress != nullptr && length > 0 && (++blocks & 63) == 0) {
-            progress->Update(progressStart + progressSpan * static_cast<double>(total) /
-                                                 static_cast<double>(length));
-        }
-        if (got < block.size()) break;
+    BlockReader reader(source, progress, progressStart, progressSpan);
+    while (stop == nullptr || !stop->load()) {
+        if (reader.Next() == 0) break;
+        pump->ProcessBlock(reader.Block());
     }
-    return total;
+    return reader.SamplesRead();
 }
 
 }  // namespace dahlo

@@ -103,13 +103,6 @@ class DecodeHost : public ReceiverHost {
     } event_;
 };
 
-// Reports how far a pass has come (0..1 of the whole job).
-class ProgressReporter {
-  public:
-    virtual ~ProgressReporter() = default;
-    virtual void Update(double fraction) = 0;
-};
-
 // Runs every sample of `source` through a fresh receiver with `controls`, block by block from its
 // first sample; a last partial block is padded with zeros. Stops early when `stop` becomes true.
 // Returns the number of samples read. Throws InputError from the source.

@@ -47,22 +47,6 @@ double LevelHistogram::Percentile(double fraction) const {
 
 namespace {
 
-struct PassProgress {
-    ProgressReporter* reporter;
-    double start;
-    double span;
-    std::int64_t length;
-    std::int64_t done = 0;
-    int blocks = 0;
-    void Advance(std::int64_t samples) {
-        done += samples;
-        if (reporter != nullptr && length > 0 && (++blocks & 63) == 0) {
-            reporter->Update(start +
-                             span * static_cast<double>(done) / static_cast<double>(length));
-        }
-    }
-};
-
 void RewindOrThrow(SampleSource& source) {
     if (!source.Rewind()) throw InputError(source.Name() + ": cannot read the input twice");
 }
@@ -75,18 +59,14 @@ int EstimatePitchBin(SampleSource& source, int fallback, ProgressReporter* progr
     auto spectrum = std::make_unique<SpectrumState>();
     auto work = std::make_unique<FftWorkspace>();
     std::array<double, kLastBin + 1> sum{};
-    std::array<std::int16_t, kFftLength> block{};
-    PassProgress pass{progress, progressStart, progressSpan, source.Length()};
+    BlockReader reader(source, progress, progressStart, progressSpan);
     std::int64_t blocks = 0;
-    for (;;) {
-        const std::size_t got = source.Read(block.data(), block.size());
-        if (got < block.size()) break;
-        MixedRadixFft(*work, kFftLength, block.data(), spectrum->SpectrumRe.data(),
+    while (reader.Next() == kBlockSamples) {  // whole blocks only
+        MixedRadixFft(*work, kFftLength, reader.Block(), spectrum->SpectrumRe.data(),
                       spectrum->SpectrumIm.data());
         SmoothSpectrum(*spectrum);
         for (int k = kFirstBin; k <= kLastBin; ++k) sum[k] += spectrum->SmoothedMagnitude[k];
         ++blocks;
-        pass.Advance(static_cast<std::int64_t>(got));
     }
     if (blocks == 0) return fallback;
 
@@ -192,13 +172,11 @@ EnvelopeSurvey SurveyEnvelope(SampleSource& source, int width, int bin, Progress
     for (std::size_t j = 0; j < kCount; ++j) {
         (*windows)[j].length = BurstWindowFor(IntegrationLengthFor(kPresetBurstSpeeds[j]));
     }
-    std::array<std::int16_t, kFftLength> block{};
     std::array<double, kFftLength> squares{};
     std::array<double, kFftLength> spreadSums{};
-    PassProgress pass{progress, progressStart, progressSpan, source.Length()};
-    for (;;) {
-        const std::size_t got = source.Read(block.data(), block.size());
-        if (got == 0) break;
+    BlockReader reader(source, progress, progressStart, progressSpan);
+    while (const std::size_t got = reader.Next()) {
+        const std::int16_t* block = reader.Block();
         for (std::size_t i = 0; i < got; ++i) {
             const double y = filter.MainFilterStep(block[i] * (1.0 / 16384.0));
             squares[i] = y * y;
@@ -220,8 +198,6 @@ EnvelopeSurvey SurveyEnvelope(SampleSource& source, int width, int bin, Progress
             w.pos = pos;
         }
         for (std::size_t i = 0; i < got; ++i) segments.Add(spreadSums[i]);
-        pass.Advance(static_cast<std::int64_t>(got));
-        if (got < block.size()) break;
     }
     EnvelopeSurvey survey;
     for (std::size_t j = 0; j < kCount; ++j)
@@ -262,20 +238,14 @@ std::int64_t MedianDotLength(SampleSource& source, const ReceiverControls& contr
     std::vector<std::uint32_t> dots(kLongestDot + 1, 0);
     std::int64_t counted = 0;
 
-    std::array<std::int16_t, kBlockSamples> block{};
-    PassProgress pass{progress, progressStart, progressSpan, length};
-    for (std::int64_t index = 0;; ++index) {
-        const std::size_t got = source.Read(block.data(), block.size());
-        if (got == 0) break;
-        for (std::size_t i = got; i < block.size(); ++i) block[i] = 0;
-        pump->ProcessBlock(block.data());
+    BlockReader reader(source, progress, progressStart, progressSpan);
+    for (std::int64_t index = 0; reader.Next() != 0; ++index) {
+        pump->ProcessBlock(reader.Block());
         if (index >= firstCounted) {
             ++dots[static_cast<std::size_t>(
                 std::clamp<std::int64_t>(pump->Main().decoder.DotLength, 0, kLongestDot))];
             ++counted;
         }
-        pass.Advance(static_cast<std::int64_t>(got));
-        if (got < block.size()) break;
     }
     if (counted == 0) return 0;
     std::int64_t seen = 0;

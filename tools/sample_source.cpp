@@ -22,6 +22,30 @@ std::int16_t FloatToSample(float x) {
     return static_cast<std::int16_t>(std::lrint(scaled));
 }
 
+BlockReader::BlockReader(SampleSource& source, ProgressReporter* progress, double progressStart,
+                         double progressSpan)
+    : source_(source),
+      progress_(progress),
+      progressStart_(progressStart),
+      progressSpan_(progressSpan),
+      length_(source.Length()) {}
+
+std::size_t BlockReader::Next() {
+    if (ended_) return 0;
+    const std::size_t got = source_.Read(block_.data(), block_.size());
+    if (got < block_.size()) {
+        ended_ = true;
+        std::fill(block_.begin() + static_cast<std::ptrdiff_t>(got), block_.end(), 0);
+        if (got == 0) return 0;
+    }
+    read_ += static_cast<std::int64_t>(got);
+    if (progress_ != nullptr && length_ > 0 && (++blocks_ & 63) == 0) {
+        progress_->Update(progressStart_ + progressSpan_ * static_cast<double>(read_) /
+                                               static_cast<double>(length_));
+    }
+    return got;
+}
+
 std::size_t MemorySource::Read(std::int16_t* out, std::size_t count) {
     const std::size_t n = std::min(count, samples_.size() - pos_);
     std::copy_n(samples_.data() + pos_, n, out);

@@ -3,12 +3,15 @@
 // resampled to 11025 Hz, rounded and clipped to 16 bits), raw s16le mono 11025 Hz from a stream,
 // or samples in memory for tests. Errors are InputError with one line naming the input.
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "capture/capture_ring.h"
 
 namespace dahlo {
 
@@ -29,6 +32,37 @@ class SampleSource {
     // Number of samples when known beforehand, else -1.
     virtual std::int64_t Length() const = 0;
     virtual const std::string& Name() const = 0;
+};
+
+// Reports how far a pass has come (0..1 of the whole job).
+class ProgressReporter {
+  public:
+    virtual ~ProgressReporter() = default;
+    virtual void Update(double fraction) = 0;
+};
+
+// One pass over a source, a block of kBlockSamples at a time: Next() reads the next block into
+// Block(), a short last block padded with zeros, and returns how many samples were read (0 at the
+// end). Every 64th block tells `progress` start + span * (samples read / length), when the length
+// is known.
+class BlockReader {
+  public:
+    explicit BlockReader(SampleSource& source, ProgressReporter* progress = nullptr,
+                         double progressStart = 0.0, double progressSpan = 1.0);
+    std::size_t Next();
+    const std::int16_t* Block() const { return block_.data(); }
+    std::int64_t SamplesRead() const { return read_; }
+
+  private:
+    SampleSource& source_;
+    ProgressReporter* progress_;
+    double progressStart_;
+    double progressSpan_;
+    std::int64_t length_;
+    std::int64_t read_ = 0;
+    std::int64_t blocks_ = 0;
+    bool ended_ = false;
+    std::array<std::int16_t, kBlockSamples> block_{};
 };
 
 // Opens an audio file. Refuses, with InputError, a missing, unreadable, empty or non-audio file

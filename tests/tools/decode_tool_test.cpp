@@ -274,6 +274,51 @@ TEST_F(DecodeToolTest, EventsCarryTimeFrequencyAndSpeed) {
     EXPECT_NEAR(t, 0.5 + 12.8 * 0.06, 0.06);
 }
 
+// Live, blocks pile up while the loop is busy and nothing is repainted until they are worked
+// off; the event times still count every sample, exactly as for a file read block by block.
+TEST_F(DecodeToolTest, EventTimesStayExactWhileBlocksWait) {
+    std::vector<std::int16_t> samples = Synth("cq de k1abc test", 24, 996, -10);
+    samples.resize((samples.size() / kBlockSamples + 1) * kBlockSamples, 0);
+    ReceiverControls controls;  // the window's defaults, as --live starts
+
+    StringSink reference;
+    DecodeHost referenceHost(reference, OutputFormat{TextEncoding::kUtf8, true});
+    MemorySource source(samples);
+    DecodeSource(source, controls, referenceHost);
+    referenceHost.Finish();
+    ASSERT_NE(reference.text.find("\"text\":\"k\""), std::string::npos) << reference.text;
+
+    struct AcceptingInput final : SoundInput {
+        int GetNumDevs() override { return 1; }
+        int Open(SoundInputCallback, std::uintptr_t) override { return kMmNoError; }
+        int PrepareHeader(WaveHeader&) override { return kMmNoError; }
+        int UnprepareHeader(WaveHeader&) override { return kMmNoError; }
+        int AddBuffer(WaveHeader&) override { return kMmNoError; }
+        int Start() override { return kMmNoError; }
+        int Stop() override { return kMmNoError; }
+        int Reset() override { return kMmNoError; }
+        int Close() override { return kMmNoError; }
+    } input;
+    auto ring = std::make_unique<CaptureRing>();
+    ring->device = &input;
+    StringSink live;
+    DecodeHost liveHost(live, OutputFormat{TextEncoding::kUtf8, true});
+    BlockPump pump(*ring, liveHost);
+    ApplyControls(controls, pump);
+    for (std::size_t at = 0; at < samples.size();) {
+        int filled = 0;
+        for (; filled < 5 && at < samples.size(); ++filled, at += kBlockSamples) {
+            const int index = (ring->HeadIndex + filled) % kBufferCount;
+            std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(at), kBlockSamples,
+                        ring->Block(index));
+        }
+        ring->WaitingBlocks += filled;
+        pump.ProcessWaitingBlocks();
+    }
+    liveHost.Finish();
+    EXPECT_EQ(live.text, reference.text);
+}
+
 // --- Errors ------------------------------------------------------------------------------------
 
 void ExpectOneLineError(const ToolResult& r, const std::string& mentions) {
