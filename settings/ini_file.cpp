@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "settings/cp1251_case.h"
+
 namespace dahlo {
 namespace {
 
@@ -15,14 +17,10 @@ std::string_view TrimBlanks(std::string_view s) {
     return s;
 }
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+        if (Cp1251Lower(a[i]) != Cp1251Lower(b[i])) return false;
     }
     return true;
 }

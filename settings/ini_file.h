@@ -1,6 +1,7 @@
 #pragma once
 // INI profile files, read and written one key at a time:
-//  - section and key names match without regard to ASCII letter case;
+//  - section and key names match without regard to letter case, for every letter of the
+//    Windows-1251 code page;
 //  - blanks around a value are dropped, then one pair of enclosing double or single quotes;
 //  - a value is read up to kMaxProfileValue characters;
 //  - a write replaces the key's line, or adds the key (and, if needed, its section), and leaves
