@@ -1,10 +1,10 @@
 #include "morse/charset.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
-#include <vector>
+
+#include "settings/user_file.h"
 
 namespace dahlo {
 
@@ -176,24 +176,8 @@ int Charsets::LoadUserCharsetBytes(std::string_view bytes) {
 }
 
 int Charsets::LoadUserCharset(const std::string& path, std::string& error) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        error = "Cannot open file " + path;
-        return -2;
-    }
     std::string bytes;
-    std::vector<char> chunk(64 * 1024);
-    bool failed = false;
-    for (;;) {
-        const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), f);
-        bytes.append(chunk.data(), got);
-        if (got < chunk.size()) {
-            failed = std::ferror(f) != 0;  // a directory opens but cannot be read
-            break;
-        }
-    }
-    std::fclose(f);
-    if (failed) {
+    if (ReadRegularFile(path, kMaxCharsetFileBytes, bytes) != FileReadStatus::kOk) {
         error = "Cannot open file " + path;
         return -2;
     }

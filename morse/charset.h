@@ -32,6 +32,9 @@ enum CharsetId : int { kEnglish = 0, kRussian = 1, kUserDefined = 2 };
 // `loadResult`: user-defined when the file was read, otherwise the one in force.
 int CharsetAfterUserFileChoice(int current, int loadResult);
 
+// A charset file lists at most 254 entries; anything near this size is not one.
+inline constexpr std::size_t kMaxCharsetFileBytes = 16u << 20;
+
 // The longest text CodeToText can give: "{ " + 31 elements of two bytes + "%}".
 inline constexpr std::size_t kMaxCodeText = 2 + 31 * 2 + 2;
 
@@ -46,7 +49,8 @@ class Charsets {
     std::string_view CodeToText(std::uint32_t code);
 
     // Reads the file into the user table. 0: read (whatever it held); -1: the file is empty,
-    // nothing changed; -2: it cannot be opened or read, nothing changed, `error` is
+    // nothing changed; -2: it is missing, not a regular file (a FIFO or device is never
+    // opened), unreadable or larger than kMaxCharsetFileBytes, nothing changed, `error` is
     // "Cannot open file <path>". Does not change `Charset`.
     int LoadUserCharset(const std::string& path, std::string& error);
     // The same over bytes already in memory (0 or -1).

@@ -11,6 +11,7 @@ packages=(
   dbus dbus-x11 xvfb xauth fonts-dejavu-core
   clang libclang-rt-14-dev
   gnuplot-nox
+  util-linux  # setpriv: the file permission tests run a write as another user
 )
 
 missing=()

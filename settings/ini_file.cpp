@@ -1,13 +1,8 @@
 #include "settings/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
+
+#include "settings/cp1251_case.h"
 
 namespace dahlo {
 namespace {
@@ -22,14 +17,10 @@ std::string_view TrimBlanks(std::string_view s) {
     return s;
 }
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+        if (Cp1251Lower(a[i]) != Cp1251Lower(b[i])) return false;
     }
     return true;
 }
@@ -187,74 +178,10 @@ std::string IniDocument::Serialize() const {
 }
 
 IniReadStatus ReadIniFile(const std::string& path, IniDocument& doc) {
-    doc = IniDocument();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return errno == ENOENT ? IniReadStatus::kMissing : IniReadStatus::kFailed;
     std::string data;
-    bool ok = true;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ok = false;
-            break;
-        }
-        if (n == 0) break;
-        const std::size_t room = kMaxProfileFileBytes - data.size();
-        data.append(buffer, std::min(static_cast<std::size_t>(n), room));
-        if (static_cast<std::size_t>(n) > room) {
-            ok = false;
-            break;
-        }
-    }
-    ::close(fd);
+    const IniReadStatus status = ReadRegularFile(path, kMaxProfileFileBytes, data);
     doc = IniDocument(data);
-    return ok ? IniReadStatus::kOk : IniReadStatus::kFailed;
-}
-
-std::string UnableToWriteMessage(std::string_view path) {
-    return "Unable to write to " + std::string(path);
-}
-
-bool WriteFileAtomically(const std::string& path, std::string_view data, std::string& error) {
-    // Write through a symbolic link to the file it names, keeping the link.
-    std::string target = path;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
-    mode_t mode = 0644;
-    if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
-
-    std::string temp = target + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        error = UnableToWriteMessage(path);
-        return false;
-    }
-    bool ok = ::fchmod(fd, mode) == 0;
-    std::size_t done = 0;
-    while (ok && done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        error = UnableToWriteMessage(path);
-    }
-    return ok;
+    return status;
 }
 
 std::string ReadProfileString(const std::string& path, std::string_view section,
@@ -273,7 +200,7 @@ bool WriteProfileString(const std::string& path, std::string_view section, std::
         return false;
     }
     doc.Set(section, key, value);
-    return WriteFileAtomically(path, doc.Serialize(), error);
+    return WriteUserFile(path, doc.Serialize(), error);
 }
 
 std::optional<std::int64_t> ScanProfileInt(std::string_view value) {

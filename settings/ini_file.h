@@ -1,11 +1,12 @@
 #pragma once
 // INI profile files, read and written one key at a time:
-//  - section and key names match without regard to ASCII letter case;
+//  - section and key names match without regard to letter case, for every letter of the
+//    Windows-1251 code page;
 //  - blanks around a value are dropped, then one pair of enclosing double or single quotes;
 //  - a value is read up to kMaxProfileValue characters;
 //  - a write replaces the key's line, or adds the key (and, if needed, its section), and leaves
 //    every other line, comment and line ending as it was; LF and CRLF files both work;
-//  - files are replaced atomically (temporary file in the same directory, then rename), so a
+//  - files are read and written as in settings/user_file.h: only regular files are read, a
 //    failed write leaves the previous file as it was.
 // Lines starting with ';' are comments. The first section of a name and the first key of a
 // name in it count; later duplicates are kept but not used.
@@ -16,12 +17,14 @@
 #include <string_view>
 #include <vector>
 
+#include "settings/user_file.h"
+
 namespace dahlo {
 
 inline constexpr std::size_t kMaxProfileValue = 2047;
 
-// Files larger than this are read only up to it and never rewritten (a write fails): reading
-// a device or a runaway file must neither hang nor truncate it.
+// Files larger than this are read only up to it and never rewritten (a write fails): a runaway
+// file must neither exhaust memory nor be truncated.
 inline constexpr std::size_t kMaxProfileFileBytes = 64u << 20;
 
 class IniDocument {
@@ -58,18 +61,11 @@ class IniDocument {
     std::string newline_ = "\n";  // of the file's first line; new lines use it
 };
 
-enum class IniReadStatus { kOk, kMissing, kFailed };
+using IniReadStatus = FileReadStatus;
 
 // Reads `path` into `doc`. kMissing: no such file (an empty document). kFailed: the file
-// exists but cannot be read whole (`doc` holds what could be read).
+// exists but is not a regular file or cannot be read whole (`doc` holds what could be read).
 IniReadStatus ReadIniFile(const std::string& path, IniDocument& doc);
-
-// Replaces `path` with `data` atomically. On failure `error` is "Unable to write to <path>"
-// and the old file is untouched.
-bool WriteFileAtomically(const std::string& path, std::string_view data, std::string& error);
-
-// The text of the failed-write error for `path`.
-std::string UnableToWriteMessage(std::string_view path);
 
 // One-key helpers on a file; a missing file reads as empty.
 std::string ReadProfileString(const std::string& path, std::string_view section,

@@ -83,9 +83,10 @@ Settings LoadSettings(const std::string& path);
 Settings LoadSettings(const IniDocument& doc);
 
 // Writes every entry in table order (main, window, font section) into the file, keeping all
-// other lines. The file is replaced in one atomic step: on failure `error` is
-// "Unable to write to <path>" and the file is as it was. The threshold is stored as
-// trunc(threshold * 10000), kept within 0..4294967295 so that it loads back.
+// other lines, in one write (settings/user_file.h): on failure, a file the user may not write
+// or one that is not a regular file included, `error` is "Unable to write to <path>" and the
+// file is as it was. The threshold is stored as trunc(threshold * 10000), kept within
+// 0..4294967295 so that it loads back.
 bool SaveSettings(const std::string& path, const Settings& settings, std::string& error);
 void StoreSettings(IniDocument& doc, const Settings& settings);
 

@@ -163,7 +163,7 @@ bool SaveSettings(const std::string& path, const Settings& settings, std::string
         return false;
     }
     StoreSettings(doc, settings);
-    return WriteFileAtomically(path, doc.Serialize(), error);
+    return WriteUserFile(path, doc.Serialize(), error);
 }
 
 bool ReadOnTop(const std::string& path) {

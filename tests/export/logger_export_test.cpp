@@ -1,11 +1,13 @@
 #include "export/logger_export.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "settings/as_user.h"
 #include "settings/ini_file.h"
 #include "settings/temp_dir.h"
 
@@ -131,6 +133,25 @@ TEST_F(LoggerExportTest, FailedWriteReportsSendsNothingAndKeepsTheSequence) {
     ASSERT_TRUE(exporter.ExportField("Call", "C", 4, error));
     ASSERT_EQ(bus.sent.size(), 2u);
     EXPECT_EQ(bus.sent[1].word, 0x0183u);
+}
+
+TEST_F(LoggerExportTest, ReadOnlyFileIsRefusedUntouchedAndNothingIsSent) {
+    if (const std::string why = testing::AsUserUnavailable(); !why.empty()) GTEST_SKIP() << why;
+    // The export runs as an ordinary user, in a directory that user may write.
+    ASSERT_TRUE(testing::GiveToHelperUser(dir.path()));
+    const std::string path = dir.File("readonly.ini");
+    const std::string original = "[QSO]\r\nCall=\"OLD\"\r\n";
+    WriteBytes(path, original);
+    ASSERT_TRUE(testing::GiveToHelperUser(path));
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    const testing::HelperRun refused = testing::RunWriteAsUser("export", path);
+    EXPECT_EQ(refused.output, "Unable to write to " + path + "\nbroadcasts 0\n");
+    EXPECT_EQ(ReadBytes(path), original);
+
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    const testing::HelperRun written = testing::RunWriteAsUser("export", path);
+    EXPECT_EQ(written.output, "ok\nbroadcasts 1\n");
+    EXPECT_EQ(ReadProfileString(path, "QSO", "Call", ""), "DL1ABC");
 }
 
 TEST_F(LoggerExportTest, RegistersTheMessageAtFirstUseIfNeeded) {

@@ -1,7 +1,9 @@
 #include "morse/charset.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "settings/bounded_call.h"
 
 namespace dahlo {
 namespace {
@@ -303,6 +307,26 @@ TEST_F(UserCharsetFile, UnopenableFileReportsAndChangesNothing) {
     error.clear();
     EXPECT_EQ(c.LoadUserCharset(dir_.string(), error), -2);  // a directory
     EXPECT_EQ(error, "Cannot open file " + dir_.string());
+    c.Charset = kUserDefined;
+    EXPECT_EQ(c.CodeToText(5), "A");
+}
+
+TEST_F(UserCharsetFile, FifosAndDevicesAreRefusedAtOnce) {
+    Charsets c;
+    std::string error;
+    ASSERT_EQ(c.LoadUserCharset(Write("a.dlo", ".- A\n"), error), 0);
+    const std::string fifo = (dir_ / "pipe.dlo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    testing::Watchdog watchdog(std::chrono::seconds(10), "loading a FIFO or a device");
+    testing::AddressSpaceLimit limit(1ull << 30);
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        error.clear();
+        EXPECT_EQ(c.LoadUserCharset(path, error), -2);
+        EXPECT_EQ(error, "Cannot open file " + path);
+    }
+    // Named in the settings: English stays.
+    EXPECT_EQ(c.ApplyCharsetSetting(kUserDefined, fifo, error), -2);
+    EXPECT_EQ(c.Charset, kEnglish);
     c.Charset = kUserDefined;
     EXPECT_EQ(c.CodeToText(5), "A");
 }

@@ -1,12 +1,15 @@
 #include "settings/ini_file.h"
 
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <sys/resource.h>
+#include <wctype.h>
 
 #include <csignal>
 #include <filesystem>
 #include <string>
 
+#include "morse/cp1251.h"
 #include "settings/temp_dir.h"
 
 namespace dahlo {
@@ -16,11 +19,55 @@ using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
 
+std::string Cp1251(std::u32string_view text) {
+    std::string bytes;
+    for (const char32_t c : text) bytes.push_back(static_cast<char>(UnicodeToCp1251(c)));
+    return bytes;
+}
+
 TEST(IniRead, NamesMatchWithoutRegardToCase) {
     const IniDocument doc("[DaHLo]\nONTOP=1\n");
     EXPECT_EQ(doc.Get("dahlo", "OnTop"), "1");
     EXPECT_EQ(doc.Get("DAHLO", "ontop"), "1");
     EXPECT_EQ(doc.Get("dahlox", "ontop"), std::nullopt);
+}
+
+// Every byte of the code page against Unicode's case mapping of its character: names that
+// differ only in one letter's case are one name, and no other two bytes match.
+TEST(IniRead, CaseIsFoldedForEveryLetterOfTheCodePage) {
+    const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    ASSERT_NE(unicode, locale_t{});
+    const auto partner = [unicode](int byte) {
+        const wint_t c = Cp1251ToUnicode(static_cast<unsigned char>(byte));
+        const int lower = UnicodeToCp1251(towlower_l(c, unicode));
+        const int upper = UnicodeToCp1251(towupper_l(c, unicode));
+        return lower >= 0 && lower != byte ? lower : upper >= 0 ? upper : byte;
+    };
+    // Bytes that end a name or a line cannot stand in one.
+    const auto usable = [](int byte) { return byte > ' ' && byte != ']'; };
+    const auto name = [](int byte) { return std::string{'s', static_cast<char>(byte)}; };
+    int pairs = 0;
+    for (int a = 0; a < 256; ++a) {
+        if (!usable(a)) continue;
+        std::string text = "[]\nk=1\n";
+        text.insert(1, name(a));
+        const IniDocument doc(text);
+        pairs += partner(a) != a;
+        for (int b = 0; b < 256; ++b) {
+            if (!usable(b)) continue;
+            const bool found = doc.Get(name(b), "K").has_value();
+            EXPECT_EQ(found, b == a || b == partner(a)) << std::hex << a << " " << b;
+        }
+    }
+    EXPECT_EQ(pairs, 2 * (26 + 32 + 15));  // ASCII, \xC0..\xFF, and the letters between
+    freelocale(unicode);
+}
+
+TEST(IniRead, FirstOfDuplicateKeysCounts) {
+    IniDocument doc("[s]\nk=first\nK=second\n");
+    EXPECT_EQ(doc.Get("s", "k"), "first");
+    doc.Set("s", "k", "new");
+    EXPECT_EQ(doc.Serialize(), "[s]\nk=new\nK=second\n");
 }
 
 TEST(IniRead, BlanksAndOnePairOfQuotesAreRemoved) {
@@ -132,6 +179,13 @@ TEST(IniWrite, AddsMissingKeysAndSections) {
     IniDocument crlf("[a]\r\nx=1\r\n");
     crlf.Set("b", "y", "2");
     EXPECT_EQ(crlf.Serialize(), "[a]\r\nx=1\r\n\r\n[b]\r\ny=2\r\n");
+}
+
+TEST(IniWrite, CyrillicSectionInTheOtherCaseIsUpdatedNotAdded) {
+    IniDocument doc(Cp1251(U"[Связь]\nЁж=1\n"));
+    EXPECT_EQ(doc.Get(Cp1251(U"СВЯЗЬ"), Cp1251(U"ёЖ")), "1");
+    doc.Set(Cp1251(U"связь"), Cp1251(U"ёж"), "2");
+    EXPECT_EQ(doc.Serialize(), Cp1251(U"[Связь]\nёж=2\n"));
 }
 
 TEST(IniWrite, ValueLineBreaksCannotAddLines) {
