@@ -121,6 +121,14 @@ Complex CascadeResponse(const FilterRow& row, double hz) {
     return h;
 }
 
+}  // namespace
+
+double RowGainAt(const FilterRow& row, double hz) {
+    return static_cast<double>(row.g * std::abs(CascadeResponse(row, hz)));
+}
+
+namespace {
+
 struct AllTables {
     std::array<FilterCoefficientTable, 3> tables;
     AllTables() {

@@ -59,6 +59,9 @@ const char* FilterWidthCaption(int width);
 // "Narrow" / "Wide" / "V.Wide".
 const char* FilterWidthPanel(int width);
 
+// Gain |H(hz)| of a row, g included, from its coefficients as stored (1 at its centre).
+double RowGainAt(const FilterRow& row, double hz);
+
 // The running filter: the current row and the section state.
 class MainFilter {
   public:

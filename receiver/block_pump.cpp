@@ -10,7 +10,7 @@ BlockPump::BlockPump(CaptureRing& captureRing, ReceiverHost& receiverHost)
 }
 
 void BlockPump::PrepareForCapture() {
-    Main().SelectFilterCoefficients();
+    if (!channels.empty()) Main().SelectFilterCoefficients();
     spectrum.PeakHold.fill(0.0);
 }
 
@@ -39,7 +39,7 @@ void BlockPump::ProcessBlock(const std::int16_t* samples) {
         if (LevelTick >= kLevelInterval) {
             LevelTick = 0;
             levels.newest = (levels.newest + 1) % kLevelHistorySize;
-            levels.values[levels.newest] = Main().LastEnvelope;
+            levels.values[levels.newest] = channels.empty() ? 0.0 : Main().LastEnvelope;
             if (ring.WaitingBlocks.load() < 1) {
                 host.PaintScope();
                 host.PumpMessages();
@@ -58,6 +58,7 @@ void BlockPump::ProcessBlock(const std::int16_t* samples) {
         }
         i = end;
     }
+    host.OnBlockDone(samples, blockStart);
 }
 
 void BlockPump::ProcessWaitingBlocks() {

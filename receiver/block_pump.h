@@ -44,7 +44,8 @@ class BlockPump final : private ChannelEventSink {
     FftWorkspace fftWork;
     LevelHistory levels;
     Charsets charsets;  // turns every channel's code words into text
-    // channels[0] is the main channel; references stay valid only until channels change.
+    // channels[0] is the main channel (the scope shows it); a skimmer may run with none at
+    // times. References stay valid only until channels change.
     std::vector<Channel> channels;
 
     int LevelTick = 0;          // samples since the last level entry, 0..127

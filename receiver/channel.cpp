@@ -14,16 +14,22 @@ Channel::Channel(int channelId) : id(channelId) {
 void Channel::Reset() {
     LongAverage = 0.0;
     mainFilter.ClearState();
+    secondFilter.ClearState();
     burstFilter.BurstReset = true;
     keying = KeyingDetector{};
     decoder = MorseDecoder{};
     LastRawKeyDown = 0;
     LastEnvelope = 0.0;
+    EnvelopeTrace.fill(0.0f);
+    TraceNext = 0;
+    traceCountdown_ = kEnvelopeTraceStep;
 }
 
 void Channel::SelectFilterCoefficients() {
     CentreBin = ClampCentreBin(CentreBin);
-    mainFilter.SelectRow(FilterCoefficientTables(FilterWidth).Row(CentreBin));
+    const FilterRow& row = FilterCoefficientTables(FilterWidth).Row(CentreBin);
+    mainFilter.SelectRow(row);
+    secondFilter.SelectRow(row);
 }
 
 void Channel::SetCentreBin(int bin) {
@@ -75,13 +81,19 @@ void Channel::Process(const std::int16_t* samples, int count, std::int64_t first
                       ChannelEventSink& sink) {
     for (int i = 0; i < count; ++i) {
         const double x = samples[i] * kSampleScale;
-        const double y = mainFilter.MainFilterStep(x);
+        double y = mainFilter.MainFilterStep(x);
+        if (FilterTwice) y = secondFilter.MainFilterStep(y);
         const double e = burstFilter.BurstFilterStep(y);
         LongAverage = (LongAverage * 10000.0 + e) / 10001.0;
         if (AutoTresholdDown) DetectorThreshold = 0.6 * LongAverage;
         const int rawKeyDown = e > DetectorThreshold ? 1 : 0;
         LastRawKeyDown = rawKeyDown;
         LastEnvelope = e;
+        if (--traceCountdown_ == 0) {
+            traceCountdown_ = kEnvelopeTraceStep;
+            EnvelopeTrace[static_cast<std::size_t>(TraceNext)] = static_cast<float>(e);
+            TraceNext = (TraceNext + 1) % kEnvelopeTraceSize;
+        }
 
         const DecodeResult decoded = decoder.DecodeSample(rawKeyDown, keying, CwFilterTreshold);
         if (decoded.kind == DecodeResult::kNothing) continue;

@@ -3,6 +3,7 @@
 // dahlo-decode with text on standard output. Called at character ends, word spaces, speed
 // changes, every 128th sample and once per block, never on every sample.
 
+#include <cstdint>
 #include <string_view>
 
 #include "capture/capture.h"
@@ -22,6 +23,10 @@ class ReceiverHost : public FatalReporter {
     virtual void PaintSpectrum() = 0;
     // Handles every event pending now, then returns. Any handler may run in here.
     virtual void PumpMessages() = 0;
+    // The block of `samples` (kBlockSamples, the first at index `blockStart`) has been run
+    // through every channel, whether or not others wait; the pump's channels may be added,
+    // changed or removed here.
+    virtual void OnBlockDone(const std::int16_t* /*samples*/, std::int64_t /*blockStart*/) {}
 
   protected:
     ~ReceiverHost() = default;

@@ -1,5 +1,6 @@
 #include "tools/decode_main.h"
 
+#include "tools/skim_main.h"
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include "tools/live_decode.h"
 #include "tools/presets.h"
 #include "tools/sample_source.h"
+#include "tools/skim_main.h"
 
 namespace dahlo {
 
@@ -109,6 +111,8 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
         std::fprintf(streams.out, "dahlo-decode %s\n", DAHLO_VERSION);
         return kExitOk;
     }
+
+    if (options.skim) return RunSkim(options, streams);
 
     ReceiverControls controls;
     PresetRequest request;

@@ -4,7 +4,10 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include "dsp/main_filter.h"
 
@@ -36,6 +39,32 @@ std::optional<bool> ParseOnOff(const std::string& text) {
 }
 
 }  // namespace
+
+std::optional<std::int64_t> ParseUtc(const std::string& text, std::time_t now) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+    char z = 0;
+    std::tm tm{};
+    const int full = std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi,
+                                 &sec, &z);
+    if (full == 7 && z == 'Z') {
+        tm.tm_year = y - 1900;
+        tm.tm_mon = mo - 1;
+        tm.tm_mday = d;
+    } else if (std::sscanf(text.c_str(), "%2d:%2d%c", &h, &mi, &z) == 2 && text.size() == 5) {
+        gmtime_r(&now, &tm);  // today
+        sec = 0;
+    } else {
+        return std::nullopt;
+    }
+    if (mo < 0 || mo > 12 || d < 0 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 ||
+        sec > 60) {
+        return std::nullopt;
+    }
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = sec;
+    return static_cast<std::int64_t>(timegm(&tm));
+}
 
 int PitchToBin(double hz) {
     return static_cast<int>(std::lround(hz / kHzPerBin));
@@ -79,6 +108,32 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
         } else if (arg == "--events") {
             if (auto e = flagOnly()) return e;
             options.events = true;
+        } else if (arg == "--skim" || arg == "--spots") {
+            if (auto e = flagOnly()) return e;
+            options.skim = true;
+            options.spots = options.spots || arg == "--spots";
+        } else if (arg == "--spotter" || arg == "--dial" || arg == "--start") {
+            if (!takeValue()) return bad("needs a value");
+            if (arg == "--spotter") {
+                const bool plain = !value.empty() && value.size() <= 12 &&
+                                   std::all_of(value.begin(), value.end(), [](char c) {
+                                       return std::isalnum(static_cast<unsigned char>(c)) ||
+                                              c == '-' || c == '/' || c == '#';
+                                   });
+                if (!plain) return bad("'" + value + "' is not a callsign (up to 12 letters, digits, - / #)");
+                options.spotter = value;
+                for (char& c : options.spotter) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            } else if (arg == "--dial") {
+                double khz = 0.0;
+                if (!ParseNumber(value, khz) || khz < 0.0 || khz > 1e7) {
+                    return bad("'" + value + "' is not a frequency in kHz");
+                }
+                options.dialKhz = khz;
+            } else {
+                const std::optional<std::int64_t> utc = ParseUtc(value);
+                if (!utc) return bad("'" + value + "' is not a UTC time (2026-12-08T14:30:00Z or 14:30)");
+                options.startUtc = *utc;
+            }
         } else if (arg == "--live") {
             if (auto e = flagOnly()) return e;
             if (haveInput) return bad("give either a file, '-' or --live, once");
@@ -172,6 +227,19 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
             return std::optional<std::string>("unknown option " + arg + " (see --help)");
         }
     }
+    if (options.skim && (options.filterWidth || options.centreBin || options.burstLpm ||
+                         options.threshold || options.autoThreshold || options.afc ||
+                         options.afcSpeed || options.autoGoToMax || options.settingsFile ||
+                         options.coldStart)) {
+        return std::optional<std::string>(
+            "option --skim: the receiver controls (--width, --pitch, --burst, --threshold, "
+            "--afc, --afc-speed, --auto-gotomax, --settings, --cold-start) are preset for every "
+            "channel by itself");
+    }
+    if (!options.skim && (options.spotter != "DAHLO-#" || options.dialKhz != 0.0 ||
+                          options.startUtc)) {
+        return std::optional<std::string>("options --spotter, --dial and --start need --skim");
+    }
     if (!haveInput && !options.help && !options.version) {
         return std::optional<std::string>(
             "no input: give a sound file, '-' for standard input, or --live");
@@ -201,6 +269,15 @@ Receiver controls (a file is looked at first and these are preset from it; optio
   --settings FILE        take the controls and charset from a settings file (DAHLO.INI)
   --cold-start           no look at the file and a cold decoder start: the window's defaults
                          and the text the window shows for the same samples
+
+Skimming (every signal in the passband at once):
+  --skim                 one channel per signal found: a line per channel and group of words,
+                         with pitch, speed and SNR; with --events, also "ch" and spot lines
+  --spots                only DX-cluster spot lines of the callsigns heard (implies --skim)
+  --spotter CALL         the spotter in spot lines (default DAHLO-#)
+  --dial KHZ             the radio's dial; a station is at dial + pitch (upper sideband CW)
+  --start TIME           UTC time of a recording's first sample, 2026-12-08T14:30:00Z or 14:30
+                         (default: now); live spots carry the clock's time
 
 Output:
   --charset english|russian|FILE  character set (FILE: a user charset file)

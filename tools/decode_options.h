@@ -1,6 +1,8 @@
 #pragma once
 // The command line of dahlo-decode.
 
+#include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +29,13 @@ struct DecodeOptions {
     bool cp1251 = false;
     bool events = false;
     bool coldStart = false;
+    // The skimmer: every signal in the passband (--skim), its output as DX-cluster spot lines
+    // (--spots), the spotter's call, the radio's dial in kHz, the time of the first sample.
+    bool skim = false;
+    bool spots = false;
+    std::string spotter = "DAHLO-#";
+    double dialKhz = 0.0;
+    std::optional<std::int64_t> startUtc;  // seconds since 1970
     bool help = false;
     bool version = false;
 };
@@ -37,6 +46,9 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
 
 // The text of --help.
 std::string DecodeUsage();
+
+// A UTC time: "2026-12-08T14:30:00Z", or "14:30" for that time on the day of `now`.
+std::optional<std::int64_t> ParseUtc(const std::string& text, std::time_t now = std::time(nullptr));
 
 // The nearest bin to a pitch in Hz.
 int PitchToBin(double hz);

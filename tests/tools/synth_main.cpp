@@ -1,7 +1,8 @@
 // dahlo-synth: writes a synthesized Morse recording with libsndfile, for the bundled samples and
 // for trying dahlo-decode by hand.
 //   dahlo-synth OUT.(wav|flac|ogg|raw) TEXT [--wpm N] [--pitch HZ] [--level DBFS] [--snr DB]
-//               [--jitter R] [--rate HZ] [--channels N] [--seed N]
+//               [--jitter R] [--rise S] [--rate HZ] [--channels N] [--seed N]
+//   dahlo-synth OUT --band      (the skimmer's test band: seven stations in noise)
 
 #include <sndfile.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/band_synth.h"
 #include "support/morse_synth.h"
 #include "tools_test_audio.h"
 
@@ -17,11 +19,23 @@ int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr,
                      "usage: dahlo-synth OUT TEXT [--wpm N] [--pitch HZ] [--level DBFS] "
-                     "[--snr DB] [--jitter R] [--rate HZ] [--channels N] [--seed N]\n");
+                     "[--snr DB] [--jitter R] [--rise S] [--rate HZ] [--channels N] [--seed N]\n"
+                     "       dahlo-synth OUT --band\n");
         return 2;
     }
     const std::string out = argv[1];
     const std::string text = argv[2];
+    if (text == "--band") {
+        // The skimmer's test band: seven stations in noise.
+        const std::vector<std::int16_t> band =
+            dahlo::test::SynthesizeBand(dahlo::test::TestBand(), dahlo::test::TestBandNoiseSigma());
+        std::string error;
+        if (!dahlo::testaudio::WriteAudioFile(out, band, 11025, 1, error)) {
+            std::fprintf(stderr, "dahlo-synth: %s\n", error.c_str());
+            return 2;
+        }
+        return 0;
+    }
     dahlo::test::MorseSynthOptions options;
     int rate = 11025;
     int channels = 1;
@@ -42,6 +56,8 @@ int main(int argc, char** argv) {
             rate = static_cast<int>(value);
         } else if (key == "--channels") {
             channels = static_cast<int>(value);
+        } else if (key == "--rise") {
+            options.rise_time_s = value;
         } else if (key == "--seed") {
             options.seed = static_cast<std::uint64_t>(value);
         } else {

@@ -1,0 +1,52 @@
+#include "support/band_synth.h"
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+namespace dahlo::test {
+
+std::vector<std::int16_t> SynthesizeBand(const std::vector<BandStation>& stations,
+                                         double noise_sigma, std::uint64_t seed, double trail_s) {
+    std::vector<double> mix;
+    for (const BandStation& s : stations) {
+        MorseSynthOptions options;
+        options.wpm = s.wpm;
+        options.signal.pitch_hz = s.pitch_hz;
+        options.signal.level_dbfs = s.level_dbfs;
+        options.jitter = s.jitter;
+        options.rise_time_s = s.rise_time_s;
+        options.lead_silence_s = s.start_s;
+        options.trail_silence_s = trail_s;
+        options.seed = seed + static_cast<std::uint64_t>(s.pitch_hz);
+        const std::vector<std::int16_t> one = SynthesizeMorse(s.text, options);
+        if (mix.size() < one.size()) mix.resize(one.size(), 0.0);
+        for (std::size_t i = 0; i < one.size(); ++i) mix[i] += one[i];
+    }
+    std::mt19937_64 random(seed);
+    std::normal_distribution<double> noise(0.0, noise_sigma);
+    std::vector<std::int16_t> out(mix.size());
+    for (std::size_t i = 0; i < mix.size(); ++i) {
+        const double v = std::round(mix[i] + (noise_sigma > 0.0 ? noise(random) : 0.0));
+        out[i] = static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0));
+    }
+    return out;
+}
+
+std::vector<BandStation> TestBand() {
+    return {
+        {"cq cq de k1abc k1abc k", "K1ABC", 22, 600, -20, 0.0, 0.3},
+        {"cq test dl2xyz dl2xyz test", "DL2XYZ", 28, 660, -26, 0.0, 1.1},
+        {"cq cq de ok1rr ok1rr k", "OK1RR", 15, 900, -30, 0.08, 0.6},
+        {"test ua3abc ua3abc", "UA3ABC", 35, 1150, -24, 0.0, 2.0},
+        {"vvv de 9a1aa 9a1aa", "9A1AA", 18, 1400, -34, 0.0, 1.5},
+        {"k1abc de w1aw w1aw tu 5nn", "W1AW", 25, 1700, -18, 0.0, 0.9},
+        {"cq cq de ja1xyz ja1xyz k", "JA1XYZ", 20, 2000, -28, 0.0, 2.4},
+    };
+}
+
+double TestBandNoiseSigma() {
+    return NoiseSigmaFor(32767.0 * std::pow(10.0, -34.0 / 20.0), 10.0);
+}
+
+}  // namespace dahlo::test

@@ -1,0 +1,180 @@
+// The skimmer on synthesized bands: every station's text and call, nothing from noise or from a
+// strong signal's clicks; callsign rules and the spot line.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/band_synth.h"
+#include "support/text_compare.h"
+#include "tools/callsign.h"
+#include "tools/decode_main.h"
+#include "tools/skimmer.h"
+#include "tools/spot.h"
+
+namespace dahlo {
+namespace {
+
+struct SkimResult {
+    std::string out;
+    int channelsOpened = 0;
+};
+
+SkimResult Skim(const std::vector<std::int16_t>& audio, SkimOptions::Output output) {
+    StringSink sink;
+    SkimOptions options;
+    options.output = output;
+    options.dialKhz = 14000.0;
+    options.startUtc = 1'800'000'000;  // 2027-01-15 08:00:00 UTC
+    Skimmer skimmer(sink, options);
+    std::vector<std::int16_t> block(kBlockSamples);
+    for (std::size_t at = 0; at < audio.size(); at += kBlockSamples) {
+        std::fill(block.begin(), block.end(), 0);
+        std::copy_n(audio.begin() + static_cast<std::ptrdiff_t>(at),
+                    std::min<std::size_t>(kBlockSamples, audio.size() - at), block.begin());
+        skimmer.Pump().ProcessBlock(block.data());
+    }
+    skimmer.Finish();
+    return {sink.text, skimmer.ChannelsEverOpened()};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+TEST(Skimmer, EveryStationOfABandIsCopiedAndSpottedOnce) {
+    const std::vector<test::BandStation> band = test::TestBand();
+    const std::vector<std::int16_t> audio =
+        test::SynthesizeBand(band, test::TestBandNoiseSigma());
+
+    // Text: each line goes to the station nearest its pitch.
+    std::map<std::size_t, std::string> copied;
+    for (const std::string& line : Lines(Skim(audio, SkimOptions::Output::kText).out)) {
+        double pitch = 0.0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%lf Hz", &pitch), 1) << line;
+        std::size_t nearest = 0;
+        for (std::size_t s = 1; s < band.size(); ++s) {
+            if (std::fabs(band[s].pitch_hz - pitch) < std::fabs(band[nearest].pitch_hz - pitch)) {
+                nearest = s;
+            }
+        }
+        ASSERT_LT(std::fabs(band[nearest].pitch_hz - pitch), 15.0) << line;
+        const std::size_t text = line.find("dB  ");
+        ASSERT_NE(text, std::string::npos) << line;
+        std::string& all = copied[nearest];
+        if (!all.empty()) all.push_back(' ');
+        all.append(line, text + 4, std::string::npos);
+    }
+    for (std::size_t s = 0; s < band.size(); ++s) {
+        const std::string sent = Upper(band[s].text);
+        const double cer = static_cast<double>(test::EditDistance(sent, copied[s])) /
+                           static_cast<double>(sent.size());
+        EXPECT_LE(cer, 0.05) << band[s].pitch_hz << " Hz: " << copied[s];
+    }
+
+    // Spots: each call once, at its station's frequency, and nothing else.
+    std::map<std::string, int> spots;
+    for (const std::string& line : Lines(Skim(audio, SkimOptions::Output::kSpots).out)) {
+        char call[32] = {};
+        double khz = 0.0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "DX de DAHLO-#: %lf %31s", &khz, call), 2) << line;
+        ++spots[call];
+        bool known = false;
+        for (const test::BandStation& s : band) {
+            if (s.call == call) {
+                known = true;
+                EXPECT_NEAR(khz, 14000.0 + s.pitch_hz / 1000.0, 0.051) << line;
+            }
+        }
+        EXPECT_TRUE(known) << line;
+    }
+    for (const test::BandStation& s : band) EXPECT_EQ(spots[s.call], 1) << s.call;
+    EXPECT_EQ(spots.size(), band.size());
+}
+
+TEST(Skimmer, NoiseAndAStrongClickySignalOpenNoGhosts) {
+    const std::vector<std::int16_t> noise = test::SynthesizeBand({}, 300.0, 7, 30.0);
+    const SkimResult quiet = Skim(noise, SkimOptions::Output::kEvents);
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(quiet.channelsOpened, 0);
+
+    // Hard keying at full scale: clicks and leakage far above the noise on either side.
+    test::BandStation loud{"cq cq de g3xyz g3xyz k", "G3XYZ", 30, 1000, -1, 0.0, 0.4, 0.0};
+    const SkimResult clicky = Skim(test::SynthesizeBand({loud}, 3.0), SkimOptions::Output::kText);
+    EXPECT_EQ(clicky.channelsOpened, 1) << clicky.out;
+    ASSERT_EQ(Lines(clicky.out).size(), 1u) << clicky.out;
+    EXPECT_NE(clicky.out.find("CQ CQ DE G3XYZ G3XYZ K"), std::string::npos) << clicky.out;
+}
+
+TEST(Callsigns, ShapesAndWhenTheyCount) {
+    for (const char* call : {"K1ABC", "DL2XYZ", "9A1AA", "2E0ABC", "3DA0AA", "E73ABC", "W1AW",
+                             "VK2AB", "DL/K1ABC", "K1ABC/P", "K1ABC/3", "OK1RR/QRP"}) {
+        EXPECT_TRUE(IsCallsign(call)) << call;
+    }
+    for (const char* word : {"5NN", "599", "TU", "TNX", "CQ", "TEST", "73", "R5", "K1", "QRP",
+                             "ABC1", "K1ABCDE", "1ABC", "DL2XYZ/", "/P", "K1#BC"}) {
+        EXPECT_FALSE(IsCallsign(word)) << word;
+    }
+    CallWatcher watcher;
+    std::vector<std::string> heard;
+    for (const char* w : {"5NN", "TU", "K2XYZ", "DE", "K1ABC", "K1ABC", "UR", "RST", "5NN", "CQ",
+                          "TEST", "DL2XYZ", "G3AAA", "G3AAA"}) {
+        if (auto call = watcher.AddWord(w)) heard.push_back(call->call + (call->cq ? "/CQ" : "/DE"));
+    }
+    // K2XYZ once, not cued: not the sender. G3AAA at its repetition, CQ four words before.
+    EXPECT_EQ(heard,
+              (std::vector<std::string>{"K1ABC/DE", "K1ABC/DE", "DL2XYZ/CQ", "G3AAA/CQ"}));
+}
+
+TEST(Spots, ClusterLineColumns) {
+    Spot spot;
+    spot.call = "K1ABC";
+    spot.freqKhz = 14020.66;
+    spot.snrDb = 18;
+    spot.wpm = 22;
+    spot.cq = true;
+    spot.utc = 1'800'000'000 + 4 * 3600 + 34 * 60;  // 12:34 UTC
+    EXPECT_EQ(FormatDxSpot(spot),
+              "DX de DAHLO-#:   14020.7  K1ABC        CW    18 dB  22 WPM  CQ        1234Z");
+    spot.spotter = "OK1ABC-#";
+    spot.freqKhz = 7012.04;
+    spot.cq = false;
+    EXPECT_EQ(FormatDxSpot(spot),
+              "DX de OK1ABC-#:   7012.0  K1ABC        CW    18 dB  22 WPM  DE        1234Z");
+}
+
+TEST(SkimOptions, ReceiverControlsAndSpotOptionsAreRefusedWhereTheyDoNotApply) {
+    const auto run = [](std::vector<std::string> args) {
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        DecodeStreams streams;
+        streams.out = out;
+        streams.err = err;
+        const int status = RunDecodeTool(args, streams);
+        std::fclose(out);
+        std::fclose(err);
+        return status;
+    };
+    EXPECT_EQ(run({"--skim", "--pitch", "700", "x.wav"}), kExitFailure);
+    EXPECT_EQ(run({"--dial", "14000", "x.wav"}), kExitFailure);
+    EXPECT_EQ(run({"--spots", "--start", "25:00", "x.wav"}), kExitFailure);
+    EXPECT_EQ(run({"--spots", "--spotter", "bad call!", "x.wav"}), kExitFailure);
+    EXPECT_EQ(run({"--skim", "/nonexistent/band.wav"}), kExitFailure);
+}
+
+}  // namespace
+}  // namespace dahlo

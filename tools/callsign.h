@@ -1,0 +1,33 @@
+#pragma once
+// Callsigns in decoded text: which words are shaped like an amateur callsign, and when a channel's
+// text says that a callsign is the sender's.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace dahlo {
+
+// An upper-case word shaped like an amateur callsign: a prefix (one or two letters, a digit and
+// one or two letters, or a letter and a digit), one or two digits, a suffix of one to four
+// letters, 3..10 characters in all; optionally with a portable prefix or suffix ("DL/K1ABC",
+// "K1ABC/P", "K1ABC/3"). Never 5NN, TU, TNX or a number.
+bool IsCallsign(std::string_view word);
+
+struct HeardCall {
+    std::string call;
+    bool cq = false;  // it followed CQ or TEST (a station calling), else it followed DE or itself
+};
+
+// Follows the words of one channel. A callsign counts when it comes right after CQ, TEST or DE,
+// or twice in a row; it is a CQ when CQ or TEST was among the few words before it.
+class CallWatcher {
+  public:
+    std::optional<HeardCall> AddWord(std::string_view word);
+
+  private:
+    std::string previous_;
+    int wordsSinceCq_ = 1000;
+};
+
+}  // namespace dahlo

@@ -1,0 +1,129 @@
+#pragma once
+// The skimmer: every CW signal in the passband decoded at once. The signal finder looks at the
+// shared spectrum after every block; each signal it finds gets a channel of its own, preset from
+// the last seconds of audio (filter at the signal, threshold between its noise and mark levels,
+// burst speed and a warm decoder from its dot length) and caught up from where the signal first
+// appeared, so that nothing is printed before the presets are known. A channel's threshold
+// follows its own levels as it runs; it closes after 30 s without a character. Text goes out a
+// line per channel and group of words; callsigns heard as the sender's become spots.
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/capture_ring.h"
+#include "morse/charset.h"
+#include "receiver/block_pump.h"
+#include "receiver/signal_finder.h"
+#include "tools/callsign.h"
+#include "tools/decode_session.h"
+#include "tools/spot.h"
+
+namespace dahlo {
+
+struct SkimOptions {
+    enum class Output { kText, kEvents, kSpots };
+    Output output = Output::kText;
+    std::string spotter = "DAHLO-#";
+    double dialKhz = 0.0;      // the radio's dial; a station is at dial + pitch (upper sideband)
+    std::time_t startUtc = 0;  // the time of the input's first sample
+    bool clockTime = false;    // live: spots carry the clock's time instead
+};
+
+// A distribution of levels over the last seconds: log-spaced bins (quarter dB), every count
+// fading by a factor per block.
+class FadingLevels {
+  public:
+    void Add(double level);
+    void Fade(double factor);
+    // The level below which `fraction` of the weight lies; 0 when empty.
+    double Percentile(double fraction) const;
+
+  private:
+    static constexpr int kBins = 640;  // 160 dB
+    static constexpr double kLowest = 1e-7;
+    std::vector<float> counts_ = std::vector<float>(kBins, 0.0f);
+    double total_ = 0.0;
+};
+
+// What a channel starts with, from a stretch of audio around its signal.
+struct ChannelPreset {
+    int bin = 0;
+    std::int64_t dot = 0;          // samples; 0 when no marks were found
+    int integrationLength = 0;
+    double threshold = 0.0;
+    double noise = 0.0;            // envelope levels with that burst window
+    double mark = 0.0;
+};
+ChannelPreset PresetChannel(const std::int16_t* samples, std::size_t count, int bin,
+                            bool filterTwice);
+
+class Skimmer final : public ReceiverHost {
+  public:
+    static constexpr double kSilenceToCloseS = 30.0;
+
+    Skimmer(OutputSink& sink, SkimOptions options);
+    ~Skimmer();
+    Skimmer(const Skimmer&) = delete;
+    Skimmer& operator=(const Skimmer&) = delete;
+
+    BlockPump& Pump() { return *pump_; }
+    CaptureRing& Ring() { return *ring_; }
+    // Flushes every channel's text; call at the end of the input.
+    void Finish();
+
+    int OpenChannels() const { return static_cast<int>(stations_.size()); }
+    int ChannelsEverOpened() const { return nextId_ - 1; }
+    const std::string& FatalText() const { return fatal_; }
+
+    // ReceiverHost
+    void OnChannelEvent(const ChannelEvent& event, std::string_view cp1251) override;
+    void ShowFreeBuffers(int) override {}
+    void PaintScope() override {}
+    void PaintSpectrum() override {}
+    void PumpMessages() override {}
+    void ReportFatal(std::string_view text, std::string_view caption) override;
+    void OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) override;
+
+  private:
+    struct Station;
+    class CatchUpSink;
+
+    // Opens a channel on `signal`, caught up from where it started; false when the audio so far
+    // shows no keyed CW there.
+    bool Open(const FoundSignal& signal, std::int64_t now);
+    void Close(int id);
+    void FollowLevels(Station& station, Channel& channel);
+    void EndWord(Station& station, const Channel& channel, std::int64_t sample);
+    void FlushLine(Station& station, const Channel& channel);
+    void Write(const std::string& line);
+    Channel* FindChannel(int id);
+    double SnrDb(const Station& station) const;
+    // `threshold`, raised above what the open neighbours leak through `channel`'s filter.
+    double AboveLeakage(double threshold, double mark, const Channel& channel) const;
+
+    OutputSink& sink_;
+    SkimOptions options_;
+    std::unique_ptr<CaptureRing> ring_;
+    std::unique_ptr<BlockPump> pump_;
+    SignalFinder finder_;
+    std::vector<FoundSignal> waiting_;  // found, but with too few marks to preset yet
+    Charsets charsets_;
+    std::map<int, std::unique_ptr<Station>> stations_;
+    std::vector<std::int16_t> history_;  // the last samples of the input, a ring
+    std::int64_t historyEnd_ = 0;        // index of the sample after the newest kept
+    int nextId_ = 1;
+    std::string fatal_;
+    // The last spot of each call: where and when, for spotting it once.
+    struct Spotted {
+        double freqKhz;
+        double seconds;
+    };
+    std::map<std::string, Spotted> spotted_;
+};
+
+}  // namespace dahlo
