@@ -1,0 +1,51 @@
+// The skimmer over a recorded band, as dahlo-decode --skim reads a file: finder, channel
+// presets and catch-up, every channel, lines and spots.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <vector>
+
+#include "per_sample_timer.h"
+#include "support/band_synth.h"
+#include "tools/skimmer.h"
+
+namespace dahlo {
+namespace {
+
+// Twelve stations 600..2300 Hz, 15..35 WPM, 30 s.
+std::vector<std::int16_t> TwelveStations() {
+    std::vector<test::BandStation> band = test::TestBand();
+    const std::vector<test::BandStation> more = {
+        {"cq cq de sm5abc sm5abc k", "SM5ABC", 24, 800, -22, 0.0, 1.0},
+        {"qrz de ha5xx ha5xx k", "HA5XX", 19, 1050, -25, 0.0, 0.2},
+        {"cq de iz1abc iz1abc k", "IZ1ABC", 30, 1300, -23, 0.0, 1.7},
+        {"test ea3xyz ea3xyz", "EA3XYZ", 32, 1550, -27, 0.0, 0.5},
+        {"cq cq de yu1aa yu1aa k", "YU1AA", 17, 2300, -21, 0.0, 2.2},
+    };
+    band.insert(band.end(), more.begin(), more.end());
+    for (auto& s : band) s.text = s.text + " " + s.text + " " + s.text;
+    return test::SynthesizeBand(band, test::TestBandNoiseSigma(), 1, 3.0);
+}
+
+void BM_SkimmerTwelveStations(benchmark::State& state) {
+    const std::vector<std::int16_t> audio = TwelveStations();
+    const std::size_t blocks = audio.size() / kBlockSamples;
+    PerSampleTimer timer;
+    int channels = 0;
+    for (auto _ : state) {
+        StringSink sink;
+        auto skimmer = std::make_unique<Skimmer>(sink, SkimOptions{});
+        for (std::size_t b = 0; b < blocks; ++b) {
+            skimmer->Pump().ProcessBlock(audio.data() + b * kBlockSamples);
+        }
+        skimmer->Finish();
+        channels = skimmer->ChannelsEverOpened();
+        benchmark::DoNotOptimize(sink.text.data());
+    }
+    timer.Report(state, static_cast<double>(blocks * kBlockSamples));
+    state.counters["channels"] = channels;
+}
+BENCHMARK(BM_SkimmerTwelveStations)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace dahlo
