@@ -264,6 +264,7 @@ void Skimmer::EndWord(Station& station, const Channel& channel, std::int64_t sam
                            spot.inputSeconds - previous->second.seconds >= kRespotSeconds;
         if (fresh) {
             spotted_[spot.call] = {spot.freqKhz, spot.inputSeconds};
+            for (SpotListener* listener : listeners_) listener->OnSpot(spot);
             if (options_.output == SkimOptions::Output::kSpots) {
                 Write(FormatDxSpot(spot));
                 sink_.Flush();

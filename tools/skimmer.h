@@ -62,6 +62,15 @@ struct ChannelPreset {
 ChannelPreset PresetChannel(const std::int16_t* samples, std::size_t count, int bin,
                             bool filterTwice);
 
+// Hears every spot as it is made (on the thread that runs the skimmer).
+class SpotListener {
+  public:
+    virtual void OnSpot(const Spot& spot) = 0;
+
+  protected:
+    ~SpotListener() = default;
+};
+
 class Skimmer final : public ReceiverHost {
   public:
     static constexpr double kSilenceToCloseS = 30.0;
@@ -75,6 +84,11 @@ class Skimmer final : public ReceiverHost {
     CaptureRing& Ring() { return *ring_; }
     // Flushes every channel's text; call at the end of the input.
     void Finish();
+
+    // Every spot from now on also goes to `listener` (which must outlive the skimmer).
+    void AddSpotListener(SpotListener& listener) { listeners_.push_back(&listener); }
+    // The radio's dial from now on (a rig poller's reading); spots that follow use it.
+    void SetDialKhz(double khz) { options_.dialKhz = khz; }
 
     int OpenChannels() const { return static_cast<int>(stations_.size()); }
     int ChannelsEverOpened() const { return nextId_ - 1; }
@@ -124,6 +138,7 @@ class Skimmer final : public ReceiverHost {
         double seconds;
     };
     std::map<std::string, Spotted> spotted_;
+    std::vector<SpotListener*> listeners_;
 };
 
 }  // namespace dahlo
