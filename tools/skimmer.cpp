@@ -26,6 +26,7 @@ constexpr double kDistinctMark = 2.5;  // mark / noise needed to move the thresh
 constexpr double kRespotKhz = 0.5;
 constexpr std::int64_t kShortestDot = 13230 / 60;  // samples: 60 WPM
 constexpr double kWaitForMarksS = 8.0;  // how long a found signal may take to show its marks
+constexpr int kFirstSharedId = 1000;    // beside another program's channels
 constexpr double kRespotSeconds = 600.0;
 
 double Seconds(std::int64_t sample) { return static_cast<double>(sample) / kDecodeRateHz; }
@@ -141,6 +142,8 @@ struct Skimmer::Station {
     double mark = 0.0;
     std::string word;
     std::string line;
+    std::string recent;  // the last characters, spaces included
+    std::string call;
     CallWatcher watcher;
     std::string pendingEvent;  // a character or space whose speed may still follow
     int blocks = 0;
@@ -164,13 +167,48 @@ class Skimmer::CatchUpSink final : public ChannelEventSink {
 Skimmer::Skimmer(OutputSink& sink, SkimOptions options)
     : sink_(sink),
       options_(std::move(options)),
-      ring_(std::make_unique<CaptureRing>()),
-      pump_(std::make_unique<BlockPump>(*ring_, *this)),
+      ownRing_(std::make_unique<CaptureRing>()),
+      ownPump_(std::make_unique<BlockPump>(*ownRing_, *this)),
+      pump_(ownPump_.get()),
       history_(static_cast<std::size_t>(kHistorySamples), 0) {
     pump_->channels.clear();
 }
 
-Skimmer::~Skimmer() = default;
+Skimmer::Skimmer(BlockPump& pump, OutputSink& sink, SkimOptions options)
+    : sink_(sink),
+      options_(std::move(options)),
+      pump_(&pump),
+      history_(static_cast<std::size_t>(kHistorySamples), 0),
+      firstId_(kFirstSharedId),
+      nextId_(kFirstSharedId) {}
+
+Skimmer::~Skimmer() {
+    if (ownPump_ == nullptr) {
+        std::erase_if(pump_->channels, [this](const Channel& c) { return Owns(c.id); });
+    }
+}
+
+std::vector<StationView> Skimmer::Stations() const {
+    std::vector<StationView> out;
+    for (const Channel& channel : pump_->channels) {
+        auto it = stations_.find(channel.id);
+        if (it == stations_.end()) continue;
+        const Station& station = *it->second;
+        StationView view;
+        view.channel = channel.id;
+        view.centreBin = channel.CentreBin;
+        view.wpm = channel.decoder.Wpm();
+        view.snrDb = SnrDb(station);
+        view.call = station.call;
+        view.recent = station.recent;
+        view.lastActivity = station.lastCharSample;
+        out.push_back(view);
+    }
+    std::stable_sort(out.begin(), out.end(), [](const StationView& a, const StationView& b) {
+        return a.lastActivity > b.lastActivity;
+    });
+    return out;
+}
 
 Channel* Skimmer::FindChannel(int id) {
     for (Channel& channel : pump_->channels) {
@@ -234,10 +272,16 @@ void Skimmer::OnChannelEvent(const ChannelEvent& event, std::string_view cp1251)
     if (event.kind == ChannelEvent::kCharacter) {
         station.lastCharSample = event.sample;
         for (const char c : cp1251) {
-            station.word.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+            const auto upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            station.word.push_back(upper);
+            station.recent.push_back(upper);
         }
-    } else if (event.kind == ChannelEvent::kWordSpace && channel != nullptr) {
-        EndWord(station, *channel, event.sample);
+    } else if (event.kind == ChannelEvent::kWordSpace) {
+        if (!station.recent.empty() && station.recent.back() != ' ') station.recent.push_back(' ');
+        if (channel != nullptr) EndWord(station, *channel, event.sample);
+    }
+    if (station.recent.size() > kRecentCharacters) {
+        station.recent.erase(0, station.recent.size() - kRecentCharacters);
     }
 }
 
@@ -246,6 +290,7 @@ void Skimmer::EndWord(Station& station, const Channel& channel, std::int64_t sam
     if (!station.line.empty()) station.line += ' ';
     station.line += station.word;
     if (const std::optional<HeardCall> heard = station.watcher.AddWord(station.word)) {
+        station.call = heard->call;
         Spot spot;
         spot.spotter = options_.spotter;
         spot.call = heard->call;
@@ -327,7 +372,8 @@ double Skimmer::AboveLeakage(double threshold, double mark, const Channel& chann
     const FilterRow& row = FilterCoefficientTables(channel.FilterWidth).Row(channel.CentreBin);
     double leakage = 0.0;
     for (const Channel& other : pump_->channels) {
-        if (other.id == channel.id || std::abs(other.CentreBin - channel.CentreBin) > kNeighbourBins) {
+        if (other.id == channel.id || !Owns(other.id) ||
+            std::abs(other.CentreBin - channel.CentreBin) > kNeighbourBins) {
             continue;
         }
         auto it = stations_.find(other.id);
@@ -353,7 +399,7 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
     // A close neighbour, open already or found with this one: both filter twice.
     bool crowded = false;
     for (Channel& other : pump_->channels) {
-        if (std::abs(other.CentreBin - signal.bin) <= kNeighbourBins) {
+        if (Owns(other.id) && std::abs(other.CentreBin - signal.bin) <= kNeighbourBins) {
             crowded = true;
             other.FilterTwice = true;
         }
@@ -441,7 +487,8 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
     // Two channels drawn onto one signal: the younger goes.
     for (const Channel& a : pump_->channels) {
         for (const Channel& b : pump_->channels) {
-            if (a.id < b.id && std::abs(a.CentreBin - b.CentreBin) <= kSameSignalBins) {
+            if (a.id < b.id && Owns(a.id) && Owns(b.id) &&
+                std::abs(a.CentreBin - b.CentreBin) <= kSameSignalBins) {
                 closing.push_back(b.id);
             }
         }
@@ -449,14 +496,18 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
     for (const int id : closing) Close(id);
 
     std::vector<int> occupied;
-    for (const Channel& channel : pump_->channels) occupied.push_back(channel.CentreBin);
+    for (const Channel& channel : pump_->channels) {
+        if (Owns(channel.id)) occupied.push_back(channel.CentreBin);
+    }
     for (const FoundSignal& signal : waiting_) occupied.push_back(signal.bin);
     finder_.Update(pump_->spectrum, blockStart, occupied, kSameSignalBins);
     std::vector<FoundSignal> found = finder_.TakeNew();
     found.insert(found.end(), waiting_.begin(), waiting_.end());
     waiting_.clear();
     std::vector<int> opened;
-    for (const Channel& channel : pump_->channels) opened.push_back(channel.CentreBin);
+    for (const Channel& channel : pump_->channels) {
+        if (Owns(channel.id)) opened.push_back(channel.CentreBin);
+    }
     for (const FoundSignal& signal : found) {
         const bool near = std::any_of(opened.begin(), opened.end(), [&](int bin) {
             return std::abs(bin - signal.bin) <= kSameSignalBins;

@@ -71,17 +71,38 @@ class SpotListener {
     ~SpotListener() = default;
 };
 
+// One station as the skimmer follows it, for a display.
+struct StationView {
+    int channel = 0;
+    int centreBin = 0;
+    double wpm = 0.0;
+    double snrDb = 0.0;
+    std::string call;    // the last callsign heard as its own, if any
+    std::string recent;  // its last 40 characters (Windows-1251)
+    std::int64_t lastActivity = 0;  // sample of its last character
+};
+
 class Skimmer final : public ReceiverHost {
   public:
     static constexpr double kSilenceToCloseS = 30.0;
+    static constexpr std::size_t kRecentCharacters = 40;
 
+    // Runs its own input: feed blocks to Pump() (a recording), or run Pump() on Ring() (live).
     Skimmer(OutputSink& sink, SkimOptions options);
+    // Joins the input of another program, `pump` (whose host forwards OnChannelEvent for the
+    // skimmer's channels and OnBlockDone here): adds channels of its own beside the others, with
+    // ids from 1000 on, and takes them away again when destroyed.
+    Skimmer(BlockPump& pump, OutputSink& sink, SkimOptions options);
     ~Skimmer();
     Skimmer(const Skimmer&) = delete;
     Skimmer& operator=(const Skimmer&) = delete;
 
     BlockPump& Pump() { return *pump_; }
-    CaptureRing& Ring() { return *ring_; }
+    CaptureRing& Ring() { return pump_->ring; }
+    // Whether a channel of the pump is one of the skimmer's.
+    bool Owns(int channelId) const { return stations_.count(channelId) != 0; }
+    // The stations followed now, newest activity first.
+    std::vector<StationView> Stations() const;
     // Flushes every channel's text; call at the end of the input.
     void Finish();
 
@@ -91,7 +112,7 @@ class Skimmer final : public ReceiverHost {
     void SetDialKhz(double khz) { options_.dialKhz = khz; }
 
     int OpenChannels() const { return static_cast<int>(stations_.size()); }
-    int ChannelsEverOpened() const { return nextId_ - 1; }
+    int ChannelsEverOpened() const { return nextId_ - firstId_; }
     const std::string& FatalText() const { return fatal_; }
 
     // ReceiverHost
@@ -122,14 +143,16 @@ class Skimmer final : public ReceiverHost {
 
     OutputSink& sink_;
     SkimOptions options_;
-    std::unique_ptr<CaptureRing> ring_;
-    std::unique_ptr<BlockPump> pump_;
+    std::unique_ptr<CaptureRing> ownRing_;
+    std::unique_ptr<BlockPump> ownPump_;
+    BlockPump* pump_ = nullptr;
     SignalFinder finder_;
     std::vector<FoundSignal> waiting_;  // found, but with too few marks to preset yet
     Charsets charsets_;
     std::map<int, std::unique_ptr<Station>> stations_;
     std::vector<std::int16_t> history_;  // the last samples of the input, a ring
     std::int64_t historyEnd_ = 0;        // index of the sample after the newest kept
+    int firstId_ = 1;
     int nextId_ = 1;
     std::string fatal_;
     // The last spot of each call: where and when, for spotting it once.

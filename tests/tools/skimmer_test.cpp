@@ -120,6 +120,76 @@ TEST(Skimmer, NoiseAndAStrongClickySignalOpenNoGhosts) {
     EXPECT_NE(clicky.out.find("CQ CQ DE G3XYZ G3XYZ K"), std::string::npos) << clicky.out;
 }
 
+// A window's pump with its own channel 0; the skimmer joins it and leaves channel 0 alone.
+class WindowLikeHost final : public ReceiverHost {
+  public:
+    void OnChannelEvent(const ChannelEvent& event, std::string_view text) override {
+        if (event.channel == 0) {
+            mainText.append(text);
+            mainSamples.push_back(event.sample);
+        } else if (skimmer != nullptr) {
+            skimmer->OnChannelEvent(event, text);
+        }
+    }
+    void OnBlockDone(const std::int16_t* samples, std::int64_t start) override {
+        if (skimmer != nullptr) skimmer->OnBlockDone(samples, start);
+    }
+    void ShowFreeBuffers(int) override {}
+    void PaintScope() override {}
+    void PaintSpectrum() override {}
+    void PumpMessages() override {}
+    void ReportFatal(std::string_view, std::string_view) override {}
+    Skimmer* skimmer = nullptr;
+    std::string mainText;
+    std::vector<std::int64_t> mainSamples;
+};
+
+WindowLikeHost RunWindowLike(const std::vector<std::int16_t>& audio, bool withSkimmer,
+                             std::vector<StationView>* stations) {
+    WindowLikeHost host;
+    auto ring = std::make_unique<CaptureRing>();
+    BlockPump pump(*ring, host);
+    pump.Main().SetCentreBin(static_cast<int>(std::lround(1700.0 / kHzPerBin)));
+    pump.Main().DetectorThreshold = 0.03;
+    StringSink sink;
+    std::unique_ptr<Skimmer> skimmer;
+    if (withSkimmer) {
+        skimmer = std::make_unique<Skimmer>(pump, sink, SkimOptions{});
+        host.skimmer = skimmer.get();
+    }
+    for (std::size_t at = 0; at + kBlockSamples <= audio.size(); at += kBlockSamples) {
+        pump.ProcessBlock(audio.data() + at);
+    }
+    if (stations != nullptr && skimmer) *stations = skimmer->Stations();
+    skimmer.reset();
+    EXPECT_EQ(pump.channels.size(), 1u);  // the skimmer took its channels with it
+    return host;
+}
+
+TEST(Skimmer, JoinsAnotherPumpWithoutDisturbingItsChannel) {
+    const std::vector<test::BandStation> band = test::TestBand();
+    const std::vector<std::int16_t> audio =
+        test::SynthesizeBand(band, test::TestBandNoiseSigma());
+    std::vector<StationView> stations;
+    const WindowLikeHost alone = RunWindowLike(audio, false, nullptr);
+    const WindowLikeHost joined = RunWindowLike(audio, true, &stations);
+    EXPECT_NE(alone.mainText.find("w1aw"), std::string::npos) << alone.mainText;
+    EXPECT_EQ(joined.mainText, alone.mainText);
+    EXPECT_EQ(joined.mainSamples, alone.mainSamples);
+
+    // Every station, the one channel 0 is on included, with its call; newest first.
+    std::map<std::string, int> calls;
+    for (const StationView& view : stations) {
+        EXPECT_GE(view.channel, 1000);
+        ++calls[view.call];
+        EXPECT_LE(view.recent.size(), Skimmer::kRecentCharacters);
+    }
+    for (const test::BandStation& s : band) EXPECT_EQ(calls[s.call], 1) << s.call;
+    for (std::size_t i = 1; i < stations.size(); ++i) {
+        EXPECT_GE(stations[i - 1].lastActivity, stations[i].lastActivity);
+    }
+}
+
 TEST(Callsigns, ShapesAndWhenTheyCount) {
     for (const char* call : {"K1ABC", "DL2XYZ", "9A1AA", "2E0ABC", "3DA0AA", "E73ABC", "W1AW",
                              "VK2AB", "DL/K1ABC", "K1ABC/P", "K1ABC/3", "OK1RR/QRP"}) {
