@@ -28,10 +28,6 @@ namespace dahlo {
 
 namespace {
 
-constexpr int kDesignLeft = 255;
-constexpr int kDesignTop = 102;
-constexpr int kDesignWidth = 434;
-constexpr int kDesignHeight = 291;
 constexpr int kStripMinimum = 20;
 
 }  // namespace
@@ -68,7 +64,7 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     CreateMenus();
     CreateWordMenu();
     move(kDesignLeft, kDesignTop);
-    resize(kDesignWidth, kDesignHeight);
+    resize(kDesignWidth, kDesignHeight);  // the frame is subtracted once it is known
 
     qApp->installEventFilter(this);  // the key table sees every key first
     StartReceiving();
@@ -302,13 +298,14 @@ void MainWindow::AppendDecodedText(std::uint32_t /*code*/, std::string_view cp12
 void MainWindow::ReportFatal(std::string_view text, std::string_view caption) {
     terminated_ = true;
     if (services_.dialogs != nullptr) {
-        services_.dialogs->ShowMessage(this, Cp1251ToQString(caption), Cp1251ToQString(text));
+        services_.dialogs->ShowMessage(this, Cp1251ToQString(caption), Cp1251ToQString(text),
+                                       MessageIcon::kCritical);
     }
     services_.terminate();
 }
 
 void MainWindow::ShowMessage(const QString& text) {
-    services_.dialogs->ShowMessage(this, "Dahlo", text);
+    services_.dialogs->ShowMessage(this, "Dahlo", text, MessageIcon::kInformation);
 }
 
 void MainWindow::ReportError(const QString& text) {

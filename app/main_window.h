@@ -38,6 +38,12 @@ class TAbout;
 class Toolbar;
 class WordMenu;
 
+// The window's place and outer size (frame included) unless the settings file says otherwise.
+inline constexpr int kDesignLeft = 255;
+inline constexpr int kDesignTop = 102;
+inline constexpr int kDesignWidth = 434;
+inline constexpr int kDesignHeight = 291;
+
 // The capture thread's "block ready" message (WM_APP + 501).
 inline constexpr QEvent::Type kBlockReadyEvent = static_cast<QEvent::Type>(0x81F5);
 

@@ -121,7 +121,8 @@ void ReceiveText::SaveBuffer(Dialogs& dialogs, QWidget* owner) {
         }
     }
     if (!path.isEmpty() && !SaveTo(path)) {
-        dialogs.ShowMessage(owner, "Dahlo", QString("Cannot create file %1").arg(path));
+        dialogs.ShowMessage(owner, "Dahlo", QString("Cannot create file %1").arg(path),
+                            MessageIcon::kInformation);
     }
     saving_ = false;
 }

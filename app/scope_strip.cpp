@@ -40,11 +40,14 @@ void ScopeStrip::Paint(const LevelHistory& levels, double threshold, bool immedi
     const int hTotal = height();
     const int h = hTotal - 1;
     if (picture_.size() != size()) ClearPicture();
+    // The traces are drawn within all but the last column and row (where the newest entry and a
+    // zero level fall); the whole strip is painted, so nothing of the background shows.
+    const QRect whole(0, 0, w, hTotal);
     const QRect area(0, 0, w - 1, hTotal - 1);
-    if (!area.isEmpty()) {
+    if (!whole.isEmpty()) {
         QPainter painter(&picture_);
+        painter.fillRect(whole, kWhite);
         painter.setClipRect(area);
-        painter.fillRect(area, kWhite);
         const int j0 =
             ((levels.newest - w + 1) % kLevelHistorySize + kLevelHistorySize) % kLevelHistorySize;
         QPolygon trace;
@@ -62,7 +65,7 @@ void ScopeStrip::Paint(const LevelHistory& levels, double threshold, bool immedi
         painter.setPen(QPen(kRed, 0));
         painter.drawLine(1, yT, w - 1, yT);
         painter.end();
-        CopyFrom(picture_, area, immediate);
+        CopyFrom(picture_, whole, immediate);
     }
     painting_ = false;
 }

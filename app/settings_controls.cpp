@@ -31,14 +31,16 @@ void ApplySettings(const Settings& s, MainWindow& window) {
     window.exportIniSection = s.exportIniSection;
     window.logger.SetExportFile(window.exportIniFile, window.exportIniSection);
 
+    // Sizes are outer sizes. The frame is known only once the window is shown, so the design
+    // size, which the window was created with as its inner size, is set again here.
     const WindowSettings& w = s.window;
     const QSize frameExtra = window.frameGeometry().size() - window.size();
     if (w.left != -1) window.move(w.left, window.y());
     if (w.top != -1) window.move(window.x(), w.top);
-    if (w.height != -1) {
-        window.resize(window.width(), std::max(1, w.height - frameExtra.height()));
-    }
-    if (w.width != -1) window.resize(std::max(1, w.width - frameExtra.width()), window.height());
+    const int outerHeight = w.height != -1 ? w.height : kDesignHeight;
+    const int outerWidth = w.width != -1 ? w.width : kDesignWidth;
+    window.resize(std::max(1, outerWidth - frameExtra.width()),
+                  std::max(1, outerHeight - frameExtra.height()));
     if (w.spectrumHeight != -1) {
         QSplitter& splitter = *window.spectrumSplitter;
         const int total = splitter.sizes().value(0) + splitter.sizes().value(1);

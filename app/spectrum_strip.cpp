@@ -36,11 +36,14 @@ void SpectrumStrip::Paint(const SpectrumState& spectrum, int centreBin) {
     const int hTotal = height();
     const int h = hTotal - 1;
     if (picture_.size() != size()) ClearPicture();
+    // Traces and marker are drawn within all but the last column and row, as on the scope; the
+    // whole strip is painted, so nothing of the background shows.
+    const QRect whole(0, 0, w, hTotal);
     const QRect area(0, 0, w - 1, hTotal - 1);
     xOffset_ = (w - kBinCount) / 2;
     QPainter painter(&picture_);
+    painter.fillRect(whole, kWhite);
     painter.setClipRect(area);
-    painter.fillRect(area, kWhite);
 
     auto trace = [&](const std::array<double, kFftLength>& v) {
         QPolygon line;
@@ -66,7 +69,7 @@ void SpectrumStrip::Paint(const SpectrumState& spectrum, int centreBin) {
         painter.drawLine(xc, hTotal - 1, xc, 0);
     }
     painter.end();
-    if (!area.isEmpty()) CopyFrom(picture_, area, true);
+    if (!whole.isEmpty()) CopyFrom(picture_, whole, true);
     painting_ = false;
 }
 

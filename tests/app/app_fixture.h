@@ -96,8 +96,10 @@ class ScriptedDialogs final : public Dialogs {
         color = *answer;
         return true;
     }
-    void ShowMessage(QWidget*, const QString& caption, const QString& text) override {
+    void ShowMessage(QWidget*, const QString& caption, const QString& text,
+                     MessageIcon icon) override {
         messages.emplace_back(caption, text);
+        messageIcons.push_back(icon);
     }
     bool AskYesNo(QWidget*, const QString&, const QString& text) override {
         questions.push_back(text);
@@ -117,6 +119,7 @@ class ScriptedDialogs final : public Dialogs {
     std::vector<QColor> offeredColors;
     std::vector<QString> questions;
     std::vector<std::pair<QString, QString>> messages;
+    std::vector<MessageIcon> messageIcons;  // one per message
     QColor lastColor = Qt::black;
 
   private:

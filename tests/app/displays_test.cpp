@@ -156,6 +156,37 @@ TEST_F(DisplayTest, ScopeDrawsTheHistoryEndingAtTheNewestEntryAndTheThreshold) {
     EXPECT_EQ(shown.pixel(200, 48), kWhitePixel);  // a zero level lies on row 49, not drawn
 }
 
+TEST_F(DisplayTest, BothStripsPaintTheirLastColumnAndRow) {
+    Show(301, 50);  // a narrow spectrum: its traces run to the last column
+    form->receiver.spectrum.PeakHold.fill(0.5);
+    form->receiver.spectrum.SmoothedMagnitude.fill(0.0);
+    form->receiver.levels.values.fill(0.5);
+    form->receiver.Main().DetectorThreshold = 0.25;
+    form->PaintSpectrum();
+    form->PaintScope();
+    for (const PaintStrip* strip : {static_cast<PaintStrip*>(form->spectrumStrip),
+                                    static_cast<PaintStrip*>(form->scopeStrip)}) {
+        const QImage& shown = strip->Shown();
+        ASSERT_EQ(shown.size(), strip->size());
+        const int right = shown.width() - 1;
+        const int bottom = shown.height() - 1;
+        for (int y = 0; y <= bottom; ++y) {
+            ASSERT_EQ(shown.pixel(right, y), kWhitePixel)
+                << strip->objectName().toStdString() << " row " << y;
+        }
+        for (int x = 0; x <= right; ++x) {
+            ASSERT_EQ(shown.pixel(x, bottom), kWhitePixel)
+                << strip->objectName().toStdString() << " column " << x;
+        }
+        // The traces run up to them.
+        bool traced = false;
+        for (int y = 0; y < bottom; ++y) {
+            traced = traced || shown.pixel(right - 1, y) != kWhitePixel;
+        }
+        EXPECT_TRUE(traced) << strip->objectName().toStdString();
+    }
+}
+
 TEST_F(DisplayTest, DragFromTheSpectrumOverTheScopeSetsTheThreshold) {
     Show(426, 50);
     form->PaintSpectrum();

@@ -193,6 +193,7 @@ TEST_F(WindowTest, UnreadableUserCharsetKeepsEnglishThePathAndTheRestOfTheLoad) 
     EXPECT_EQ(form->receiver.charsets.UserCharsetFile, "missing.dlo");
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].second, "Cannot open file missing.dlo");
+    EXPECT_EQ(dialogs.messageIcons[0], MessageIcon::kInformation);  // not fatal
     EXPECT_TRUE(form->receiveText->font().italic());  // the font section still came after it
     EXPECT_FALSE(form->receiveText->font().bold());
 }
@@ -207,6 +208,30 @@ TEST_F(WindowTest, WindowSectionSetsGeometryAndStripHeights) {
     EXPECT_EQ(form->frameGeometry().height(), 400);
     EXPECT_EQ(form->spectrumStrip->height(), 80);
     EXPECT_EQ(form->receiveText->height(), 120);
+}
+
+// The design size and the sizes in the file include the window frame, which Qt's offscreen
+// platform gives every top-level window.
+TEST_F(WindowTest, DesignAndStoredSizesAreOuterSizes) {
+    CreateShownAndActive();
+    QCoreApplication::processEvents();
+    const QSize frameExtra = form->frameGeometry().size() - form->size();
+    if (frameExtra.isEmpty()) GTEST_SKIP() << "this platform draws no window frame";
+    EXPECT_EQ(form->frameGeometry().size(), QSize(434, 291));
+    EXPECT_EQ(form->size(), QSize(434, 291) - frameExtra);
+    form->menu.saveSetup->trigger();
+    EXPECT_EQ(LoadSettings("DAHLO.INI").window.width, 434);
+    EXPECT_EQ(LoadSettings("DAHLO.INI").window.height, 291);
+    form.reset();
+
+    WriteIni("[Window]\nHeight=400\nWidth=500\n");
+    CreateShownAndActive();
+    QCoreApplication::processEvents();
+    form->menu.saveSetup->trigger();
+    const WindowSettings saved = LoadSettings("DAHLO.INI").window;
+    EXPECT_EQ(saved.width, 500);
+    EXPECT_EQ(saved.height, 400);
+    EXPECT_EQ(form->size(), QSize(500, 400) - frameExtra);
 }
 
 TEST_F(WindowTest, ASecondActivationChangesNothing) {
@@ -260,6 +285,7 @@ TEST_F(WindowTest, NoSoundDeviceIsReportedOnceAndEndsTheProgram) {
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].first, "Error");
     EXPECT_EQ(dialogs.messages[0].second, "No sound input device");
+    EXPECT_EQ(dialogs.messageIcons[0], MessageIcon::kCritical);
     EXPECT_EQ(input->CountOf(Call::kOpen), 0);
 }
 
