@@ -17,8 +17,11 @@ struct FileDialogRequest {
     QString defaultSuffix;  // added when the typed name has none, e.g. "txt"
 };
 
+// The icon of a message box: a fatal failure, which ends the program, carries the critical one.
+enum class MessageIcon { kInformation, kCritical };
+
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
     // The chosen file, or an empty string when the user cancelled.
     virtual QString OpenFile(QWidget* parent, const FileDialogRequest& request) = 0;
@@ -31,7 +34,8 @@ public:
     // true and `color` set when the user confirmed.
     virtual bool ChooseColor(QWidget* parent, QColor& color) = 0;
     // A message box with an OK button.
-    virtual void ShowMessage(QWidget* parent, const QString& caption, const QString& text) = 0;
+    virtual void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
+                             MessageIcon icon) = 0;
     // A question with Yes and No buttons; true for Yes.
     virtual bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) = 0;
 };

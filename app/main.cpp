@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <memory>
 
+#include "app/main_window.h"
 #include "app/qt_dialogs.h"
-#include "app/unit1.h"
 
 #ifdef DAHLO_HAVE_LIVE_INPUT
 #include "capture/live_input.h"
@@ -27,13 +27,13 @@ int main(int argc, char** argv) {
 #endif
     dahlo::QtDialogs dialogs;
 
-    dahlo::RxFormServices services;
+    dahlo::MainWindowServices services;
     services.soundInput = input.get();
     services.dialogs = &dialogs;
     services.broadcaster = broadcaster.get();
-    dahlo::TRxForm RxForm(std::move(services));
-    if (RxForm.Terminated()) return 1;  // the sound input could not be opened; already said
-    RxForm.show();
-    RxForm.activateWindow();
+    dahlo::MainWindow window(std::move(services));
+    if (window.Terminated()) return 1;  // the sound input could not be opened; already said
+    window.show();
+    window.activateWindow();
     return QApplication::exec();
 }

@@ -2,8 +2,16 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <cmath>
 
 namespace dahlo {
+
+int StripRow(int h, double v) {
+    double t = std::trunc(h * v);
+    if (t > h) t = h;
+    if (!(t >= -1.0)) t = -1.0;  // also NaN
+    return h - static_cast<int>(t);
+}
 
 PaintStrip::PaintStrip(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent, false);

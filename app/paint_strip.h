@@ -9,6 +9,10 @@
 
 namespace dahlo {
 
+// Row of value `v` on a strip whose bottom row is `h`: h - min(h, trunc(h * v)). Values of 1 or
+// more reach the top row; values below 0 fall under the strip.
+int StripRow(int h, double v);
+
 class PaintStrip : public QWidget {
     Q_OBJECT
 

@@ -58,8 +58,13 @@ bool QtDialogs::ChooseColor(QWidget* parent, QColor& color) {
     return true;
 }
 
-void QtDialogs::ShowMessage(QWidget* parent, const QString& caption, const QString& text) {
-    QMessageBox::information(parent, caption, text, QMessageBox::Ok);
+void QtDialogs::ShowMessage(QWidget* parent, const QString& caption, const QString& text,
+                            MessageIcon icon) {
+    if (icon == MessageIcon::kCritical) {
+        QMessageBox::critical(parent, caption, text, QMessageBox::Ok);
+    } else {
+        QMessageBox::information(parent, caption, text, QMessageBox::Ok);
+    }
 }
 
 bool QtDialogs::AskYesNo(QWidget* parent, const QString& caption, const QString& text) {

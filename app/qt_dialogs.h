@@ -13,7 +13,8 @@ class QtDialogs final : public Dialogs {
     QString SaveFile(QWidget* parent, const FileDialogRequest& request) override;
     bool ChooseFont(QWidget* parent, QFont& font) override;
     bool ChooseColor(QWidget* parent, QColor& color) override;
-    void ShowMessage(QWidget* parent, const QString& caption, const QString& text) override;
+    void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
+                     MessageIcon icon) override;
     bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override;
 
   private:

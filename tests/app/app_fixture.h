@@ -22,7 +22,12 @@
 #include <vector>
 
 #include "app/dialogs.h"
-#include "app/unit1.h"
+#include "app/main_window.h"
+#include "app/receive_text.h"
+#include "app/scope_strip.h"
+#include "app/spectrum_strip.h"
+#include "app/status_bar.h"
+#include "app/toolbar.h"
 #include "capture/scripted_input.h"
 #include "export/broadcaster.h"
 
@@ -91,8 +96,10 @@ class ScriptedDialogs final : public Dialogs {
         color = *answer;
         return true;
     }
-    void ShowMessage(QWidget*, const QString& caption, const QString& text) override {
+    void ShowMessage(QWidget*, const QString& caption, const QString& text,
+                     MessageIcon icon) override {
         messages.emplace_back(caption, text);
+        messageIcons.push_back(icon);
     }
     bool AskYesNo(QWidget*, const QString&, const QString& text) override {
         questions.push_back(text);
@@ -112,6 +119,7 @@ class ScriptedDialogs final : public Dialogs {
     std::vector<QColor> offeredColors;
     std::vector<QString> questions;
     std::vector<std::pair<QString, QString>> messages;
+    std::vector<MessageIcon> messageIcons;  // one per message
     QColor lastColor = Qt::black;
 
   private:
@@ -145,7 +153,7 @@ class WindowTest : public ::testing::Test {
     // Builds the window as the program does (nothing shown yet).
     void Create(std::vector<std::int16_t> samples = {}) {
         input = std::make_unique<ScriptedInput>(std::move(samples));
-        RxFormServices services;
+        MainWindowServices services;
         services.soundInput = input.get();
         services.dialogs = &dialogs;
         services.broadcaster = &broadcaster;
@@ -154,7 +162,7 @@ class WindowTest : public ::testing::Test {
         services.popup = [this](QMenu& menu, QPoint screenPos) {
             popups.push_back({&menu, screenPos});
         };
-        form = std::make_unique<TRxForm>(std::move(services));
+        form = std::make_unique<MainWindow>(std::move(services));
     }
 
     // Delivers the window's activation event, as the window system does when it is shown.
@@ -169,13 +177,13 @@ class WindowTest : public ::testing::Test {
         Activate();
     }
 
-    QString Panel(int index) const { return form->StatusPanels[index]->text(); }
+    QString Panel(int index) const { return form->status->panels[index]->text(); }
     QString DirPath(const QString& name) const { return dir_.filePath(name); }
 
     ScriptedDialogs dialogs;
     RecordingBroadcaster broadcaster;
     std::unique_ptr<ScriptedInput> input;
-    std::unique_ptr<TRxForm> form;
+    std::unique_ptr<MainWindow> form;
     int terminations = 0;
     struct Popup {
         QMenu* menu;

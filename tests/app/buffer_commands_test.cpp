@@ -31,12 +31,12 @@ class BufferTest : public WindowTest {
     }
     void Save(const QString& name) {
         dialogs.files.push_back(name);
-        form->SaveBuffer1->trigger();
+        form->menu.saveBuffer->trigger();
     }
 };
 
 TEST_F(BufferTest, TheSaveDialogIsAskedForTextFilesInTheWorkingDirectory) {
-    form->SaveBuffer1->trigger();  // cancelled
+    form->menu.saveBuffer->trigger();  // cancelled
     ASSERT_EQ(dialogs.requests.size(), 1u);
     const FileDialogRequest& request = dialogs.requests[0];
     EXPECT_EQ(request.title, "Save buffer to file");
@@ -47,7 +47,7 @@ TEST_F(BufferTest, TheSaveDialogIsAskedForTextFilesInTheWorkingDirectory) {
 }
 
 TEST_F(BufferTest, ClearThenSaveWritesAnEmptyFile) {
-    form->ClearBuffer1->trigger();
+    form->menu.clearBuffer->trigger();
     Save(DirPath("empty.txt"));
     EXPECT_EQ(Read(DirPath("empty.txt")), QByteArray());
 }
@@ -56,14 +56,14 @@ TEST_F(BufferTest, TheTextIsSavedAsHeldWithoutAnythingAdded) {
     // Line breaks only where the text has them: a long line that the window wraps stays one
     // line; a final line break is saved because the text ends with it, nothing else is added.
     const QString longLine = QString("CQ ").repeated(80);
-    form->RxMemo->setPlainText(longLine + "\n" + QChar(0xA0) + "x\n");  // a no-break space
-    ASSERT_GT(form->MemoDisplayLines(), 3);
+    form->receiveText->setPlainText(longLine + "\n" + QChar(0xA0) + "x\n");  // a no-break space
+    ASSERT_GT(form->receiveText->DisplayLines(), 3);
     Save(DirPath("held.txt"));
     EXPECT_EQ(Read(DirPath("held.txt")), longLine.toLatin1() + "\r\n\xA0" + "x\r\n");
 }
 
 TEST_F(BufferTest, ANameWithoutExtensionGetsTxt) {
-    form->ClearBuffer1->trigger();
+    form->menu.clearBuffer->trigger();
     form->AppendDecodedText(2, "TEST");
     Save(DirPath("log"));
     EXPECT_EQ(Read(DirPath("log.txt")), QByteArray("TEST"));
@@ -80,7 +80,7 @@ TEST_F(BufferTest, ANameWithoutExtensionGetsTxt) {
 }
 
 TEST_F(BufferTest, OverwritingAsksFirstAndNoLeavesTheFileAlone) {
-    form->ClearBuffer1->trigger();
+    form->menu.clearBuffer->trigger();
     form->AppendDecodedText(2, "NEW");
     Write(DirPath("old.txt"), "OLD CONTENT");
     dialogs.answers.push_back(false);
@@ -109,7 +109,7 @@ TEST_F(BufferTest, AFileThatCannotBeCreatedIsReportedAndTheNextSaveWorks) {
     EXPECT_EQ(dialogs.messages[0].second, "Cannot create file " + bad);
     EXPECT_EQ(Read(DirPath("plain")), QByteArray("I am a file"));
 
-    form->ClearBuffer1->trigger();
+    form->menu.clearBuffer->trigger();
     form->AppendDecodedText(2, "OK");
     Save(DirPath("good.txt"));
     EXPECT_EQ(dialogs.requests.size(), 2u);
@@ -118,27 +118,27 @@ TEST_F(BufferTest, AFileThatCannotBeCreatedIsReportedAndTheNextSaveWorks) {
 }
 
 TEST_F(BufferTest, FontDialogGetsTheCurrentFontAndCancelKeepsIt) {
-    const QFont before = form->RxMemo->font();
-    const FontSettings storedBefore = form->RxFontSettings;
-    form->FontSetup1->trigger();  // cancelled
+    const QFont before = form->receiveText->font();
+    const FontSettings storedBefore = form->receiveTextFont;
+    form->menu.fontSetup->trigger();  // cancelled
     ASSERT_EQ(dialogs.offeredFonts.size(), 1u);
     EXPECT_EQ(dialogs.offeredFonts[0], before);
-    EXPECT_EQ(form->RxMemo->font(), before);
-    EXPECT_EQ(form->RxFontSettings, storedBefore);
+    EXPECT_EQ(form->receiveText->font(), before);
+    EXPECT_EQ(form->receiveTextFont, storedBefore);
 
     QFont chosen("DejaVu Sans Mono");
     chosen.setPointSize(14);
     chosen.setItalic(true);
     chosen.setBold(false);
     dialogs.fonts.push_back(chosen);
-    form->FontSetup1->trigger();
-    EXPECT_EQ(form->RxMemo->font().family(), "DejaVu Sans Mono");
-    EXPECT_TRUE(form->RxMemo->font().italic());
-    EXPECT_EQ(form->RxFontSettings.name, "DejaVu Sans Mono");
-    EXPECT_EQ(form->RxFontSettings.size, 14);
-    EXPECT_EQ(form->RxFontSettings.style, 2);
+    form->menu.fontSetup->trigger();
+    EXPECT_EQ(form->receiveText->font().family(), "DejaVu Sans Mono");
+    EXPECT_TRUE(form->receiveText->font().italic());
+    EXPECT_EQ(form->receiveTextFont.name, "DejaVu Sans Mono");
+    EXPECT_EQ(form->receiveTextFont.size, 14);
+    EXPECT_EQ(form->receiveTextFont.style, 2);
     // The dialog opens on the font in use next time.
-    form->FontSetup1->trigger();
+    form->menu.fontSetup->trigger();
     ASSERT_EQ(dialogs.offeredFonts.size(), 3u);
     EXPECT_EQ(dialogs.offeredFonts[2].family(), "DejaVu Sans Mono");
 }
@@ -147,34 +147,34 @@ TEST_F(BufferTest, AFontGivenInPixelsIsStoredWithAMatchingSize) {
     QFont chosen("DejaVu Sans");
     chosen.setPixelSize(24);
     dialogs.fonts.push_back(chosen);
-    form->FontSetup1->trigger();
-    EXPECT_EQ(form->RxFontSettings.height, -24);
+    form->menu.fontSetup->trigger();
+    EXPECT_EQ(form->receiveTextFont.height, -24);
     // The size decides at the next start; it must describe the same font.
-    const int dpi = form->RxMemo->logicalDpiY();
-    EXPECT_EQ(form->RxFontSettings.size, static_cast<int>(std::lround(24 * 72.0 / dpi)));
+    const int dpi = form->receiveText->logicalDpiY();
+    EXPECT_EQ(form->receiveTextFont.size, static_cast<int>(std::lround(24 * 72.0 / dpi)));
 }
 
 TEST_F(BufferTest, ColourDialogKeepsItsOwnColourAndCancelKeepsTheBackground) {
-    const QColor before = form->RxMemo->palette().color(QPalette::Base);
-    form->RxWindowBackground1->trigger();  // cancelled
-    EXPECT_EQ(form->RxMemo->palette().color(QPalette::Base), before);
-    EXPECT_EQ(form->RxFontSettings.bkgColor, kColorWindow);
+    const QColor before = form->receiveText->palette().color(QPalette::Base);
+    form->menu.backgroundSetup->trigger();  // cancelled
+    EXPECT_EQ(form->receiveText->palette().color(QPalette::Base), before);
+    EXPECT_EQ(form->receiveTextFont.bkgColor, kColorWindow);
 
     dialogs.colors.push_back(QColor(10, 20, 30));
-    form->RxWindowBackground1->trigger();
-    EXPECT_EQ(form->RxMemo->palette().color(QPalette::Base), QColor(10, 20, 30));
-    EXPECT_EQ(form->RxFontSettings.bkgColor, 0x1E140A);
+    form->menu.backgroundSetup->trigger();
+    EXPECT_EQ(form->receiveText->palette().color(QPalette::Base), QColor(10, 20, 30));
+    EXPECT_EQ(form->receiveTextFont.bkgColor, 0x1E140A);
 
     // The background changes elsewhere; the dialog still opens on its own last colour.
     WriteIni("[RxFont]\nBkgColor=255\n");
     form.reset();
     CreateShownAndActive();  // a new window, the same dialogs object
-    EXPECT_EQ(form->RxMemo->palette().color(QPalette::Base), QColor(255, 0, 0));
-    form->RxWindowBackground1->trigger();  // cancelled
+    EXPECT_EQ(form->receiveText->palette().color(QPalette::Base), QColor(255, 0, 0));
+    form->menu.backgroundSetup->trigger();  // cancelled
     ASSERT_EQ(dialogs.offeredColors.size(), 3u);
     EXPECT_EQ(dialogs.offeredColors[0], QColor(Qt::black));
     EXPECT_EQ(dialogs.offeredColors[2], QColor(10, 20, 30));
-    EXPECT_EQ(form->RxMemo->palette().color(QPalette::Base), QColor(255, 0, 0));
+    EXPECT_EQ(form->receiveText->palette().color(QPalette::Base), QColor(255, 0, 0));
 }
 
 TEST_F(BufferTest, SaveSetupCarriesFontBackgroundAndGeometryToTheNextStart) {
@@ -184,52 +184,53 @@ TEST_F(BufferTest, SaveSetupCarriesFontBackgroundAndGeometryToTheNextStart) {
     chosen.setUnderline(true);
     chosen.setStrikeOut(true);
     dialogs.fonts.push_back(chosen);
-    form->FontSetup1->trigger();
+    form->menu.fontSetup->trigger();
     dialogs.colors.push_back(QColor(200, 220, 240));
-    form->RxWindowBackground1->trigger();
+    form->menu.backgroundSetup->trigger();
     form->move(321, 123);
     form->resize(500, 400);
-    form->Splitter1->setSizes({70, form->Splitter1->sizes()[1] - 20});
-    form->Splitter2->setSizes({120, form->Splitter2->sizes()[1] - 30});
+    form->spectrumSplitter->setSizes({70, form->spectrumSplitter->sizes()[1] - 20});
+    form->textSplitter->setSizes({120, form->textSplitter->sizes()[1] - 30});
     QCoreApplication::processEvents();
     const QRect frame = form->frameGeometry();
-    const int spectrum = form->FFTBox->height();
-    const int text = form->RxMemo->height();
+    const int spectrum = form->spectrumStrip->height();
+    const int text = form->receiveText->height();
     ASSERT_EQ(spectrum, 70);
     ASSERT_EQ(text, 120);
 
-    form->SaveSetup1->trigger();
+    form->menu.saveSetup->trigger();
     EXPECT_TRUE(dialogs.messages.empty());
     form.reset();
 
     Create();
-    EXPECT_NE(form->RxMemo->font().family(), "DejaVu Serif");  // not before the activation
+    EXPECT_NE(form->receiveText->font().family(), "DejaVu Serif");  // not before the activation
     form->show();
     Activate();
     QCoreApplication::processEvents();
-    const QFont font = form->RxMemo->font();
+    const QFont font = form->receiveText->font();
     EXPECT_EQ(font.family(), "DejaVu Serif");
     EXPECT_EQ(font.pointSize(), 13);
     EXPECT_FALSE(font.bold());
     EXPECT_FALSE(font.italic());
     EXPECT_TRUE(font.underline());
     EXPECT_TRUE(font.strikeOut());
-    EXPECT_EQ(form->RxMemo->palette().color(QPalette::Base), QColor(200, 220, 240));
+    EXPECT_EQ(form->receiveText->palette().color(QPalette::Base), QColor(200, 220, 240));
     EXPECT_EQ(form->frameGeometry(), frame);
-    EXPECT_EQ(form->FFTBox->height(), spectrum);
-    EXPECT_EQ(form->RxMemo->height(), text);
+    EXPECT_EQ(form->spectrumStrip->height(), spectrum);
+    EXPECT_EQ(form->receiveText->height(), text);
 }
 
 TEST_F(BufferTest, SystemColoursFollowTheDesktopPalette) {
     form.reset();
     WriteIni("[RxFont]\nColor=-2147483635\nBkgColor=-2147483634\n");  // highlight, its text
     CreateShownAndActive();
-    const QPalette desktop = QApplication::palette(form->RxMemo);
-    EXPECT_EQ(form->RxMemo->palette().color(QPalette::Text), desktop.color(QPalette::Highlight));
-    EXPECT_EQ(form->RxMemo->palette().color(QPalette::Base),
+    const QPalette desktop = QApplication::palette(form->receiveText);
+    EXPECT_EQ(form->receiveText->palette().color(QPalette::Text),
+              desktop.color(QPalette::Highlight));
+    EXPECT_EQ(form->receiveText->palette().color(QPalette::Base),
               desktop.color(QPalette::HighlightedText));
     // Kept as system colours, not frozen into this desktop's values.
-    form->SaveSetup1->trigger();
+    form->menu.saveSetup->trigger();
     QFile ini(DirPath("DAHLO.INI"));
     ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
     const QByteArray text = ini.readAll();
@@ -239,11 +240,11 @@ TEST_F(BufferTest, SystemColoursFollowTheDesktopPalette) {
 
 TEST_F(BufferTest, AFailedSaveSetupIsReportedAndTheNextOneWorks) {
     QDir(DirPath("")).mkdir("DAHLO.INI");  // a directory where the file should go
-    form->SaveSetup1->trigger();
+    form->menu.saveSetup->trigger();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].second, "Unable to write to DAHLO.INI");
     QDir(DirPath("")).rmdir("DAHLO.INI");
-    form->SaveSetup1->trigger();
+    form->menu.saveSetup->trigger();
     EXPECT_EQ(dialogs.messages.size(), 1u);
     EXPECT_TRUE(QFile::exists(DirPath("DAHLO.INI")));
 }

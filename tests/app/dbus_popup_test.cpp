@@ -54,26 +54,26 @@ TEST(DbusPopupTest, ChoosingCallReachesAListenerOnTheSessionBus) {
     ScriptedDialogs dialogs;
     ScriptedInput input(std::vector<std::int16_t>{});
     int popups = 0;
-    RxFormServices services;
+    MainWindowServices services;
     services.soundInput = &input;
     services.dialogs = &dialogs;
     services.broadcaster = &broadcaster;
     services.terminate = [] {};
     services.popup = [&popups](QMenu&, QPoint) { ++popups; };
     {
-        TRxForm form(std::move(services));
+        MainWindow form(std::move(services));
         form.show();
         QEvent activate(QEvent::WindowActivate);
         QCoreApplication::sendEvent(&form, &activate);
 
-        form.RxMemo->setPlainText("DE OK1ABC K");
-        QTextCursor cursor = form.RxMemo->textCursor();
+        form.receiveText->setPlainText("DE OK1ABC K");
+        QTextCursor cursor = form.receiveText->textCursor();
         cursor.setPosition(2);
         cursor.setPosition(10, QTextCursor::KeepAnchor);  // " OK1ABC "
-        form.RxMemo->setTextCursor(cursor);
-        QTest::mouseRelease(form.RxMemo->viewport(), Qt::LeftButton, Qt::NoModifier, {5, 5});
+        form.receiveText->setTextCursor(cursor);
+        QTest::mouseRelease(form.receiveText->viewport(), Qt::LeftButton, Qt::NoModifier, {5, 5});
         ASSERT_EQ(popups, 1);
-        form.Call1->trigger();
+        form.wordMenu->call->trigger();
 
         QDeadlineTimer deadline(std::chrono::seconds(10));
         while (logger.received.empty() && !deadline.hasExpired()) {

@@ -21,11 +21,11 @@ class DisplayTest : public WindowTest {
         CreateShownAndActive();
         form->resize(width, 400);
         QCoreApplication::processEvents();
-        const QList<int> sizes = form->Splitter2->sizes();
-        form->Splitter2->setSizes({sizes[0] + sizes[1] - scopeHeight, scopeHeight});
+        const QList<int> sizes = form->textSplitter->sizes();
+        form->textSplitter->setSizes({sizes[0] + sizes[1] - scopeHeight, scopeHeight});
         QCoreApplication::processEvents();
-        ASSERT_EQ(form->FFTBox->width(), width);
-        ASSERT_EQ(form->PaintBox1->height(), scopeHeight);
+        ASSERT_EQ(form->spectrumStrip->width(), width);
+        ASSERT_EQ(form->scopeStrip->height(), scopeHeight);
     }
 
     void Press(PaintStrip* strip, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
@@ -49,16 +49,16 @@ class DisplayTest : public WindowTest {
 TEST_F(DisplayTest, WideSpectrumIsCentredAndClicksPickTheBinUnderThePointer) {
     Show(426);
     form->PaintSpectrum();
-    EXPECT_EQ(form->SpectrumXOffset, 2);
-    Click(form->FFTBox, {2, 10});
+    EXPECT_EQ(form->spectrumStrip->XOffset(), 2);
+    Click(form->spectrumStrip, {2, 10});
     EXPECT_EQ(Bin(), 30);
-    Click(form->FFTBox, {157, 10});
+    Click(form->spectrumStrip, {157, 10});
     EXPECT_EQ(Bin(), 185);
-    Click(form->FFTBox, {0, 10});
+    Click(form->spectrumStrip, {0, 10});
     EXPECT_EQ(Bin(), 30);
-    Click(form->FFTBox, {422, 10});
+    Click(form->spectrumStrip, {422, 10});
     EXPECT_EQ(Bin(), 450);
-    Click(form->FFTBox, {425, 10});
+    Click(form->spectrumStrip, {425, 10});
     EXPECT_EQ(Bin(), 450);
     EXPECT_EQ(form->receiver.Main().mainFilter.CurrentRow(), &FilterCoefficientTables(0).Row(450));
 }
@@ -66,16 +66,16 @@ TEST_F(DisplayTest, WideSpectrumIsCentredAndClicksPickTheBinUnderThePointer) {
 TEST_F(DisplayTest, NarrowSpectrumCutsBothEnds) {
     Show(301);
     form->PaintSpectrum();
-    EXPECT_EQ(form->SpectrumXOffset, -60);
-    Click(form->FFTBox, {0, 10}, Qt::RightButton);  // any button
+    EXPECT_EQ(form->spectrumStrip->XOffset(), -60);
+    Click(form->spectrumStrip, {0, 10}, Qt::RightButton);  // any button
     EXPECT_EQ(Bin(), 90);
-    Click(form->FFTBox, {300, 10});
+    Click(form->spectrumStrip, {300, 10});
     EXPECT_EQ(Bin(), 390);
 }
 
 TEST_F(DisplayTest, ClickBeforeTheFirstPaintUsesOffsetZero) {
     Show(426);
-    Click(form->FFTBox, {10, 10});
+    Click(form->spectrumStrip, {10, 10});
     EXPECT_EQ(Bin(), 40);
 }
 
@@ -87,11 +87,11 @@ TEST_F(DisplayTest, FrequencyPanelFollowsTheCentreAtTheNextPaint) {
     form->ShowStatus(kPanelFrequency, "x");
     form->PaintSpectrum();  // unchanged centre: left alone
     EXPECT_EQ(Panel(1), "x");
-    Click(form->FFTBox, {2, 10});
+    Click(form->spectrumStrip, {2, 10});
     EXPECT_EQ(Panel(1), "x");  // the click itself writes nothing
     form->PaintSpectrum();
     EXPECT_EQ(Panel(1), "0161 Hz");
-    Click(form->FFTBox, {422, 10});
+    Click(form->spectrumStrip, {422, 10});
     form->PaintSpectrum();
     EXPECT_EQ(Panel(1), "2422 Hz");
 }
@@ -104,8 +104,8 @@ TEST_F(DisplayTest, SpectrumTracesAndMarker) {
     s.PeakHold[100] = 7.5;           // clipped to the top row, never wrapped
     s.SmoothedMagnitude[300] = 0.5;  // h = 49: row 49 - 24 = 25
     form->PaintSpectrum();
-    const QImage& shown = form->FFTBox->Shown();
-    const int h = form->FFTBox->height() - 1;
+    const QImage& shown = form->spectrumStrip->Shown();
+    const int h = form->spectrumStrip->height() - 1;
     EXPECT_EQ(shown.pixel(2 + 100 - 30, 0), kGreenPixel);
     EXPECT_EQ(shown.pixel(2 + 300 - 30, h - static_cast<int>(h * 0.5)), kBluePixel);
     EXPECT_EQ(shown.pixel(157, 20), kRedPixel);  // the marker at bin 185
@@ -117,7 +117,7 @@ TEST_F(DisplayTest, NoMarkerWhenTheCentreIsOffTheNarrowStrip) {
     Show(301);
     form->receiver.Main().SetCentreBin(40);  // column -50
     form->PaintSpectrum();
-    const QImage& shown = form->FFTBox->Shown();
+    const QImage& shown = form->spectrumStrip->Shown();
     for (int x = 0; x < shown.width() - 1; ++x) {
         ASSERT_NE(shown.pixel(x, 20), kRedPixel) << "column " << x;
     }
@@ -125,17 +125,17 @@ TEST_F(DisplayTest, NoMarkerWhenTheCentreIsOffTheNarrowStrip) {
 
 TEST_F(DisplayTest, ScopeClicksSetTheThresholdFromTheRow) {
     Show(426, 50);
-    Click(form->PaintBox1, {5, 0});
+    Click(form->scopeStrip, {5, 0});
     EXPECT_DOUBLE_EQ(form->receiver.Main().DetectorThreshold, 1.0);
     EXPECT_EQ(Panel(3), "1.000");
-    Click(form->PaintBox1, {5, 49});
+    Click(form->scopeStrip, {5, 49});
     EXPECT_DOUBLE_EQ(form->receiver.Main().DetectorThreshold, 0.0);
-    Click(form->PaintBox1, {5, 24}, Qt::MiddleButton);
+    Click(form->scopeStrip, {5, 24}, Qt::MiddleButton);
     EXPECT_DOUBLE_EQ(form->receiver.Main().DetectorThreshold, 25.0 / 49.0);
     EXPECT_EQ(Panel(3), "0.510");
 
-    form->AutoTresholdButton->click();
-    Click(form->PaintBox1, {5, 10});
+    form->toolbar->autoThresholdButton->click();
+    Click(form->scopeStrip, {5, 10});
     EXPECT_EQ(Panel(3), "Auto");
 }
 
@@ -144,41 +144,72 @@ TEST_F(DisplayTest, ScopeDrawsTheHistoryEndingAtTheNewestEntryAndTheThreshold) {
     LevelHistory& levels = form->receiver.levels;
     levels.Clear();
     levels.newest = 3;
-    const int w = form->PaintBox1->width();
+    const int w = form->scopeStrip->width();
     // Column x shows the entry w - 1 - x before the newest.
     const int column = 100;
     levels.values[((levels.newest - (w - 1 - column)) % 1024 + 1024) % 1024] = 2.0;
     form->receiver.Main().DetectorThreshold = 0.5;
     form->PaintScope();
-    const QImage& shown = form->PaintBox1->Shown();
+    const QImage& shown = form->scopeStrip->Shown();
     EXPECT_EQ(shown.pixel(column, 0), kGreenPixel);
     EXPECT_EQ(shown.pixel(200, 25), kRedPixel);    // 49 - trunc(24.5)
     EXPECT_EQ(shown.pixel(200, 48), kWhitePixel);  // a zero level lies on row 49, not drawn
 }
 
+TEST_F(DisplayTest, BothStripsPaintTheirLastColumnAndRow) {
+    Show(301, 50);  // a narrow spectrum: its traces run to the last column
+    form->receiver.spectrum.PeakHold.fill(0.5);
+    form->receiver.spectrum.SmoothedMagnitude.fill(0.0);
+    form->receiver.levels.values.fill(0.5);
+    form->receiver.Main().DetectorThreshold = 0.25;
+    form->PaintSpectrum();
+    form->PaintScope();
+    for (const PaintStrip* strip : {static_cast<PaintStrip*>(form->spectrumStrip),
+                                    static_cast<PaintStrip*>(form->scopeStrip)}) {
+        const QImage& shown = strip->Shown();
+        ASSERT_EQ(shown.size(), strip->size());
+        const int right = shown.width() - 1;
+        const int bottom = shown.height() - 1;
+        for (int y = 0; y <= bottom; ++y) {
+            ASSERT_EQ(shown.pixel(right, y), kWhitePixel)
+                << strip->objectName().toStdString() << " row " << y;
+        }
+        for (int x = 0; x <= right; ++x) {
+            ASSERT_EQ(shown.pixel(x, bottom), kWhitePixel)
+                << strip->objectName().toStdString() << " column " << x;
+        }
+        // The traces run up to them.
+        bool traced = false;
+        for (int y = 0; y < bottom; ++y) {
+            traced = traced || shown.pixel(right - 1, y) != kWhitePixel;
+        }
+        EXPECT_TRUE(traced) << strip->objectName().toStdString();
+    }
+}
+
 TEST_F(DisplayTest, DragFromTheSpectrumOverTheScopeSetsTheThreshold) {
     Show(426, 50);
     form->PaintSpectrum();
-    Press(form->FFTBox, {157, 10});
+    Press(form->spectrumStrip, {157, 10});
     EXPECT_EQ(Bin(), 185);
-    const QPoint overScope = Across(form->FFTBox, form->PaintBox1, {5, 24});
-    QTest::mouseMove(form->FFTBox, overScope);
+    const QPoint overScope = Across(form->spectrumStrip, form->scopeStrip, {5, 24});
+    QTest::mouseMove(form->spectrumStrip, overScope);
     EXPECT_EQ(Panel(3), "0.510");
     EXPECT_EQ(Bin(), 185);
-    Release(form->FFTBox, overScope);
+    Release(form->spectrumStrip, overScope);
 }
 
 TEST_F(DisplayTest, DragFromTheScopeOverTheSpectrumTunes) {
     Show(426, 50);
     form->PaintSpectrum();
-    Press(form->PaintBox1, {5, 0});
+    Press(form->scopeStrip, {5, 0});
     EXPECT_DOUBLE_EQ(form->receiver.Main().DetectorThreshold, 1.0);
-    QTest::mouseMove(form->PaintBox1, Across(form->PaintBox1, form->FFTBox, {60, 10}));
+    QTest::mouseMove(form->scopeStrip, Across(form->scopeStrip, form->spectrumStrip, {60, 10}));
     EXPECT_EQ(Bin(), 88);
-    QTest::mouseMove(form->PaintBox1, Across(form->PaintBox1, form->FFTBox, {2, 10}));
+    QTest::mouseMove(form->scopeStrip, Across(form->scopeStrip, form->spectrumStrip, {2, 10}));
     EXPECT_EQ(Bin(), 30);
     EXPECT_DOUBLE_EQ(form->receiver.Main().DetectorThreshold, 1.0);
-    Release(form->PaintBox1, Across(form->PaintBox1, form->FFTBox, {2, 10}));
+    Release(form->scopeStrip, Across(form->scopeStrip, form->spectrumStrip, {2, 10}));
 }
 
 }  // namespace

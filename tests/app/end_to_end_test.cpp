@@ -21,7 +21,7 @@ TEST_F(WindowTest, SynthesizedMorseIsDecodedIntoTheReceiveText) {
     Create(audio);
     form->show();
     Activate();
-    form->ClearBuffer1->trigger();
+    form->menu.clearBuffer->trigger();
 
     const int blocks = static_cast<int>(audio.size() / kBlockSamples) + 2;
     for (int delivered = 0; delivered < blocks;) {
@@ -36,13 +36,13 @@ TEST_F(WindowTest, SynthesizedMorseIsDecodedIntoTheReceiveText) {
         ASSERT_EQ(form->ring.WaitingBlocks.load(), 0);
     }
 
-    const QString text = form->RxMemo->toPlainText();
+    const QString text = form->receiveText->toPlainText();
     EXPECT_TRUE(text.contains("test de dahlo")) << text.toStdString();
     EXPECT_EQ(Panel(1), "0996 Hz");  // the spectrum was painted
     EXPECT_TRUE(Panel(4).endsWith("LPM"));
     EXPECT_NE(Panel(4), "---- LPM");               // the speed was measured
     EXPECT_EQ(form->ring.FreeBuffers.load(), 16);  // every buffer went back
-    EXPECT_FALSE(form->PaintBox1->Shown().isNull());
+    EXPECT_FALSE(form->scopeStrip->Shown().isNull());
 }
 
 }  // namespace

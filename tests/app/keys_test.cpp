@@ -29,14 +29,14 @@ class KeyTest : public WindowTest {
     void SetUp() override {
         WindowTest::SetUp();
         CreateShownAndActive();
-        form->RxMemo->installEventFilter(&spy);
-        ASSERT_EQ(form->focusWidget(), form->RxMemo);
+        form->receiveText->installEventFilter(&spy);
+        ASSERT_EQ(form->focusWidget(), form->receiveText);
         aalCw = broadcaster.IdOf("AAL_CW");
         ASSERT_NE(aalCw, 0u);
     }
 
     void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QTest::keyClick(form->RxMemo, key, modifiers);
+        QTest::keyClick(form->receiveText, key, modifiers);
     }
 
     std::vector<std::uint32_t> Codes() const {
@@ -64,8 +64,8 @@ TEST_F(KeyTest, F10IsBroadcastAndSwallowed) {
     Key(Qt::Key_F10);
     EXPECT_EQ(Codes(), (std::vector<std::uint32_t>{10}));
     EXPECT_EQ(spy.presses, 0);
-    EXPECT_TRUE(form->FormKeyDown(Qt::Key_F10, Qt::NoModifier));
-    EXPECT_FALSE(form->FormKeyDown(Qt::Key_F9, Qt::NoModifier));
+    EXPECT_TRUE(form->KeyPressed(Qt::Key_F10, Qt::NoModifier));
+    EXPECT_FALSE(form->KeyPressed(Qt::Key_F9, Qt::NoModifier));
 }
 
 TEST_F(KeyTest, PauseScrollLockAndControlLetters) {
@@ -75,7 +75,7 @@ TEST_F(KeyTest, PauseScrollLockAndControlLetters) {
     Key(Qt::Key_T, Qt::ControlModifier);
     Key(Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(Codes(), (std::vector<std::uint32_t>{102, 112, 102, 112, 102}));
-    EXPECT_FALSE(form->OnTopButton->isChecked());
+    EXPECT_FALSE(form->toolbar->onTopButton->isChecked());
 }
 
 TEST_F(KeyTest, KeysOutsideTheTableSendNothing) {
@@ -86,25 +86,25 @@ TEST_F(KeyTest, KeysOutsideTheTableSendNothing) {
     Key(Qt::Key_T, Qt::ShiftModifier);
     Key(Qt::Key_X, Qt::ControlModifier);
     EXPECT_TRUE(broadcaster.sent.empty());
-    EXPECT_FALSE(form->OnTopButton->isChecked());
-    EXPECT_FALSE(form->AutoTresholdButton->isChecked());
+    EXPECT_FALSE(form->toolbar->onTopButton->isChecked());
+    EXPECT_FALSE(form->toolbar->autoThresholdButton->isChecked());
 }
 
 TEST_F(KeyTest, AltLettersFlipOnceAndRunTheClickAction) {
     Key(Qt::Key_R, Qt::AltModifier);
-    EXPECT_TRUE(form->AutoTresholdButton->isChecked());
+    EXPECT_TRUE(form->toolbar->autoThresholdButton->isChecked());
     EXPECT_TRUE(form->receiver.Main().AutoTresholdDown);
     EXPECT_EQ(Panel(3), "Auto");
     Key(Qt::Key_R, Qt::AltModifier);
-    EXPECT_FALSE(form->AutoTresholdButton->isChecked());
+    EXPECT_FALSE(form->toolbar->autoThresholdButton->isChecked());
     EXPECT_EQ(Panel(3), "0.100");
 
     Key(Qt::Key_F, Qt::AltModifier);
-    EXPECT_FALSE(form->AfcButton->isChecked());
+    EXPECT_FALSE(form->toolbar->afcButton->isChecked());
     EXPECT_FALSE(form->receiver.Main().AfcDown);
 
     Key(Qt::Key_A, Qt::AltModifier);
-    EXPECT_TRUE(form->AutoGoToMaxButton->isChecked());
+    EXPECT_TRUE(form->toolbar->autoGoToMaxButton->isChecked());
     EXPECT_TRUE(form->receiver.Main().AutoGoToMaxDown);
     EXPECT_FALSE(form->StaysOnTop());
 
@@ -114,13 +114,13 @@ TEST_F(KeyTest, AltLettersFlipOnceAndRunTheClickAction) {
 
 TEST_F(KeyTest, AltCtrlTIsAltTWithOneFlipAndNoBroadcast) {
     Key(Qt::Key_T, Qt::AltModifier | Qt::ControlModifier);
-    EXPECT_TRUE(form->OnTopButton->isChecked());
-    EXPECT_TRUE(form->OnTopDown);
+    EXPECT_TRUE(form->toolbar->onTopButton->isChecked());
+    EXPECT_TRUE(form->onTopDown);
     EXPECT_TRUE(form->StaysOnTop());
     EXPECT_TRUE(broadcaster.sent.empty());
 
     Key(Qt::Key_T, Qt::AltModifier);
-    EXPECT_FALSE(form->OnTopButton->isChecked());
+    EXPECT_FALSE(form->toolbar->onTopButton->isChecked());
     EXPECT_FALSE(form->StaysOnTop());
 }
 
@@ -132,24 +132,24 @@ TEST_F(KeyTest, AltGGoesToTheStrongestPeak) {
 }
 
 TEST_F(KeyTest, MouseClicksOnTogglesMatchTheirKeys) {
-    QTest::mouseClick(form->AutoTresholdButton, Qt::LeftButton);
-    EXPECT_TRUE(form->AutoTresholdButton->isChecked());
+    QTest::mouseClick(form->toolbar->autoThresholdButton, Qt::LeftButton);
+    EXPECT_TRUE(form->toolbar->autoThresholdButton->isChecked());
     EXPECT_EQ(Panel(3), "Auto");
-    QTest::mouseClick(form->AutoGoToMaxButton, Qt::LeftButton);
+    QTest::mouseClick(form->toolbar->autoGoToMaxButton, Qt::LeftButton);
     EXPECT_TRUE(form->receiver.Main().AutoGoToMaxDown);
     EXPECT_FALSE(form->StaysOnTop());
-    QTest::mouseClick(form->OnTopButton, Qt::LeftButton);
+    QTest::mouseClick(form->toolbar->onTopButton, Qt::LeftButton);
     EXPECT_TRUE(form->StaysOnTop());
 
-    form->AfcUpDown->stepBy(5);
+    form->toolbar->afcSpeed->stepBy(5);
     EXPECT_EQ(form->receiver.Main().AfcSpeed, 7);
-    form->AfcUpDown->stepBy(200);
+    form->toolbar->afcSpeed->stepBy(200);
     EXPECT_EQ(form->receiver.Main().AfcSpeed, 99);  // no wrap
 }
 
 TEST_F(WindowTest, KeysBeforeTheMessagesAreRegisteredSendNothing) {
     Create();
-    QTest::keyClick(form->RxMemo, Qt::Key_F1);
+    QTest::keyClick(form->receiveText, Qt::Key_F1);
     EXPECT_TRUE(broadcaster.sent.empty());
 }
 

@@ -16,8 +16,9 @@
 #include <memory>
 #include <string>
 
+#include "app/main_window.h"
 #include "app/qt_dialogs.h"
-#include "app/unit1.h"
+#include "app/receive_text.h"
 #include "capture/live_input.h"
 
 namespace {
@@ -44,14 +45,14 @@ int main(int argc, char** argv) {
     const std::unique_ptr<dahlo::SoundInput> input = dahlo::MakeLiveSoundInput();
     dahlo::QtDialogs dialogs;
     dahlo::SilentBroadcaster broadcaster;
-    dahlo::RxFormServices services;
+    dahlo::MainWindowServices services;
     services.soundInput = input.get();
     services.dialogs = &dialogs;
     services.broadcaster = &broadcaster;
-    dahlo::TRxForm RxForm(std::move(services));
-    if (RxForm.Terminated()) return 3;
-    RxForm.show();
-    RxForm.activateWindow();
+    dahlo::MainWindow window(std::move(services));
+    if (window.Terminated()) return 3;
+    window.show();
+    window.activateWindow();
     std::printf("window up\n");
     std::fflush(stdout);
 
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
     bool decoded = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        const QString text = RxForm.RxMemo->toPlainText().toLower();
+        const QString text = window.receiveText->toPlainText().toLower();
         if (text.contains(expect)) decoded = true;
         if (decoded || wall.elapsed() > seconds * 1000) app.quit();
     });
@@ -70,9 +71,9 @@ int main(int argc, char** argv) {
 
     const double cpu = CpuSeconds() - cpuAtStart;
     const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
-    std::printf("receive text: %s\n", RxForm.RxMemo->toPlainText().toUtf8().constData());
+    std::printf("receive text: %s\n", window.receiveText->toPlainText().toUtf8().constData());
     for (int i = 0; i < 8; ++i)
-        std::printf("panel %d: %s\n", i, RxForm.StatusPanels[i]->text().toUtf8().constData());
+        std::printf("panel %d: %s\n", i, window.status->panels[i]->text().toUtf8().constData());
     std::printf("cpu: %.2f s in %.1f s = %.1f %% of one core\n", cpu, elapsed,
                 100.0 * cpu / elapsed);
     return decoded ? 0 : 1;

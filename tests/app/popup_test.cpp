@@ -24,7 +24,7 @@ class PopupTest : public WindowTest {
         hadXdg_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", DirPath("config").toUtf8());
         CreateShownAndActive();
-        form->RxMemo->setPlainText("CQ DE  OK1ABC\nname Jan\n  \n");
+        form->receiveText->setPlainText("CQ DE  OK1ABC\nname Jan\n  \n");
     }
     void TearDown() override {
         WindowTest::TearDown();
@@ -36,19 +36,19 @@ class PopupTest : public WindowTest {
     }
 
     void Select(int start, int end) {
-        QTextCursor cursor = form->RxMemo->textCursor();
+        QTextCursor cursor = form->receiveText->textCursor();
         cursor.setPosition(start);
         cursor.setPosition(end, QTextCursor::KeepAnchor);
-        form->RxMemo->setTextCursor(cursor);
+        form->receiveText->setTextCursor(cursor);
     }
     // Selects `word` (its first occurrence) plus `before` and `after` characters around it.
     void SelectWord(const QString& word, int before = 0, int after = 0) {
-        const int at = static_cast<int>(form->RxMemo->toPlainText().indexOf(word));
+        const int at = static_cast<int>(form->receiveText->toPlainText().indexOf(word));
         ASSERT_GE(at, 0) << word.toStdString();
         Select(at - before, at + static_cast<int>(word.size()) + after);
     }
     void Release(Qt::MouseButton button = Qt::LeftButton, QPoint at = QPoint(12, 7)) {
-        QTest::mouseRelease(form->RxMemo->viewport(), button, Qt::NoModifier, at);
+        QTest::mouseRelease(form->receiveText->viewport(), button, Qt::NoModifier, at);
     }
     // Selection, release, popup shown.
     void PopupOn(const QString& word, int before = 0, int after = 0) {
@@ -66,7 +66,7 @@ class PopupTest : public WindowTest {
     std::vector<RecordingBroadcaster::Sent> Keyvox() const {
         std::vector<RecordingBroadcaster::Sent> out;
         for (const auto& sent : broadcaster.sent) {
-            if (sent.id == form->KeyvoxMessage) out.push_back(sent);
+            if (sent.id == form->keyvoxMessage) out.push_back(sent);
         }
         return out;
     }
@@ -81,31 +81,32 @@ TEST_F(PopupTest, NoSelectionNoMenu) {
     Release();
     Release(Qt::RightButton);
     EXPECT_TRUE(popups.empty());
-    EXPECT_EQ(form->Title1Caption(), "");
+    EXPECT_EQ(form->wordMenu->Word(), "");
 }
 
 TEST_F(PopupTest, MenuHoldsTheWordAndTheFieldsInOrder) {
     PopupOn("OK1ABC");
-    EXPECT_EQ(popups[0].menu, form->PopupMenu1);
+    EXPECT_EQ(popups[0].menu, form->wordMenu);
     QStringList items;
-    for (QAction* action : form->PopupMenu1->actions()) {
+    for (QAction* action : form->wordMenu->actions()) {
         items << (action->isSeparator() ? QString("-") : action->text());
     }
     EXPECT_EQ(items, QStringList({"OK1ABC", "-", "Call", "Number", "RST", "Name", "QTH", "QSL via",
                                   "Remarks", "-", "Copy"}));
-    EXPECT_EQ(form->Title1->objectName(), "Title1");
-    EXPECT_EQ(form->QSLvia1->objectName(), "QSLvia1");
+    EXPECT_EQ(form->wordMenu->title->objectName(), "Title1");
+    EXPECT_EQ(form->wordMenu->qslVia->objectName(), "QSLvia1");
 }
 
 TEST_F(PopupTest, AnyButtonOpensItAtTheWindowCornerPlusTextPlacePlusPointer) {
     form->move(300, 200);
-    const QPoint memoInClient = form->RxMemo->mapTo(form->centralWidget(), QPoint(0, 0));
+    const QPoint memoInClient = form->receiveText->mapTo(form->centralWidget(), QPoint(0, 0));
     ASSERT_GT(memoInClient.y(), 0) << "the toolbar and the spectrum lie above the text";
     SelectWord("Jan");
     // A right click: the press keeps the selection, the release opens the menu.
-    QTest::mousePress(form->RxMemo->viewport(), Qt::RightButton, Qt::NoModifier, QPoint(40, 9));
+    QTest::mousePress(form->receiveText->viewport(), Qt::RightButton, Qt::NoModifier,
+                      QPoint(40, 9));
     Release(Qt::RightButton, QPoint(40, 9));
-    EXPECT_EQ(form->Title1Caption(), "Jan");
+    EXPECT_EQ(form->wordMenu->Word(), "Jan");
     ASSERT_EQ(popups.size(), 1u);
     const QPoint corner = form->frameGeometry().topLeft();
     EXPECT_EQ(popups[0].screenPos, corner + memoInClient + QPoint(40, 9));
@@ -116,48 +117,48 @@ TEST_F(PopupTest, AnyButtonOpensItAtTheWindowCornerPlusTextPlacePlusPointer) {
 }
 
 TEST_F(PopupTest, ADragSelectionOpensTheMenuOnRelease) {
-    form->RxMemo->setPlainText("ABCDEFGHIJKLMNOP");
-    const QRect first = form->RxMemo->cursorRect(QTextCursor(form->RxMemo->document()));
+    form->receiveText->setPlainText("ABCDEFGHIJKLMNOP");
+    const QRect first = form->receiveText->cursorRect(QTextCursor(form->receiveText->document()));
     const QPoint from(first.left() + 1, first.center().y());
     const QPoint to(from.x() + 60, from.y());
-    QTest::mousePress(form->RxMemo->viewport(), Qt::LeftButton, Qt::NoModifier, from);
-    QTest::mouseMove(form->RxMemo->viewport(), to);
-    QTest::mouseRelease(form->RxMemo->viewport(), Qt::LeftButton, Qt::NoModifier, to);
+    QTest::mousePress(form->receiveText->viewport(), Qt::LeftButton, Qt::NoModifier, from);
+    QTest::mouseMove(form->receiveText->viewport(), to);
+    QTest::mouseRelease(form->receiveText->viewport(), Qt::LeftButton, Qt::NoModifier, to);
     ASSERT_EQ(popups.size(), 1u);
-    EXPECT_FALSE(form->Title1Caption().isEmpty());
-    EXPECT_TRUE(QString("ABCDEFGHIJKLMNOP").startsWith(form->Title1Caption()))
-        << form->Title1Caption().toStdString();
-    EXPECT_FALSE(form->RxMemo->textCursor().hasSelection());
+    EXPECT_FALSE(form->wordMenu->Word().isEmpty());
+    EXPECT_TRUE(QString("ABCDEFGHIJKLMNOP").startsWith(form->wordMenu->Word()))
+        << form->wordMenu->Word().toStdString();
+    EXPECT_FALSE(form->receiveText->textCursor().hasSelection());
 }
 
 TEST_F(PopupTest, TheWordIsTrimmedAndTheSelectionCollapsesToItsStart) {
     // A leading blank and a trailing line break go; the inner blanks stay.
     PopupOn("DE  OK1ABC", 1, 1);
-    EXPECT_EQ(form->Title1Caption(), "DE  OK1ABC");
-    EXPECT_EQ(form->Title1->text(), "DE  OK1ABC");
-    const QTextCursor after = form->RxMemo->textCursor();
+    EXPECT_EQ(form->wordMenu->Word(), "DE  OK1ABC");
+    EXPECT_EQ(form->wordMenu->title->text(), "DE  OK1ABC");
+    const QTextCursor after = form->receiveText->textCursor();
     EXPECT_FALSE(after.hasSelection());
     EXPECT_EQ(after.position(), 2);  // the blank before "DE"
-    form->Call1->trigger();
+    form->wordMenu->call->trigger();
     EXPECT_TRUE(ExportFileBytes().contains("Call=\"DE  OK1ABC\""));
 }
 
 TEST_F(PopupTest, AnAmpersandIsShownAsItselfAndExportedOnce) {
-    form->RxMemo->setPlainText("R&S 599");
+    form->receiveText->setPlainText("R&S 599");
     PopupOn("R&S");
-    EXPECT_EQ(form->Title1Caption(), "R&S");
-    EXPECT_EQ(form->Title1->text(), "R&&S");  // a single '&' would underline the S instead
-    form->Remarks1->trigger();
+    EXPECT_EQ(form->wordMenu->Word(), "R&S");
+    EXPECT_EQ(form->wordMenu->title->text(), "R&&S");  // a single '&' would underline the S instead
+    form->wordMenu->remarks->trigger();
     EXPECT_TRUE(ExportFileBytes().contains("Note=\"R&S\""));
 }
 
 TEST_F(PopupTest, BlanksAndLineBreaksOnlyExportAnEmptyCall) {
-    const int at = static_cast<int>(form->RxMemo->toPlainText().indexOf("Jan")) + 3;
+    const int at = static_cast<int>(form->receiveText->toPlainText().indexOf("Jan")) + 3;
     Select(at, at + 4);  // "\n  \n"
     Release();
     ASSERT_EQ(popups.size(), 1u);
-    EXPECT_EQ(form->Title1Caption(), "");
-    form->Call1->trigger();
+    EXPECT_EQ(form->wordMenu->Word(), "");
+    form->wordMenu->call->trigger();
     EXPECT_EQ(ExportFileBytes(), QByteArray("[QSO]\nCall=\"\"\n"));
     const auto sent = Keyvox();
     ASSERT_EQ(sent.size(), 1u);
@@ -167,12 +168,12 @@ TEST_F(PopupTest, BlanksAndLineBreaksOnlyExportAnEmptyCall) {
 
 TEST_F(PopupTest, SuccessiveExportsCountAndKeepEveryKey) {
     PopupOn("OK1ABC");
-    form->Call1->trigger();
+    form->wordMenu->call->trigger();
     PopupOn("Jan");
-    form->Name1->trigger();
+    form->wordMenu->name->trigger();
     PopupOn("CQ");
-    form->Call1->trigger();
-    EXPECT_FALSE(form->RxMemo->textCursor().hasSelection());
+    form->wordMenu->call->trigger();
+    EXPECT_FALSE(form->receiveText->textCursor().hasSelection());
 
     const auto sent = Keyvox();
     ASSERT_EQ(sent.size(), 3u);
@@ -187,11 +188,11 @@ TEST_F(PopupTest, SuccessiveExportsCountAndKeepEveryKey) {
 
 TEST_F(PopupTest, EachFieldWritesItsKeyAndFlag) {
     const std::vector<std::tuple<QAction*, QByteArray, std::int32_t>> fields = {
-        {form->Call1, "Call", 4},      {form->Number1, "NumberRcvd", 0x100000},
-        {form->RST1, "RprtRcvd", 64},  {form->Name1, "Name", 128},
-        {form->QTH1, "QTH", 256},      {form->QSLvia1, "QSLVia", 512},
-        {form->Remarks1, "Note", 1024}};
-    form->RxMemo->setPlainText("w0 w1 w2 w3 w4 w5 w6");
+        {form->wordMenu->call, "Call", 4},      {form->wordMenu->number, "NumberRcvd", 0x100000},
+        {form->wordMenu->rst, "RprtRcvd", 64},  {form->wordMenu->name, "Name", 128},
+        {form->wordMenu->qth, "QTH", 256},      {form->wordMenu->qslVia, "QSLVia", 512},
+        {form->wordMenu->remarks, "Note", 1024}};
+    form->receiveText->setPlainText("w0 w1 w2 w3 w4 w5 w6");
     for (std::size_t i = 0; i < fields.size(); ++i) {
         PopupOn(QString("w%1").arg(i));
         std::get<0>(fields[i])->trigger();
@@ -211,17 +212,17 @@ TEST_F(PopupTest, EachFieldWritesItsKeyAndFlag) {
 TEST_F(PopupTest, ChoosingTheTitleSendsAndWritesNothing) {
     PopupOn("OK1ABC");
     const std::size_t before = broadcaster.sent.size();
-    form->Title1->trigger();
+    form->wordMenu->title->trigger();
     EXPECT_EQ(broadcaster.sent.size(), before);
     EXPECT_FALSE(QFile::exists(ExportFile()));
     EXPECT_FALSE(QFile::exists(DirPath("loginput.ini")));
 }
 
 TEST_F(PopupTest, CyrillicIsExportedInWindows1251) {
-    form->RxMemo->clear();
+    form->receiveText->clear();
     form->AppendDecodedText(2, "\xC8\xE2\xE0\xED");  // "Иван"
     PopupOn(QString::fromUtf8("Иван"));
-    form->Name1->trigger();
+    form->wordMenu->name->trigger();
     EXPECT_EQ(ExportFileBytes(), QByteArray("[QSO]\nName=\"\xC8\xE2\xE0\xED\"\n"));
 }
 
@@ -231,9 +232,9 @@ TEST_F(PopupTest, TheExportFileAndSectionComeFromTheSettings) {
              "\nExportIniSection=Contest\n");
     QDir(DirPath("")).mkdir("logs");
     CreateShownAndActive();
-    form->RxMemo->setPlainText("OK1ABC");
+    form->receiveText->setPlainText("OK1ABC");
     PopupOn("OK1ABC");
-    form->Call1->trigger();
+    form->wordMenu->call->trigger();
     QFile file(DirPath("logs/my.ini"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll().replace("\r\n", "\n"), QByteArray("[Contest]\nCall=\"OK1ABC\"\n"));
@@ -249,20 +250,20 @@ TEST_F(PopupTest, AFailedWriteSaysSoAndSendsNothing) {
     const QString target = DirPath("blocker/log.ini");  // a directory that is a regular file
     WriteIni("[Dahlo]\nExportIniFile=" + target.toStdString() + "\n");
     CreateShownAndActive();
-    form->RxMemo->setPlainText("OK1ABC Jan");
+    form->receiveText->setPlainText("OK1ABC Jan");
     PopupOn("OK1ABC");
-    form->Call1->trigger();
+    form->wordMenu->call->trigger();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].second, "Unable to write to " + target);
     EXPECT_TRUE(Keyvox().empty());
-    EXPECT_EQ(form->Logger.ExportSequence(), 0u);
+    EXPECT_EQ(form->logger.ExportSequence(), 0u);
 }
 
 TEST_F(PopupTest, CopyPutsTheTrimmedWordOnTheClipboard) {
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setText("old");
     PopupOn("Jan", 0, 1);  // with the line break after it
-    form->Copy1->trigger();
+    form->wordMenu->copy->trigger();
     EXPECT_EQ(clipboard->text(), "Jan");
     EXPECT_FALSE(QFile::exists(ExportFile()));
 }
@@ -272,20 +273,20 @@ TEST_F(PopupTest, TheRealMenuOpensWithoutBlockingAndItsItemsWork) {
     popups.clear();
     // The program's own popup: QMenu::popup.
     input = std::make_unique<ScriptedInput>(std::vector<std::int16_t>{});
-    RxFormServices services;
+    MainWindowServices services;
     services.soundInput = input.get();
     services.dialogs = &dialogs;
     services.broadcaster = &broadcaster;
     services.terminate = [] {};
-    form = std::make_unique<TRxForm>(std::move(services));
+    form = std::make_unique<MainWindow>(std::move(services));
     form->show();
     Activate();
-    form->RxMemo->setPlainText("OK1ABC");
+    form->receiveText->setPlainText("OK1ABC");
     SelectWord("OK1ABC");
     Release();
-    EXPECT_TRUE(form->PopupMenu1->isVisible());
-    form->Call1->trigger();
-    form->PopupMenu1->hide();
+    EXPECT_TRUE(form->wordMenu->isVisible());
+    form->wordMenu->call->trigger();
+    form->wordMenu->hide();
     EXPECT_TRUE(ExportFileBytes().contains("Call=\"OK1ABC\""));
 }
 

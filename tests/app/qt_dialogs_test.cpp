@@ -1,6 +1,6 @@
 // The desktop dialogs themselves, answered from a timer while they run modally: the colour dialog
 // reopens on its own last colour, Cancel keeps what the caller had, the save dialog adds the
-// default extension and asks before overwriting.
+// default extension and asks before overwriting, a fatal message box carries the critical icon.
 #include "app/qt_dialogs.h"
 
 #include <QAbstractButton>
@@ -143,6 +143,26 @@ TEST_F(QtSaveDialogTest, AnExistingFileIsReturnedOnlyAfterYes) {
     answerWith(QMessageBox::Yes);
     EXPECT_EQ(dialogs.SaveFile(nullptr, Request()), dir.filePath("old.txt"));
     EXPECT_TRUE(asked);
+}
+
+TEST(QtDialogsTest, FatalMessagesCarryTheCriticalIconOthersTheInformationIcon) {
+    QtDialogs dialogs;
+    for (const MessageIcon icon : {MessageIcon::kCritical, MessageIcon::kInformation}) {
+        QMessageBox::Icon shown = QMessageBox::NoIcon;
+        QString caption;
+        QString text;
+        AnswerWhenShown<QMessageBox>([&](QMessageBox* box) {
+            shown = box->icon();
+            caption = box->windowTitle();
+            text = box->text();
+            box->button(QMessageBox::Ok)->click();
+        });
+        dialogs.ShowMessage(nullptr, "Error", "No sound input device", icon);
+        EXPECT_EQ(shown, icon == MessageIcon::kCritical ? QMessageBox::Critical
+                                                        : QMessageBox::Information);
+        EXPECT_EQ(caption, "Error");
+        EXPECT_EQ(text, "No sound input device");
+    }
 }
 
 }  // namespace

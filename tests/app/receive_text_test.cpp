@@ -10,24 +10,24 @@
 namespace dahlo::test {
 namespace {
 
-class MemoTest : public WindowTest {
+class ReceiveTextTest : public WindowTest {
   protected:
     void SetUp() override {
         WindowTest::SetUp();
         CreateShownAndActive();
     }
-    QString Text() const { return form->RxMemo->toPlainText(); }
-    QString FirstLine() const { return form->RxMemo->document()->firstBlock().text(); }
+    QString Text() const { return form->receiveText->toPlainText(); }
+    QString FirstLine() const { return form->receiveText->document()->firstBlock().text(); }
     void Append(std::string_view text) { form->AppendDecodedText(2, text); }
     // `count` one-line paragraphs "L0", "L1", ...
     void FillLines(int count) {
         QStringList lines;
         for (int i = 0; i < count; ++i) lines << QString("L%1").arg(i);
-        form->RxMemo->setPlainText(lines.join('\n'));
+        form->receiveText->setPlainText(lines.join('\n'));
     }
 };
 
-TEST_F(MemoTest, StartsWithTheFiveLineBanner) {
+TEST_F(ReceiveTextTest, StartsWithTheFiveLineBanner) {
     const QStringList lines = Text().split('\n');
     ASSERT_GE(lines.size(), 5);
     EXPECT_EQ(lines[0], "Dahlo  V1.0");
@@ -40,41 +40,41 @@ TEST_F(MemoTest, StartsWithTheFiveLineBanner) {
     EXPECT_TRUE(Text().endsWith("threshold.\ne"));
 }
 
-TEST_F(MemoTest, AppendsCyrillicAndFollowsWithTheCaret) {
-    form->ClearBuffer1->trigger();
+TEST_F(ReceiveTextTest, AppendsCyrillicAndFollowsWithTheCaret) {
+    form->menu.clearBuffer->trigger();
     EXPECT_EQ(Text(), "");
     Append("\xE5");
     Append(" ");
     Append("AR");
     EXPECT_EQ(Text(), QString::fromUtf8("е AR"));
-    const QTextCursor caret = form->RxMemo->textCursor();
+    const QTextCursor caret = form->receiveText->textCursor();
     EXPECT_FALSE(caret.hasSelection());
     EXPECT_EQ(caret.position(), Text().size());
 }
 
-TEST_F(MemoTest, TenThousandLinesAreKept) {
+TEST_F(ReceiveTextTest, TenThousandLinesAreKept) {
     FillLines(10000);
-    ASSERT_EQ(form->MemoDisplayLines(), 10000);
+    ASSERT_EQ(form->receiveText->DisplayLines(), 10000);
     Append("x");
-    EXPECT_EQ(form->MemoDisplayLines(), 10000);
+    EXPECT_EQ(form->receiveText->DisplayLines(), 10000);
     EXPECT_EQ(FirstLine(), "L0");
     EXPECT_TRUE(Text().endsWith("L9999x"));
 }
 
-TEST_F(MemoTest, OneLineOverTheLimitCutsABatchOfAHundred) {
+TEST_F(ReceiveTextTest, OneLineOverTheLimitCutsABatchOfAHundred) {
     FillLines(10001);
     Append("x");
-    EXPECT_EQ(form->MemoDisplayLines(), 9901);
+    EXPECT_EQ(form->receiveText->DisplayLines(), 9901);
     EXPECT_EQ(FirstLine(), "L100");
     EXPECT_TRUE(Text().endsWith("L10000x"));
 }
 
-TEST_F(MemoTest, WrappedLinesCountAsDisplayLines) {
+TEST_F(ReceiveTextTest, WrappedLinesCountAsDisplayLines) {
     // One long paragraph that the window wraps over several display lines.
     QString words;
     for (int i = 0; i < 60; ++i) words += QString("w%1 ").arg(i, 2, 10, QChar('0'));
-    form->RxMemo->setPlainText(words);
-    const int perParagraph = form->MemoDisplayLines();
+    form->receiveText->setPlainText(words);
+    const int perParagraph = form->receiveText->DisplayLines();
     ASSERT_GT(perParagraph, 2) << "the receive text is too wide for this test";
 
     // 10001 display lines: paragraphs of `perParagraph` lines, topped up with short ones.
@@ -82,53 +82,53 @@ TEST_F(MemoTest, WrappedLinesCountAsDisplayLines) {
     QStringList lines;
     for (int i = 0; i < paragraphs; ++i) lines << words;
     for (int i = paragraphs * perParagraph; i < 10001; ++i) lines << "s";
-    form->RxMemo->setPlainText(lines.join('\n'));
-    ASSERT_EQ(form->MemoDisplayLines(), 10001);
-    ASSERT_EQ(form->RxMemo->document()->blockCount(), lines.size());
+    form->receiveText->setPlainText(lines.join('\n'));
+    ASSERT_EQ(form->receiveText->DisplayLines(), 10001);
+    ASSERT_EQ(form->receiveText->document()->blockCount(), lines.size());
 
     Append("x");
-    EXPECT_EQ(form->MemoDisplayLines(), 9901);
+    EXPECT_EQ(form->receiveText->DisplayLines(), 9901);
     // A hundred display lines went: whole paragraphs first, then the head of the next one.
     const int cutInto = 100 % perParagraph;
-    const QTextLayout* first = form->RxMemo->document()->firstBlock().layout();
+    const QTextLayout* first = form->receiveText->document()->firstBlock().layout();
     EXPECT_EQ(first->lineCount(), cutInto == 0 ? perParagraph : perParagraph - cutInto);
     EXPECT_TRUE(FirstLine().startsWith("w")) << FirstLine().toStdString();
 }
 
-TEST_F(MemoTest, ASelectionStaysWhileTextArrives) {
-    QTextCursor select = form->RxMemo->textCursor();
+TEST_F(ReceiveTextTest, ASelectionStaysWhileTextArrives) {
+    QTextCursor select = form->receiveText->textCursor();
     select.setPosition(0);
     select.setPosition(5, QTextCursor::KeepAnchor);  // "Dahlo"
-    form->RxMemo->setTextCursor(select);
+    form->receiveText->setTextCursor(select);
     for (int i = 0; i < 20; ++i) Append("k");
-    const QTextCursor after = form->RxMemo->textCursor();
+    const QTextCursor after = form->receiveText->textCursor();
     EXPECT_EQ(after.selectionStart(), 0);
     EXPECT_EQ(after.selectionEnd(), 5);
     EXPECT_EQ(after.selectedText(), "Dahlo");
     EXPECT_TRUE(Text().endsWith(QString(20, 'k')));
 }
 
-TEST_F(MemoTest, ASelectionBehindTheCutMovesWithItsText) {
+TEST_F(ReceiveTextTest, ASelectionBehindTheCutMovesWithItsText) {
     FillLines(10001);
-    const QTextBlock line200 = form->RxMemo->document()->findBlockByNumber(200);
-    QTextCursor select = form->RxMemo->textCursor();
+    const QTextBlock line200 = form->receiveText->document()->findBlockByNumber(200);
+    QTextCursor select = form->receiveText->textCursor();
     select.setPosition(line200.position());
     select.setPosition(line200.position() + 4, QTextCursor::KeepAnchor);
-    form->RxMemo->setTextCursor(select);
+    form->receiveText->setTextCursor(select);
     Append("x");
-    EXPECT_EQ(form->MemoDisplayLines(), 9901);
-    EXPECT_EQ(form->RxMemo->textCursor().selectedText(), "L200");
+    EXPECT_EQ(form->receiveText->DisplayLines(), 9901);
+    EXPECT_EQ(form->receiveText->textCursor().selectedText(), "L200");
     EXPECT_TRUE(Text().endsWith("L10000x"));
 }
 
-TEST_F(MemoTest, SaveBufferWritesWindows1251WithCrLf) {
-    form->ClearBuffer1->trigger();
+TEST_F(ReceiveTextTest, SaveBufferWritesWindows1251WithCrLf) {
+    form->menu.clearBuffer->trigger();
     Append("\xE5");
     Append(" ");
     Append("k");
-    form->RxMemo->appendPlainText("next");
+    form->receiveText->appendPlainText("next");
     dialogs.files.push_back(DirPath("out.txt"));
-    form->SaveBuffer1->trigger();
+    form->menu.saveBuffer->trigger();
     QFile file(DirPath("out.txt"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), QByteArray("\xE5 k\r\nnext"));
@@ -137,16 +137,16 @@ TEST_F(MemoTest, SaveBufferWritesWindows1251WithCrLf) {
     EXPECT_EQ(dialogs.requests[0].defaultSuffix, "txt");
 }
 
-TEST_F(MemoTest, UserCharsetFromTheMenuMovesTheCheckOnlyOnASuccessfulLoad) {
+TEST_F(ReceiveTextTest, UserCharsetFromTheMenuMovesTheCheckOnlyOnASuccessfulLoad) {
     {
         QFile empty(DirPath("empty.dlo"));
         ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
     }
-    form->UserdefinedCharset1->trigger();  // cancelled
-    EXPECT_TRUE(form->EnglishCharset1->isChecked());
+    form->menu.userCharset->trigger();  // cancelled
+    EXPECT_TRUE(form->menu.englishCharset->isChecked());
     dialogs.files.push_back(DirPath("empty.dlo"));
-    form->UserdefinedCharset1->trigger();
-    EXPECT_TRUE(form->EnglishCharset1->isChecked());
+    form->menu.userCharset->trigger();
+    EXPECT_TRUE(form->menu.englishCharset->isChecked());
     EXPECT_EQ(form->receiver.charsets.Charset, kEnglish);
 
     {
@@ -155,20 +155,20 @@ TEST_F(MemoTest, UserCharsetFromTheMenuMovesTheCheckOnlyOnASuccessfulLoad) {
         good.write("-- Z\n");
     }
     dialogs.files.push_back(DirPath("good.dlo"));
-    form->UserdefinedCharset1->trigger();
-    EXPECT_TRUE(form->UserdefinedCharset1->isChecked());
-    EXPECT_FALSE(form->EnglishCharset1->isChecked());
+    form->menu.userCharset->trigger();
+    EXPECT_TRUE(form->menu.userCharset->isChecked());
+    EXPECT_FALSE(form->menu.englishCharset->isChecked());
     EXPECT_EQ(form->receiver.charsets.Charset, kUserDefined);
     EXPECT_EQ(form->receiver.charsets.UserCharsetFile, DirPath("good.dlo").toStdString());
 
-    form->RussianCharset1->trigger();
+    form->menu.russianCharset->trigger();
     EXPECT_EQ(form->receiver.charsets.Charset, kRussian);
-    EXPECT_FALSE(form->UserdefinedCharset1->isChecked());
+    EXPECT_FALSE(form->menu.userCharset->isChecked());
 }
 
-TEST_F(MemoTest, DialogsChosenInsideTheProcessingLoopWaitUntilItReturns) {
+TEST_F(ReceiveTextTest, DialogsChosenInsideTheProcessingLoopWaitUntilItReturns) {
     form->receiver.ProcessingActive = true;  // as inside the loop's event pump
-    form->SaveBuffer1->trigger();
+    form->menu.saveBuffer->trigger();
     EXPECT_TRUE(dialogs.requests.empty());
     form->receiver.ProcessingActive = false;
     QEvent blockReady(kBlockReadyEvent);
