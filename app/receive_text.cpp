@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMouseEvent>
-#include <QSaveFile>
+#include <QFile>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -15,6 +15,7 @@
 #include "app/cp1251.h"
 #include "app/dialogs.h"
 #include "app/settings_controls.h"
+#include "settings/user_file.h"
 
 namespace dahlo {
 
@@ -94,13 +95,9 @@ std::string ReceiveText::TextCp1251() const {
 }
 
 bool ReceiveText::SaveTo(const QString& path) const {
-    const std::string bytes = TextCp1251();
-    QSaveFile file(path);
-    bool ok = file.open(QIODevice::WriteOnly);
-    ok = ok && file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-                   static_cast<qint64>(bytes.size());
-    ok = ok && file.commit();
-    return ok;
+    // As the settings and export files: the umask, mode, owner and links of the file are kept.
+    std::string error;
+    return WriteUserFile(QFile::encodeName(path).toStdString(), TextCp1251(), error);
 }
 
 void ReceiveText::SaveBuffer(Dialogs& dialogs, QWidget* owner) {
