@@ -64,6 +64,10 @@ MainMenu BuildMainMenu(QMenuBar& bar, QObject* owner) {
     m.backgroundSetup = Item(setup, "RxWindowBackground1", "Rx Window Background Setup");
     setup->addSeparator();
     m.saveSetup = Item(setup, "SaveSetup1", "Save Setup");
+    setup->addSeparator();
+    m.bandView = Item(setup, "BandView1", "Band View");
+    m.bandView->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    m.bandView->setShortcutContext(Qt::ApplicationShortcut);  // also from the band view
 
     QMenu* help = bar.addMenu("Help");
     help->setObjectName("Help1");
@@ -95,6 +99,7 @@ void MainWindow::CreateMenus() {
     on(menu.fontSetup, [this] { SetUpFont(); });
     on(menu.backgroundSetup, [this] { SetUpBackground(); });
     on(menu.saveSetup, [this] { SaveSetup(); });
+    on(menu.bandView, [this] { ShowBandView(); });
     on(menu.helpContents, [this] { ShowHelpContents(); });
     on(menu.about, [this] { ShowAbout(); });
 }

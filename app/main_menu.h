@@ -44,6 +44,7 @@ struct MainMenu {
     QAction* fontSetup = nullptr;
     QAction* backgroundSetup = nullptr;
     QAction* saveSetup = nullptr;
+    QAction* bandView = nullptr;  // Ctrl+B: the band view's window
 
     QAction* helpContents = nullptr;
     QAction* about = nullptr;

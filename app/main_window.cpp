@@ -277,6 +277,10 @@ void MainWindow::Activated() {
 }
 
 void MainWindow::OnChannelEvent(const ChannelEvent& event, std::string_view cp1251) {
+    if (event.channel != 0) {  // the skimmer's
+        if (skimmer != nullptr) skimmer->OnChannelEvent(event, cp1251);
+        return;
+    }
     switch (event.kind) {
         case ChannelEvent::kCharacter:
         case ChannelEvent::kWordSpace:

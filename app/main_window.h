@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "export/logger_export.h"
 #include "receiver/block_pump.h"
 #include "settings/settings.h"
+#include "tools/skimmer.h"
 
 class QFrame;
 class QMenu;
@@ -30,6 +32,7 @@ class QToolButton;
 
 namespace dahlo {
 
+class BandView;
 class PaintStrip;
 class ReceiveText;
 class ScopeStrip;
@@ -102,6 +105,11 @@ class MainWindow : public QMainWindow, public ReceiverHost, public BlockReadyPos
     std::string exportIniSection = "QSO";
     FontSettings receiveTextFont;  // as the settings file keeps it
     LoggerExport logger;           // writes the export file and sends "Keyvox_Message"
+    // The band view and the skimmer that feeds it, both only while it is open; its settings
+    // as loaded, until it is first opened.
+    BandView* bandView = nullptr;
+    std::unique_ptr<Skimmer> skimmer;
+    BandSettings bandSettings;
 
     // --- handlers ---
     // Loads the settings at the first activation.
@@ -124,6 +132,12 @@ class MainWindow : public QMainWindow, public ReceiverHost, public BlockReadyPos
     void SaveSetup();
     void ShowHelpContents();
     void ShowAbout();
+    // Opens the band view (Ctrl+B), or brings it to the front; the skimmer starts with it.
+    void ShowBandView();
+    // Its window was closed: the skimmer stops and takes its channels away.
+    void BandViewClosed();
+    // Tunes the main receiver to `bin`, as a click on the spectrum strip does.
+    void TuneTo(int bin);
     // Mouse release over the receive text, any button, at a point inside its text area.
     void ReceiveTextReleased(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint at);
     // One of the popup's field items: exports its word under `key` with `flag`.
@@ -156,6 +170,7 @@ class MainWindow : public QMainWindow, public ReceiverHost, public BlockReadyPos
     void PaintSpectrum() override;
     void PumpMessages() override;
     void ReportFatal(std::string_view text, std::string_view caption) override;
+    void OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) override;
 
     // --- BlockReadyPoster (capture thread) ---
     void PostBlockReady() override;
@@ -192,6 +207,11 @@ class MainWindow : public QMainWindow, public ReceiverHost, public BlockReadyPos
     bool terminated_ = false;
     std::vector<std::function<void()>> deferred_;
     SilentBroadcaster silentBroadcaster_;
+    class DiscardSink final : public OutputSink {
+      public:
+        void Write(std::string_view) override {}
+        void Flush() override {}
+    } discard_;  // the skimmer's text goes to the band view, not to a stream
 };
 
 }  // namespace dahlo

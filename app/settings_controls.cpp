@@ -10,6 +10,7 @@
 #include <cmath>
 #include <string>
 
+#include "app/band_view.h"
 #include "app/main_window.h"
 #include "app/receive_text.h"
 #include "app/spectrum_strip.h"
@@ -60,6 +61,8 @@ void ApplySettings(const Settings& s, MainWindow& window) {
 
     window.receiveTextFont = s.font;
     ApplyTextFont(window.receiveTextFont, *window.receiveText);
+    window.bandSettings = s.band;
+    if (window.bandView != nullptr) window.bandView->ApplySettings(s.band);
     window.ShowThreshold();
 }
 
@@ -78,6 +81,7 @@ Settings CollectSettings(const MainWindow& window) {
     s.filterWidth = channel.FilterWidth;
     s.charset = window.receiver.charsets.Charset;
     s.userCharsetFile = window.receiver.charsets.UserCharsetFile;
+    s.band = window.bandView != nullptr ? window.bandView->CollectSettings() : window.bandSettings;
     s.exportIniFile = window.exportIniFile;
     s.exportIniSection = window.exportIniSection;
     const QRect frame = window.frameGeometry();

@@ -15,6 +15,7 @@ inline constexpr const char* kSettingsFile = "DAHLO.INI";  // in the working dir
 inline constexpr const char* kMainSection = "Dahlo";
 inline constexpr const char* kWindowSection = "Window";
 inline constexpr const char* kFontSection = "RxFont";
+inline constexpr const char* kBandSection = "Band";  // the band view's own
 inline constexpr const char* kOnTopKey = "OnTop";
 
 // Colours: low three bytes red, green, blue when the top byte is 0; 0x80000000 + an index of a
@@ -47,6 +48,19 @@ struct WindowSettings {
     friend bool operator==(const WindowSettings&, const WindowSettings&) = default;
 };
 
+// The band view: its place and outer size (-1: its own default), and the waterfall's floor and
+// contrast (the range of levels from black to white), in dB below full scale and dB.
+struct BandSettings {
+    int left = -1;
+    int top = -1;
+    int width = -1;
+    int height = -1;
+    int floorDb = -110;   // -160..0
+    int contrastDb = 70;  // 10..120
+
+    friend bool operator==(const BandSettings&, const BandSettings&) = default;
+};
+
 struct Settings {
     bool autoThreshold = false;
     bool onTop = false;
@@ -63,6 +77,7 @@ struct Settings {
     std::string exportIniSection = "QSO";
     WindowSettings window;
     FontSettings font;
+    BandSettings band;
 
     friend bool operator==(const Settings&, const Settings&) = default;
 };

@@ -109,6 +109,14 @@ Settings LoadSettings(const IniDocument& doc) {
     s.font.size = ReadInt(doc, f, "Size", d.font.size);
     s.font.style = static_cast<int>(Low32(ReadNumber(doc, f, "Style", d.font.style)) & 0xF);
     s.font.bkgColor = ReadColor(doc, f, "BkgColor", d.font.bkgColor);
+
+    const char* b = kBandSection;
+    s.band.left = ReadInt(doc, b, "Left", d.band.left);
+    s.band.top = ReadInt(doc, b, "Top", d.band.top);
+    s.band.width = ReadInt(doc, b, "Width", d.band.width);
+    s.band.height = ReadInt(doc, b, "Height", d.band.height);
+    s.band.floorDb = std::clamp(ReadInt(doc, b, "Floor", d.band.floorDb), -160, 0);
+    s.band.contrastDb = std::clamp(ReadInt(doc, b, "Contrast", d.band.contrastDb), 10, 120);
     return s;
 }
 
@@ -153,6 +161,14 @@ void StoreSettings(IniDocument& doc, const Settings& s) {
     doc.Set(f, "Size", num(s.font.size));
     doc.Set(f, "Style", num(s.font.style));
     doc.Set(f, "BkgColor", num(s.font.bkgColor));
+
+    const char* b = kBandSection;
+    doc.Set(b, "Left", num(s.band.left));
+    doc.Set(b, "Top", num(s.band.top));
+    doc.Set(b, "Width", num(s.band.width));
+    doc.Set(b, "Height", num(s.band.height));
+    doc.Set(b, "Floor", num(s.band.floorDb));
+    doc.Set(b, "Contrast", num(s.band.contrastDb));
 }
 
 bool SaveSettings(const std::string& path, const Settings& settings, std::string& error) {

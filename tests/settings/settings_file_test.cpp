@@ -36,6 +36,7 @@ Settings NonDefaultSettings() {
     s.exportIniSection = "Contest";
     s.window = {10, -20, 480, 640, 77, 311};
     s.font = {" Monospace ", 0, 0x00FF8040, -17, 2, 12, 6, -2147483633};
+    s.band = {12, 34, 560, 380, -95, 55};
     return s;
 }
 
@@ -133,7 +134,15 @@ TEST(SettingsFileLayout, WritesTheKeysInTableOrderWithTheirQuoting) {
               "Pitch=0\n"
               "Size=10\n"
               "Style=1\n"
-              "BkgColor=-2147483643\n");
+              "BkgColor=-2147483643\n"
+              "\n"
+              "[Band]\n"
+              "Left=-1\n"
+              "Top=-1\n"
+              "Width=-1\n"
+              "Height=-1\n"
+              "Floor=-110\n"
+              "Contrast=70\n");
 }
 
 TEST(SettingsFileLayout, HandWrittenFileKeepsItsOtherLinesThroughASave) {
@@ -333,6 +342,27 @@ TEST(SettingsSaveFailure, ReportsTheFileAndKeepsTheOldOne) {
     error.clear();
     ASSERT_TRUE(SaveSettings(good, NonDefaultSettings(), error)) << error;
     EXPECT_EQ(LoadSettings(good), NonDefaultSettings());
+}
+
+}  // namespace
+}  // namespace dahlo
+
+namespace dahlo {
+namespace {
+
+TEST(SettingsBandView, AnOlderFileLoadsAsBeforeAndOutOfRangeLevelsAreBroughtIn) {
+    // No [Band] section: everything else exactly as stored, the band view at its defaults.
+    const Settings old = FromText("[Dahlo]\nCentreBin=300\n[Window]\nLeft=7\n");
+    Settings expected;
+    expected.centreBin = 300;
+    expected.window.left = 7;
+    EXPECT_EQ(old, expected);
+
+    const Settings odd = FromText("[band]\nFloor=-500\nContrast=3\nWidth=640\n");
+    EXPECT_EQ(odd.band.floorDb, -160);
+    EXPECT_EQ(odd.band.contrastDb, 10);
+    EXPECT_EQ(odd.band.width, 640);
+    EXPECT_EQ(odd.band.height, -1);
 }
 
 }  // namespace
