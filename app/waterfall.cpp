@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -100,12 +101,27 @@ void Waterfall::paintEvent(QPaintEvent*) {
         if (label) painter.drawText(x - 20, rowsHeight + 6, 40, 12, Qt::AlignCenter, QString::number(hz));
     }
 
-    for (const Trace& trace : traces_) {
+    std::vector<Trace> byPitch = traces_;
+    std::sort(byPitch.begin(), byPitch.end(),
+              [](const Trace& a, const Trace& b) { return a.bin < b.bin; });
+    std::array<int, 3> labelEnd{-1000, -1000, -1000};  // right edge of the last label per line
+    for (const Trace& trace : byPitch) {
         const int x = XOf(trace.bin);
         painter.setPen(QPen(QColor(0, 255, 0), 1, Qt::DashLine));
         painter.drawLine(x, 14, x, rowsHeight);
-        painter.setPen(QColor(0, 255, 0));
-        if (!trace.call.isEmpty()) painter.drawText(x + 3, 11, trace.call);
+        if (!trace.call.isEmpty()) {
+            // On a dark box of its own, readable over any level; a close neighbour's call goes
+            // on the next line.
+            const QRect box = painter.fontMetrics().boundingRect(trace.call).adjusted(-2, -1, 2, 1);
+            std::size_t line = 0;
+            while (line + 1 < labelEnd.size() && labelEnd[line] > x + 3) ++line;
+            const QRect label = box.translated(
+                x + 3 - box.left(), 2 + static_cast<int>(line) * (box.height() + 1) - box.top());
+            labelEnd[line] = label.right() + 2;
+            painter.fillRect(label, QColor(0, 0, 0, 170));
+            painter.setPen(QColor(0, 255, 0));
+            painter.drawText(label, Qt::AlignCenter, trace.call);
+        }
     }
     if (mainCentre_ >= kFirstBin) {
         const int x = XOf(mainCentre_);

@@ -54,7 +54,7 @@ class Waterfall : public QWidget {
     QRgb ColourOf(double dbfs) const;
 
     QImage rows_;  // one column per bin of 30..450
-    int floorDb_ = -110;
+    int floorDb_ = -95;
     int contrastDb_ = 70;
     int mainCentre_ = -1;
     std::vector<Trace> traces_;

@@ -11,6 +11,12 @@
 #                                         the same server; PROGRAM is dahlo-decode --live, stopped
 #                                         by Ctrl-C (SIGINT) after the recording, which must print
 #                                         the played text
+#   live-audio-test.sh band PROGRAM SYNTH
+#                                         the same server; SYNTH (dahlo-synth) writes the skimmer's
+#                                         test band, PROGRAM (live_window_main) opens the band
+#                                         view, which must list every station's call; a
+#                                         double-click must retune the receiver (DAHLO_BAND_SHOT:
+#                                         save the band view there)
 #   live-audio-test.sh window PROGRAM WRITER
 #                                         the same server; WRITER (live_capture_main) writes the
 #                                         recording, PROGRAM (live_window_main) is the whole
@@ -127,6 +133,51 @@ if [[ "$mode" == "decode" ]]; then
     fi
     echo "FAIL: exit $rc"
     exit 1
+fi
+
+if [[ "$mode" == "band" ]]; then
+    synth=${3:-}
+    "$synth" "$tmp/band.raw" --band || { echo "FAIL: could not write the band"; exit 1; }
+    calls=(OK1RR K1ABC DL2XYZ UA3ABC 9A1AA W1AW JA1XYZ)
+    shot=()
+    [[ -n "${DAHLO_BAND_SHOT:-}" ]] && shot=(--shot "$DAHLO_BAND_SHOT")
+    run=("$program")
+    if command -v xvfb-run > /dev/null && command -v xauth > /dev/null; then
+        run=(xvfb-run -a -s "-screen 0 1024x768x24" "$program")
+    else
+        export QT_QPA_PLATFORM=offscreen
+    fi
+    for attempt in 1 2; do
+        timeout 150 "${run[@]}" band 90 "${calls[@]}" "${shot[@]}" > "$tmp/out.txt" 2>&1 &
+        window_pid=$!
+        for _ in $(seq 300); do
+            grep -q "window up" "$tmp/out.txt" 2>/dev/null && break
+            kill -0 "$window_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        grep -q "window up" "$tmp/out.txt" 2>/dev/null && break
+        wait "$window_pid"
+        echo "the window did not come up (attempt $attempt):"
+        cat "$tmp/out.txt"
+        sleep 1
+    done
+    # Twice over: a station first heard late in the first pass is copied whole in the second.
+    ( for _ in 1 2; do
+        paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test "$tmp/band.raw"
+      done ) &
+    play_pid=$!
+    wait "$window_pid"
+    rc=$?
+    kill "$play_pid" 2>/dev/null
+    pkill -P "$play_pid" paplay 2>/dev/null
+    wait "$play_pid" 2>/dev/null
+    cat "$tmp/out.txt"
+    case $rc in
+        0) echo "PASS: the band view listed every station and retuned the receiver" ;;
+        124) echo "FAIL: the window did not finish in time" ;;
+        *) echo "FAIL: window exit $rc"; tail -n 20 "$tmp/pulse.log" 2>/dev/null ;;
+    esac
+    [[ $rc -eq 0 ]] && exit 0 || exit 1
 fi
 
 if [[ "$mode" == "window" ]]; then

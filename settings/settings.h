@@ -55,7 +55,7 @@ struct BandSettings {
     int top = -1;
     int width = -1;
     int height = -1;
-    int floorDb = -110;   // -160..0
+    int floorDb = -95;    // -160..0
     int contrastDb = 70;  // 10..120
 
     friend bool operator==(const BandSettings&, const BandSettings&) = default;

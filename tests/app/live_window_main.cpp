@@ -2,6 +2,7 @@
 // Qt dialogs), left running until the receive text shows what is being played into the sound
 // server. Prints the receive text, the status panels and the process's CPU use.
 //   live_window_main SECONDS EXPECT
+//   live_window_main band SECONDS CALL... [--shot PNG]   the band view lists every CALL
 // Exit codes: 0 decoded, 1 not decoded in time, 3 the sound input could not be opened.
 
 #include <sys/resource.h>
@@ -10,12 +11,16 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/band_view.h"
 #include "app/main_window.h"
 #include "app/qt_dialogs.h"
 #include "app/receive_text.h"
@@ -32,13 +37,89 @@ double CpuSeconds() {
 
 }  // namespace
 
+// The band view on the live input: waits until its table lists every call in `calls`, then
+// double-clicks the row of the first call and checks that the main receiver went to it.
+// Saves the band view to `shot` when given.
+int RunBand(QApplication& app, dahlo::MainWindow& window, int seconds,
+            const std::vector<QString>& calls, const QString& shot) {
+    window.ShowBandView();
+    window.bandView->move(window.x(), window.y() + window.frameGeometry().height() + 10);
+    QElapsedTimer wall;
+    wall.start();
+    const double cpuAtStart = CpuSeconds();
+    bool listed = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const QTableWidget& table = *window.bandView->stations;
+        int found = 0;
+        for (const QString& call : calls) {
+            for (int r = 0; r < table.rowCount(); ++r) {
+                if (table.item(r, 3) != nullptr && table.item(r, 3)->text() == call) {
+                    ++found;
+                    break;
+                }
+            }
+        }
+        listed = found == static_cast<int>(calls.size());
+        if (listed || wall.elapsed() > seconds * 1000) app.quit();
+    });
+    poll.start(200);
+    QApplication::exec();
+    const double cpu = CpuSeconds() - cpuAtStart;
+    const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
+
+    QTableWidget& table = *window.bandView->stations;
+    for (int r = 0; r < table.rowCount(); ++r) {
+        std::printf("row %d:", r);
+        for (int c = 0; c < table.columnCount(); ++c) {
+            std::printf(" [%s]", table.item(r, c) ? table.item(r, c)->text().toUtf8().constData() : "");
+        }
+        std::printf("\n");
+    }
+    std::printf("cpu: %.2f s in %.1f s = %.1f %% of one core\n", cpu, elapsed,
+                100.0 * cpu / elapsed);
+    if (!listed) return 1;
+    int pitch = -1;
+    for (int r = 0; r < table.rowCount(); ++r) {
+        if (table.item(r, 3)->text() == calls.front()) {
+            pitch = table.item(r, 0)->text().toInt();
+            const QRect cell = table.visualItemRect(table.item(r, 0));
+            table.scrollToItem(table.item(r, 0));
+            QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, cell.center());
+            QTest::mouseDClick(table.viewport(), Qt::LeftButton, {}, cell.center());
+            QCoreApplication::processEvents();
+            std::printf("cell %d,%d %dx%d in %dx%d\n", cell.x(), cell.y(), cell.width(),
+                        cell.height(), table.viewport()->width(), table.viewport()->height());
+            break;
+        }
+    }
+    const double tuned = window.receiver.Main().CentreBin * dahlo::kHzPerBin;
+    std::printf("double-clicked %s at %d Hz: the receiver is at %.0f Hz\n",
+                calls.front().toUtf8().constData(), pitch, tuned);
+    if (!shot.isEmpty()) window.bandView->grab().save(shot);
+    return std::abs(tuned - pitch) <= 6.0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: live_window_main SECONDS EXPECT\n");
+    const bool band = argc >= 2 && std::string(argv[1]) == "band";
+    if (!band && argc != 3) {
+        std::fprintf(stderr,
+                     "usage: live_window_main SECONDS EXPECT\n"
+                     "       live_window_main band SECONDS CALL... [--shot PNG]\n");
         return 2;
     }
-    const int seconds = std::atoi(argv[1]);
-    const QString expect = QString::fromUtf8(argv[2]).toLower();
+    const int seconds = std::atoi(argv[band ? 2 : 1]);
+    const QString expect = band ? QString() : QString::fromUtf8(argv[2]).toLower();
+    std::vector<QString> calls;
+    QString shot;
+    for (int i = 3; band && i < argc; ++i) {
+        if (std::string(argv[i]) == "--shot" && i + 1 < argc) {
+            shot = QString::fromLocal8Bit(argv[++i]);
+        } else {
+            calls.push_back(QString::fromUtf8(argv[i]));
+        }
+    }
+    if (band && calls.empty()) return 2;
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Dahlo");
@@ -55,6 +136,7 @@ int main(int argc, char** argv) {
     window.activateWindow();
     std::printf("window up\n");
     std::fflush(stdout);
+    if (band) return RunBand(app, window, seconds, calls, shot);
 
     QElapsedTimer wall;
     wall.start();

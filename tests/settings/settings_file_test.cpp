@@ -141,7 +141,7 @@ TEST(SettingsFileLayout, WritesTheKeysInTableOrderWithTheirQuoting) {
               "Top=-1\n"
               "Width=-1\n"
               "Height=-1\n"
-              "Floor=-110\n"
+              "Floor=-95\n"
               "Contrast=70\n");
 }
 
