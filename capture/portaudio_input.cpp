@@ -153,7 +153,7 @@ int PortAudioInput::Open(SoundInputCallback callback, std::uintptr_t instance) {
     return firstResult;
 }
 
-int PortAudioInput::PrepareHeader(WaveHeader& header) { return QueuedBuffers::Prepare(header); }
+int PortAudioInput::PrepareHeader(WaveHeader& header) { return buffers_.Prepare(header); }
 
 int PortAudioInput::UnprepareHeader(WaveHeader& header) {
     return QueuedBuffers::Unprepare(header);
