@@ -186,8 +186,9 @@ void PulseInput::Connect() {
         return;
     }
     pa_context_set_state_callback(context_, &OnContextState, this);
-    // No autospawn: starting a server would hold up the event thread.
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    // When reopening, no autospawn: starting a server would hold up the event thread.
+    const pa_context_flags_t flags = opening_ ? PA_CONTEXT_NOFLAGS : PA_CONTEXT_NOAUTOSPAWN;
+    if (pa_context_connect(context_, nullptr, flags, nullptr) < 0) {
         ConnectionLost(pa_context_errno(context_));
     }
 }
