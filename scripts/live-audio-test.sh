@@ -163,7 +163,9 @@ if [[ "$mode" == "server-faults" ]]; then
         fail "stopping with the server stalled did not end within 4 s"
     fi
     wait "$client_pid"
+    rc=$?
     client_pid=""
+    [[ $rc -eq 0 ]] || fail "exit $rc after stopping with the server stalled"
     stop_ms=$(awk '/^stopped in/ { print $3 }' "$out")
     echo "stop with the server stalled: ${stop_ms} ms (program ended $(seconds_between "$interrupted" "$stopped") s after Ctrl-C)"
     [[ -n "$stop_ms" ]] && (( stop_ms <= 2000 )) || fail "the stop took ${stop_ms:-?} ms"
