@@ -3,10 +3,19 @@
 // mono, with a callback stream. Added buffers wait in a lock-free queue and are filled in order
 // on PortAudio's thread; each full one is announced with kMmWimData from there. When no buffer is
 // queued the audio of that moment is dropped, never waited for, and counted.
+//
+// After the open, every PortAudio call runs on a worker thread of the input's own: some host
+// APIs wait without end inside a stop when their sound server stalls (ALSA's pulse plugin does),
+// so the window thread waits for each call a bounded time and, should it not return, takes the
+// buffers back and leaves that call behind. The worker also watches the stream: when it ends by
+// itself (the device or server went away), the default input is reopened every half second for
+// ten seconds; if that fails, every queued buffer is handed back empty and the next hand-back
+// fails.
 
-#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "capture/queued_buffers.h"
 #include "capture/sound_input.h"
@@ -30,7 +39,8 @@ class PortAudioInput final : public SoundInput {
     int UnprepareHeader(WaveHeader& header) override;
     int AddBuffer(WaveHeader& header) override;
     int Start() override;
-    // Stops recording; a partly filled buffer is handed back with what it holds.
+    // Stops recording; a partly filled buffer is handed back with what it holds. Stop, Reset and
+    // Close each return within about 1.5 s whatever the device does.
     int Stop() override;
     // Stops recording and hands back every queued buffer (bytesRecorded 0 unless partly filled).
     int Reset() override;
@@ -48,15 +58,25 @@ class PortAudioInput final : public SoundInput {
     double StreamSampleRate() const { return streamRate_; }
 
   private:
+    struct Session;
+    enum class Command { kNone, kStart, kStop, kClose };
+
     static int StreamCallback(const void* input, void* output, unsigned long frames,
                               const PaStreamCallbackTimeInfo* timeInfo, unsigned long statusFlags,
-                              void* self);
+                              void* session);
+    static void Work(std::shared_ptr<Session> session);
+    static int Execute(Session& session, Command command);
+    static void Watch(Session& session);
     bool EnsureInitialized();
+    // Runs `command` on the worker; gives up on it (and on PortAudio) after a bounded wait.
+    int Run(Command command);
+    void LeaveBehind();
 
     bool initialized_ = false;
     bool initFailed_ = false;
-    void* stream_ = nullptr;  // PaStream
-    bool running_ = false;
+    bool leftBehind_ = false;  // a PortAudio call never returned: PortAudio is not called again
+    std::shared_ptr<Session> session_;  // non-null while open
+    std::thread worker_;
     std::string deviceName_;
     double streamRate_ = 0.0;
 

@@ -1,6 +1,7 @@
 #include "capture/queued_buffers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace dahlo {
@@ -16,8 +17,8 @@ void QueuedBuffers::Announce(unsigned message) const {
     if (callback_ != nullptr) callback_(device_, message, instance_, 0, 0);
 }
 
-int QueuedBuffers::Prepare(WaveHeader& header) {
-    if (header.data == nullptr || header.bufferLength < 2) return kMmError;
+int QueuedBuffers::Prepare(WaveHeader& header) const {
+    if (failed_.load() || header.data == nullptr || header.bufferLength < 2) return kMmError;
     header.flags |= kHeaderPrepared;
     return kMmNoError;
 }
@@ -29,6 +30,7 @@ int QueuedBuffers::Unprepare(WaveHeader& header) {
 }
 
 int QueuedBuffers::Add(WaveHeader& header) {
+    if (failed_.load()) return kMmError;
     if (!(header.flags & kHeaderPrepared)) return kWaveUnprepared;
     if (header.flags & kHeaderInQueue) return kWaveStillPlaying;
     header.bytesRecorded = 0;
@@ -37,6 +39,10 @@ int QueuedBuffers::Add(WaveHeader& header) {
         header.flags &= ~kHeaderInQueue;
         return kMmNoMem;
     }
+    // Against Fail on the audio thread: either it drains this buffer and announces it, or this
+    // add sees the failure; never a buffer stranded in the queue of a dead input.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (failed_.load(std::memory_order_relaxed)) return kMmError;
     return kMmNoError;
 }
 
@@ -102,9 +108,25 @@ void QueuedBuffers::Release(bool announce) {
     }
 }
 
+void QueuedBuffers::Fail() {
+    failed_.store(true, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    WaveHeader* header = current_;
+    current_ = nullptr;
+    if (header == nullptr) header = queue_.Pop();
+    while (header != nullptr) {
+        // The loop reads the whole block whatever was recorded; old audio must not come again.
+        std::memset(header->data, 0, header->bufferLength);
+        header->bytesRecorded = 0;
+        HandBack(header);
+        header = queue_.Pop();
+    }
+}
+
 void QueuedBuffers::ResetCounters() {
     droppedSamples_.store(0);
     overruns_.store(0);
+    failed_.store(false);
     dropping_ = false;
 }
 

@@ -2,7 +2,8 @@
 // A sound input with the semantics of a queued-buffer capture driver: buffers are prepared and
 // added to a queue, the driver fills them in the order they were added and announces each filled
 // buffer through a callback on its own thread; a reset hands every queued buffer back unfilled.
-// The live backend is PortAudio; tests use a scripted one.
+// An input lost for good does the same, and fails every later prepare or add.
+// The live backends are the sound server's own API and PortAudio; tests use a scripted one.
 
 #include <cstdint>
 

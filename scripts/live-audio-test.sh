@@ -22,20 +22,36 @@
 #                                         recording, PROGRAM (live_window_main) is the whole
 #                                         window, under Xvfb when there is one, which must show
 #                                         the played text
+#   live-audio-test.sh server-faults PROGRAM BACKEND
+#                                         the same server; PROGRAM (live_capture_main) records
+#                                         through BACKEND (pulse or portaudio) while the server is
+#                                         stalled (stopping must take under 2 s); in a second run
+#                                         it is killed and started again (recording must go on),
+#                                         then killed for good (the loop must hear of it in 8-12 s)
+#   live-audio-test.sh decode-lost PROGRAM
+#                                         the same server; PROGRAM is dahlo-decode --live, and the
+#                                         server is killed for good: one line on stderr, non-zero
+#                                         exit, within 12 s
 # Exit 0 pass, 1 fail, 77 skipped (no server can start here).
 set -u
 
 mode=${1:-}
 program=${2:-}
 if [[ -z "$mode" || ! -x "$program" ]]; then
-    echo "usage: $0 live|overrun|no-server PROGRAM" >&2
+    echo "usage: $0 live|overrun|no-server|decode|window|server-faults|decode-lost PROGRAM [...]" >&2
     exit 2
 fi
 
 tmp=$(mktemp -d /tmp/dahlo-live.XXXXXX)
 server_pid=""
+client_pid=""
 cleanup() {
+    if [[ -n "$client_pid" ]] && kill -0 "$client_pid" 2>/dev/null; then
+        kill -9 "$client_pid" 2>/dev/null
+        wait "$client_pid" 2>/dev/null
+    fi
     if [[ -n "$server_pid" ]] && kill -0 "$server_pid" 2>/dev/null; then
+        kill -CONT "$server_pid" 2>/dev/null
         kill "$server_pid" 2>/dev/null
         for _ in $(seq 50); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
         kill -9 "$server_pid" 2>/dev/null
@@ -86,25 +102,140 @@ for tool in pulseaudio pactl paplay; do
     fi
 done
 
-pulseaudio --daemonize=no --system=false -n --exit-idle-time=-1 --disallow-exit \
-    --use-pid-file=no --disable-shm=yes --log-target=file:"$tmp/pulse.log" \
-    --load="module-native-protocol-unix auth-anonymous=1 socket=$tmp/pulse.socket" \
-    --load="module-null-sink sink_name=dahlo_test" > /dev/null 2>&1 &
-server_pid=$!
+start_server() {
+    pulseaudio --daemonize=no --system=false -n --exit-idle-time=-1 --disallow-exit \
+        --use-pid-file=no --disable-shm=yes --log-target=file:"$tmp/pulse.log" \
+        --load="module-native-protocol-unix auth-anonymous=1 socket=$tmp/pulse.socket" \
+        --load="module-null-sink sink_name=dahlo_test" > /dev/null 2>&1 &
+    server_pid=$!
+    local up=""
+    for _ in $(seq 100); do
+        if pactl info > /dev/null 2>&1; then up=1; break; fi
+        kill -0 "$server_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    [[ -n "$up" ]] || return 1
+    pactl set-default-sink dahlo_test
+    pactl set-default-source dahlo_test.monitor
+}
 
-up=""
-for _ in $(seq 100); do
-    if pactl info > /dev/null 2>&1; then up=1; break; fi
-    kill -0 "$server_pid" 2>/dev/null || break
-    sleep 0.1
-done
-if [[ -z "$up" ]]; then
+# Kills the server as a crash would, and reaps it.
+kill_server() {
+    kill -9 "$server_pid" 2>/dev/null
+    wait "$server_pid" 2>/dev/null
+    server_pid=""
+}
+
+now() { date +%s.%N; }
+# The number of blocks PROGRAM's watch took after wall-clock time $2, from its output $1.
+blocks_after() { awk -v t="$2" '$1 == "block" && $4 > t { n++ } END { print n + 0 }' "$1"; }
+# Waits up to $1 seconds for the command after it to succeed.
+wait_until() {
+    local limit=$(( $1 * 10 )); shift
+    for _ in $(seq "$limit"); do "$@" && return 0; sleep 0.1; done
+    "$@"
+}
+has_blocks() { (( $(blocks_after "$1" "$2") >= $3 )); }
+ended() { ! kill -0 "$1" 2>/dev/null; }
+seconds_between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
+
+if ! start_server; then
     echo "SKIP: no PulseAudio server could start here:"
     tail -n 5 "$tmp/pulse.log" 2>/dev/null
     exit 77
 fi
-pactl set-default-sink dahlo_test
-pactl set-default-source dahlo_test.monitor
+
+if [[ "$mode" == "server-faults" ]]; then
+    backend=${3:-}
+    fail() {
+        echo "FAIL ($backend): $*"
+        echo "--- watch output:"; grep -v '^block' "$tmp"/watch*.txt; tail -n 3 "$tmp"/watch*.txt
+        cat "$tmp"/watch*.err
+        exit 1
+    }
+    # Stalled: a stop must not wait for it.
+    out=$tmp/watch1.txt
+    "$program" watch "$backend" 100 > "$out" 2> "$tmp/watch1.err" &
+    client_pid=$!
+    wait_until 30 has_blocks "$out" 0 3 || fail "no audio from the server"
+    kill -STOP "$server_pid"
+    sleep 1
+    interrupted=$(now)
+    kill -INT "$client_pid"
+    wait_until 4 ended "$client_pid"
+    stopped=$(now)
+    if ! ended "$client_pid"; then
+        kill -CONT "$server_pid"
+        fail "stopping with the server stalled did not end within 4 s"
+    fi
+    wait "$client_pid"
+    rc=$?
+    client_pid=""
+    [[ $rc -eq 0 ]] || fail "exit $rc after stopping with the server stalled"
+    stop_ms=$(awk '/^stopped in/ { print $3 }' "$out")
+    echo "stop with the server stalled: ${stop_ms} ms (program ended $(seconds_between "$interrupted" "$stopped") s after Ctrl-C)"
+    [[ -n "$stop_ms" ]] && (( stop_ms <= 2000 )) || fail "the stop took ${stop_ms:-?} ms"
+    kill -CONT "$server_pid"
+    kill_server
+
+    # Killed and back two seconds later: the same capture goes on.
+    start_server || fail "the server did not start again"
+    out=$tmp/watch2.txt
+    "$program" watch "$backend" 100 > "$out" 2> "$tmp/watch2.err" &
+    client_pid=$!
+    wait_until 30 has_blocks "$out" 0 3 || fail "no audio from the server"
+    killed=$(now)
+    kill_server
+    sleep 2
+    start_server || fail "the server did not start again"
+    restarted=$(now)
+    wait_until 15 has_blocks "$out" "$restarted" 5 || fail "recording did not go on after the server came back"
+    first=$(awk -v t="$restarted" '$1 == "block" && $4 > t { print $4; exit }' "$out")
+    echo "killed and restarted after 2 s: blocks again $(seconds_between "$killed" "$first") s after the kill"
+
+    # Then killed for good: the loop hears of it once reopening has been tried for about 10 s.
+    killed=$(now)
+    kill_server
+    wait_until 20 ended "$client_pid" || fail "the loop did not hear of the lost server within 20 s"
+    wait "$client_pid"
+    rc=$?
+    client_pid=""
+    reported=$(awk '/^fatal at/ { sub(":", "", $3); print $3 }' "$out")
+    [[ $rc -eq 3 && -n "$reported" ]] || fail "exit $rc without a fatal error"
+    grep -qE "Error in (Prepare Header|AddBuffer)" "$out" || fail "not the hand-back failure"
+    after=$(seconds_between "$killed" "$reported")
+    echo "killed for good: the loop reported the failure $after s after the kill"
+    awk -v s="$after" 'BEGIN { exit !(s >= 8 && s <= 12) }' || fail "reported after $after s, not 8-12 s"
+    cat "$tmp"/watch*.err
+    echo "PASS ($backend): stops under a stalled server, records on after a restarted one, reports a lost one"
+    exit 0
+fi
+
+if [[ "$mode" == "decode-lost" ]]; then
+    "$program" --live > "$tmp/out.txt" 2> "$tmp/err.txt" &
+    client_pid=$!
+    sleep 3
+    ended "$client_pid" && { cat "$tmp/err.txt"; echo "FAIL: dahlo-decode --live ended early"; exit 1; }
+    killed=$(now)
+    kill_server
+    wait_until 20 ended "$client_pid"
+    if ! ended "$client_pid"; then
+        echo "FAIL: dahlo-decode --live still runs 20 s after the server was killed"
+        exit 1
+    fi
+    wait "$client_pid"
+    rc=$?
+    client_pid=""
+    after=$(seconds_between "$killed" "$(now)")
+    echo "stderr:"; cat "$tmp/err.txt"
+    lines=$(wc -l < "$tmp/err.txt")
+    if [[ $rc -ne 0 && $lines -eq 1 ]] && grep -q "the sound input failed" "$tmp/err.txt"; then
+        echo "PASS: dahlo-decode --live ended $after s after the kill, exit $rc, one line on stderr"
+        exit 0
+    fi
+    echo "FAIL: exit $rc, $lines lines on stderr, $after s after the kill"
+    exit 1
+fi
 
 if [[ "$mode" == "decode" ]]; then
     writer=${3:-}

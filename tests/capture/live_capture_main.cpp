@@ -5,21 +5,32 @@
 //   live_capture_main overrun                 keeps the loop from running until all sixteen
 //                                             buffers are full and 2 s more, and checks the lost
 //                                             audio is counted and capture goes on afterwards
-// Exit codes of capture: 0 decoded, 1 not decoded in time, 3 the input reported a fatal error
-// (the message is printed), 2 usage.
+//   live_capture_main watch BACKEND SECONDS   records from BACKEND (pulse or portaudio) for
+//                                             SECONDS, until SIGINT or until the loop hears of a
+//                                             fatal error, printing the wall-clock time of each
+//                                             block, then stops and prints how long that took
+// Exit codes of capture and watch: 0 decoded (capture) or ran its time (watch), 1 not decoded in
+// time, 3 the input reported a fatal error (the message is printed), 2 usage.
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "capture/capture.h"
 #include "capture/portaudio_input.h"
+#ifdef DAHLO_HAVE_PULSE
+#include "capture/pulse_input.h"
+#endif
 #include "capture_harness.h"
 #include "receiver/block_pump.h"
 #include "support/morse_synth.h"
@@ -127,6 +138,65 @@ int Overrun() {
     return ok ? 0 : 1;
 }
 
+std::atomic<bool> interrupted{false};
+
+void OnInterrupt(int) { interrupted.store(true); }
+
+double WallSeconds() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+// Blocks as the loop takes them, with the wall clock, so that a script can line them up with
+// what it did to the sound server.
+int Watch(const std::string& backend, int seconds) {
+    using namespace std::chrono;
+    std::unique_ptr<dahlo::SoundInput> input;
+    if (backend == "portaudio") input = std::make_unique<dahlo::PortAudioInput>();
+#ifdef DAHLO_HAVE_PULSE
+    if (backend == "pulse") input = std::make_unique<dahlo::PulseInput>();
+#endif
+    if (!input) {
+        std::cerr << "no such backend here: " << backend << "\n";
+        return 2;
+    }
+    dahlo::CaptureRing ring;
+    dahlo::test::RecordingHost host;
+    dahlo::BlockPump receiver(ring, host);
+    dahlo::test::BlockEventLoop loop;
+    host.loop = &loop;
+    host.receiver = &receiver;
+    std::cout << std::fixed << std::setprecision(3);
+    if (!dahlo::OpenCapture(ring, *input, loop, host, [&] { receiver.PrepareForCapture(); })) {
+        std::cout << "fatal: [" << host.fatals[0].caption << "] " << host.fatals[0].text
+                  << std::endl;
+        return 3;
+    }
+    std::cout << "capturing through " << backend << std::endl;
+    std::signal(SIGINT, &OnInterrupt);
+    int blocks = 0;
+    const auto end = steady_clock::now() + std::chrono::seconds(seconds);
+    while (host.fatals.empty() && steady_clock::now() < end && !interrupted.load()) {
+        loop.RunUntil(
+            receiver, [&] { return !host.fatals.empty(); }, milliseconds(100));
+        if (loop.Posted() != blocks) {
+            blocks = loop.Posted();
+            std::cout << "block " << blocks << " at " << WallSeconds() << std::endl;
+        }
+    }
+    if (!host.fatals.empty()) {
+        std::cout << "fatal at " << WallSeconds() << ": [" << host.fatals[0].caption << "] "
+                  << host.fatals[0].text << std::endl;
+    }
+    const auto stopStart = steady_clock::now();
+    dahlo::StopCapture(ring);
+    input.reset();
+    std::cout << "stopped in "
+              << duration_cast<milliseconds>(steady_clock::now() - stopStart).count() << " ms"
+              << std::endl;
+    return host.fatals.empty() ? 0 : 3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,6 +204,8 @@ int main(int argc, char** argv) {
     if (mode == "write-morse" && argc == 4) return WriteMorse(argv[2], argv[3]);
     if (mode == "overrun" && argc == 2) return Overrun();
     if (mode == "capture" && argc == 4) return Capture(std::atoi(argv[2]), argv[3]);
-    std::cerr << "usage: live_capture_main write-morse FILE TEXT | capture SECONDS EXPECT\n";
+    if (mode == "watch" && argc == 4) return Watch(argv[2], std::atoi(argv[3]));
+    std::cerr << "usage: live_capture_main write-morse FILE TEXT | capture SECONDS EXPECT | "
+                 "overrun | watch pulse|portaudio SECONDS\n";
     return 2;
 }

@@ -1,5 +1,5 @@
 // The sound server input without a server: its error mapping and the calls refused before a
-// stream is open. (With a server it is exercised by the live window test.)
+// stream is open. (With a server: the live window and the server-fault tests.)
 
 #include <gtest/gtest.h>
 #include <pulse/def.h>

@@ -1,5 +1,5 @@
 // The buffer queue shared by the live inputs: order, the hand-back of full and partial buffers,
-// audio dropped when nothing is queued, and the release at a stop.
+// audio dropped when nothing is queued, the release at a stop, and an input lost for good.
 
 #include <gtest/gtest.h>
 
@@ -29,7 +29,7 @@ class QueuedBuffersTest : public ::testing::Test {
         buffers.SetCallback(nullptr, &Record, reinterpret_cast<std::uintptr_t>(&log));
         for (int i = 0; i < 3; ++i) {
             headers[i] = WaveHeader{storage[i].data(), 8, 0, 0};  // four samples each
-            EXPECT_EQ(QueuedBuffers::Prepare(headers[i]), kMmNoError);
+            EXPECT_EQ(buffers.Prepare(headers[i]), kMmNoError);
         }
     }
     std::vector<std::int16_t> Samples(int first, int count) {
@@ -104,6 +104,35 @@ TEST_F(QueuedBuffersTest, CloseReleasesWithoutAnnouncing) {
     EXPECT_EQ(QueuedBuffers::Unprepare(headers[0]), kMmNoError);
     // An unprepared buffer cannot be queued.
     EXPECT_EQ(buffers.Add(headers[0]), kWaveUnprepared);
+}
+
+TEST_F(QueuedBuffersTest, ALostInputHandsEveryBufferBackSilentAndRefusesMore) {
+    ASSERT_EQ(buffers.Add(headers[0]), kMmNoError);
+    ASSERT_EQ(buffers.Add(headers[1]), kMmNoError);
+    storage[1] = {7, 7, 7, 7};  // stale audio of an earlier round
+    const auto audio = Samples(1, 2);
+    buffers.Fill(audio.data(), 2);
+
+    buffers.Fail();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].message, kMmWimData);
+    EXPECT_EQ(log[0].header, &headers[0]);  // the one being filled first, then the queue
+    EXPECT_EQ(log[1].header, &headers[1]);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(headers[i].bytesRecorded, 0u);
+        EXPECT_EQ(storage[i], (std::array<std::int16_t, 4>{}));
+        EXPECT_TRUE(headers[i].flags & kHeaderDone);
+        EXPECT_FALSE(headers[i].flags & kHeaderInQueue);
+    }
+    // The loop's hand-back must fail, at either call.
+    EXPECT_NE(buffers.Prepare(headers[2]), kMmNoError);
+    EXPECT_NE(buffers.Add(headers[2]), kMmNoError);
+    EXPECT_TRUE(buffers.Failed());
+
+    // A new open starts afresh.
+    buffers.ResetCounters();
+    EXPECT_EQ(buffers.Prepare(headers[0]), kMmNoError);
+    EXPECT_EQ(buffers.Add(headers[0]), kMmNoError);
 }
 
 }  // namespace
