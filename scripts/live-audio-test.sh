@@ -11,6 +11,10 @@
 #                                         the same server; PROGRAM is dahlo-decode --live, stopped
 #                                         by Ctrl-C (SIGINT) after the recording, which must print
 #                                         the played text
+#   live-audio-test.sh skim PROGRAM SYNTH
+#                                         the same server; PROGRAM is dahlo-decode --spots --live
+#                                         on the skimmer's test band from SYNTH (dahlo-synth),
+#                                         which must spot every station's call once
 #   live-audio-test.sh band PROGRAM SYNTH
 #                                         the same server; SYNTH (dahlo-synth) writes the skimmer's
 #                                         test band, PROGRAM (live_window_main) opens the band
@@ -234,6 +238,37 @@ if [[ "$mode" == "decode-lost" ]]; then
         exit 0
     fi
     echo "FAIL: exit $rc, $lines lines on stderr, $after s after the kill"
+    exit 1
+fi
+
+if [[ "$mode" == "skim" ]]; then
+    synth=${3:-}
+    "$synth" "$tmp/band.raw" --band || { echo "FAIL: could not write the band"; exit 1; }
+    "$program" --spots --live > "$tmp/out.txt" 2> "$tmp/err.txt" &
+    decode_pid=$!
+    sleep 1
+    timeout 90 paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test \
+        "$tmp/band.raw"
+    sleep 3
+    kill -INT "$decode_pid"
+    for _ in $(seq 100); do kill -0 "$decode_pid" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$decode_pid" 2>/dev/null; then
+        kill -9 "$decode_pid"
+        echo "FAIL: dahlo-decode --spots --live did not stop on Ctrl-C"
+        exit 1
+    fi
+    wait "$decode_pid"
+    rc=$?
+    cat "$tmp/out.txt" "$tmp/err.txt"
+    missing=0
+    for call in K1ABC DL2XYZ OK1RR UA3ABC 9A1AA W1AW JA1XYZ; do
+        [[ $(grep -c "^DX de DAHLO-#: .* $call " "$tmp/out.txt") -eq 1 ]] || { echo "not spotted once: $call"; missing=1; }
+    done
+    if [[ $rc -eq 0 && $missing -eq 0 && $(wc -l < "$tmp/out.txt") -eq 7 ]]; then
+        echo "PASS: dahlo-decode --spots --live spotted every station of the band once"
+        exit 0
+    fi
+    echo "FAIL: exit $rc"
     exit 1
 fi
 
