@@ -141,6 +141,7 @@ class TcpClient {
 class ChildProcess {
   public:
     explicit ChildProcess(const std::vector<std::string>& args, bool quiet = false) {
+        ::signal(SIGPIPE, SIG_IGN);  // a child that has ended makes a write fail, not kill us
         int in[2], out[2], err[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
             ::pipe2(err, O_CLOEXEC) != 0) {
