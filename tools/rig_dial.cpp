@@ -36,6 +36,7 @@ void SetConf(RIG* rig, const char* name, const std::string& value) {
 struct RigDial::State {
     RigConfig config;
     RIG* rig = nullptr;
+    bool open = false;
     std::atomic<double> dialKhz{0.0};
 
     std::mutex mutex;
@@ -44,12 +45,7 @@ struct RigDial::State {
     bool finished = false;
     std::condition_variable done;
 
-    ~State() {
-        if (rig != nullptr) {
-            rig_close(rig);
-            rig_cleanup(rig);
-        }
-    }
+    ~State() { Disconnect(); }
 
     std::string Name() const {
         if (!config.address.empty()) return config.address;
@@ -75,14 +71,42 @@ struct RigDial::State {
         return true;
     }
 
-    bool Reopen(std::string& why) {
-        rig_close(rig);
+    // A fresh Hamlib rig each time: reopening one that was lost leaves some of its state
+    // behind.
+    bool Connect(std::string& why) {
+        Disconnect();
+        rig = rig_init(Model());
+        if (rig == nullptr) {
+            why = "Hamlib knows no rig model " + std::to_string(Model());
+            return false;
+        }
+        const std::string path = config.address.empty() ? config.device : config.address;
+        if (!path.empty()) SetConf(rig, "rig_pathname", path);
+        // A poll should fail within a second or two, not hold on for Hamlib's default retries.
+        SetConf(rig, "timeout", "1000");
+        SetConf(rig, "retry", "1");
+        // The poll is the cache: every reading must come from the rig.
+        rig_set_cache_timeout_ms(rig, HAMLIB_CACHE_ALL, 0);
         const int status = rig_open(rig);
         if (status != RIG_OK) {
             why = ErrorText(status);
             return false;
         }
+        open = true;
         return true;
+    }
+
+    void Disconnect() {
+        if (rig == nullptr) return;
+        if (open) rig_close(rig);
+        rig_cleanup(rig);
+        rig = nullptr;
+        open = false;
+    }
+
+    rig_model_t Model() const {
+        return config.address.empty() ? static_cast<rig_model_t>(config.model)
+                                      : RIG_MODEL_NETRIGCTL;
     }
 
     void Poll(std::FILE* err) {
@@ -98,11 +122,11 @@ struct RigDial::State {
             lock.unlock();
             double khz = 0.0;
             std::string why;
-            bool ok = (!lost || Reopen(why)) && Read(khz, why);
+            bool ok = (!lost || Connect(why)) && Read(khz, why);
             if (!ok && !lost) {
                 // One more try over a fresh connection before calling it lost: rigctld may
                 // have been restarted between two polls.
-                ok = Reopen(why) && Read(khz, why);
+                ok = Connect(why) && Read(khz, why);
             }
             if (ok) {
                 dialKhz.store(khz);
@@ -130,28 +154,16 @@ struct RigDial::State {
 RigDial::RigDial(const RigConfig& config) : state_(std::make_shared<State>()) {
     state_->config = config;
     rig_set_debug(RIG_DEBUG_NONE);
-    const rig_model_t model = config.address.empty() ? static_cast<rig_model_t>(config.model)
-                                                     : RIG_MODEL_NETRIGCTL;
-    state_->rig = rig_init(model);
-    if (state_->rig == nullptr) {
+    const std::string path = config.address.empty() ? config.device : config.address;
+    if (path.size() >= HAMLIB_FILPATHLEN) throw RigError("the rig's device name is too long");
+    rig_check_backend(state_->Model());
+    if (rig_get_caps(state_->Model()) == nullptr) {
         throw RigError("option --rig-model: Hamlib knows no rig model " +
                        std::to_string(config.model) + " (rigctl --list shows them)");
     }
-    const std::string path = config.address.empty() ? config.device : config.address;
-    if (path.size() >= HAMLIB_FILPATHLEN) throw RigError("the rig's device name is too long");
-    if (!path.empty()) SetConf(state_->rig, "rig_pathname", path);
-    // A poll should fail within a second or two, not hold on for Hamlib's default retries.
-    SetConf(state_->rig, "timeout", "1000");
-    SetConf(state_->rig, "retry", "1");
-    // The poll is the cache: every reading must come from the rig.
-    rig_set_cache_timeout_ms(state_->rig, HAMLIB_CACHE_ALL, 0);
-
-    const int status = rig_open(state_->rig);
-    if (status != RIG_OK) {
-        throw RigError("cannot reach the rig at " + Name() + ": " + ErrorText(status));
-    }
-    double khz = 0.0;
     std::string why;
+    if (!state_->Connect(why)) throw RigError("cannot reach the rig at " + Name() + ": " + why);
+    double khz = 0.0;
     if (!state_->Read(khz, why)) {
         throw RigError("cannot read the dial of the rig at " + Name() + ": " + why);
     }
