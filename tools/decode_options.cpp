@@ -52,8 +52,8 @@ std::optional<std::string> ParseServiceOption(const std::string& arg, const std:
         options.listenAddress = value;
     } else if (arg == "--rig") {
         const auto colon = value.rfind(':');
-        if (colon == std::string::npos || colon == 0 || !ParseInteger(value.substr(colon + 1), number) ||
-            number < 1 || number > 65535) {
+        if (colon == std::string::npos || colon == 0 ||
+            !ParseInteger(value.substr(colon + 1), number) || number < 1 || number > 65535) {
             return "'" + value + "' is not HOST:PORT of a rigctld (e.g. localhost:4532)";
         }
         options.rigAddress = value;

@@ -4,8 +4,8 @@
 #include <pthread.h>
 
 #include <cmath>
-#include <csignal>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -64,7 +64,8 @@ struct RigDial::State {
         khz = static_cast<double>(hz) / 1000.0;
         if (!std::isfinite(khz) || khz <= 0.0 || khz > kHighestDialKhz) {
             char text[96];
-            std::snprintf(text, sizeof text, "it answered a dial of %g Hz", static_cast<double>(hz));
+            std::snprintf(text, sizeof text, "it answered a dial of %g Hz",
+                          static_cast<double>(hz));
             why = text;
             return false;
         }

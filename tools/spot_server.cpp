@@ -1,9 +1,9 @@
 #include "tools/spot_server.h"
 
-#include <asio.hpp>
 #include <pthread.h>
 
 #include <array>
+#include <asio.hpp>
 #include <atomic>
 #include <cctype>
 #include <csignal>
@@ -192,7 +192,7 @@ class Session : public std::enable_shared_from_this<Session> {
                     }
                     break;
                 case Telnet::kCommand:
-                    telnet_ = b == kSb                    ? Telnet::kSub
+                    telnet_ = b == kSb                     ? Telnet::kSub
                               : (b >= kWill && b <= kDont) ? Telnet::kOption
                                                            : Telnet::kData;
                     break;
@@ -252,8 +252,7 @@ void SpotServerCore::Accept() {
             socket.close(ignored);
         } else {
             asio::error_code ignored;
-            socket.set_option(asio::socket_base::send_buffer_size(limits.sendBufferBytes),
-                              ignored);
+            socket.set_option(asio::socket_base::send_buffer_size(limits.sendBufferBytes), ignored);
             socket.set_option(tcp::no_delay(true), ignored);
             auto session = std::make_shared<Session>(*this, std::move(socket));
             sessions.insert(session);
@@ -298,7 +297,7 @@ void SpotServerCore::BeginStop(std::chrono::milliseconds flushFor) {
 }
 
 void SpotServerCore::Closed(const std::shared_ptr<Session>& session, bool wasDropped,
-                              bool wasLoggedIn) {
+                            bool wasLoggedIn) {
     sessions.erase(session);
     --connected;
     if (wasLoggedIn) --loggedIn;

@@ -23,14 +23,14 @@ class SpotServerError : public std::runtime_error {
 };
 
 struct SpotServerLimits {
-    std::size_t queueLines = 256;       // per client, waiting to be sent
+    std::size_t queueLines = 256;  // per client, waiting to be sent
     std::size_t queueBytes = 64 * 1024;
-    std::size_t callLength = 64;        // the login line
-    std::size_t loginBytes = 4096;      // everything a client may send before its callsign
+    std::size_t callLength = 64;    // the login line
+    std::size_t loginBytes = 4096;  // everything a client may send before its callsign
     std::chrono::milliseconds loginTimeout{60'000};
     std::size_t maxClients = 1000;
-    std::size_t handOverLines = 4096;   // skimmer to network thread
-    int sendBufferBytes = 32 * 1024;    // the kernel's share per client
+    std::size_t handOverLines = 4096;  // skimmer to network thread
+    int sendBufferBytes = 32 * 1024;   // the kernel's share per client
 };
 
 // What happened so far; any thread.

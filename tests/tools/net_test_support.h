@@ -90,8 +90,8 @@ class TcpClient {
         char buffer[65536];
         const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
         if (got == 0) return End::kEof;
-        if (got < 0) return errno == EINTR || errno == EAGAIN ? std::nullopt
-                                                                 : std::optional(End::kReset);
+        if (got < 0)
+            return errno == EINTR || errno == EAGAIN ? std::nullopt : std::optional(End::kReset);
         received.append(buffer, static_cast<std::size_t>(got));
         return std::nullopt;
     }
@@ -125,7 +125,8 @@ class TcpClient {
         std::size_t at = 0;
         for (std::size_t end; (end = received.find("\r\n", at)) != std::string::npos;
              at = end + 2) {
-            if (received.compare(at, 6, "DX de ") == 0) lines.push_back(received.substr(at, end - at));
+            if (received.compare(at, 6, "DX de ") == 0)
+                lines.push_back(received.substr(at, end - at));
         }
         return lines;
     }
@@ -228,10 +229,12 @@ class ChildProcess {
         return err_;
     }
     // Waits until standard output (or error) holds `needle` `count` times.
-    bool WaitForOut(std::string_view needle, int count = 1, milliseconds timeout = milliseconds(20000)) {
+    bool WaitForOut(std::string_view needle, int count = 1,
+                    milliseconds timeout = milliseconds(20000)) {
         return WaitFor(out_, needle, count, timeout);
     }
-    bool WaitForErr(std::string_view needle, int count = 1, milliseconds timeout = milliseconds(20000)) {
+    bool WaitForErr(std::string_view needle, int count = 1,
+                    milliseconds timeout = milliseconds(20000)) {
         return WaitFor(err_, needle, count, timeout);
     }
 

@@ -1,5 +1,7 @@
 // The spot server with real TCP clients on loopback: what every client gets, a client that does
 // not read, clients that send junk, many clients, a clean stop, and addresses it cannot take.
+#include "tools/spot_server.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,14 +14,13 @@
 
 #include "tools/net_test_support.h"
 #include "tools/spot.h"
-#include "tools/spot_server.h"
 
 namespace dahlo {
 namespace {
 
+using std::chrono::milliseconds;
 using test::Clock;
 using test::TcpClient;
-using std::chrono::milliseconds;
 
 Spot MakeSpot(const std::string& call, double freqKhz) {
     Spot spot;
@@ -50,7 +51,10 @@ TEST(SpotServer, EveryLoggedInClientGetsEverySpotLineInOrder) {
     ASSERT_TRUE(telnet.ReadUntil(SpotServer::kPrompt));
     // A telnet client's negotiation around the call: option bytes that happen to be letters
     // ('X', 'Y') and a subnegotiation are not part of it.
-    ASSERT_TRUE(telnet.Send("\xff\xfd\x01\xff\xfbX\xff\xfa\x18\x01" "ab\xff\xf0 k1ab\xff\xfcY" "c \r\n"));
+    ASSERT_TRUE(
+        telnet.Send("\xff\xfd\x01\xff\xfbX\xff\xfa\x18\x01"
+                    "ab\xff\xf0 k1ab\xff\xfcY"
+                    "c \r\n"));
     ASSERT_TRUE(telnet.ReadUntil("Spots follow.\r\n"));
     EXPECT_NE(telnet.received.find("Hello K1ABC, this is OK1XYZ-#"), std::string::npos)
         << telnet.received;
@@ -178,7 +182,9 @@ TEST(SpotServer, FiftyClientsConnectGetEverySpotQuicklyAndLeave) {
                 for (const auto& c : clients) fds.push_back({c->Fd(), POLLIN, 0});
                 ::poll(fds.data(), fds.size(), 100);
                 for (int i = 0; i < kClients; ++i) {
-                    if (have[static_cast<std::size_t>(i)] || !(fds[static_cast<std::size_t>(i)].revents & POLLIN)) continue;
+                    if (have[static_cast<std::size_t>(i)] ||
+                        !(fds[static_cast<std::size_t>(i)].revents & POLLIN))
+                        continue;
                     TcpClient& c = *clients[static_cast<std::size_t>(i)];
                     c.ReadSome(milliseconds(0));
                     if (c.received.find(line) != std::string::npos) {
@@ -191,7 +197,8 @@ TEST(SpotServer, FiftyClientsConnectGetEverySpotQuicklyAndLeave) {
             }
             ASSERT_EQ(haveCount, kClients) << "spot " << s << " did not reach every client";
         }
-        for (const auto& c : clients) EXPECT_EQ(c->SpotLines().size(), static_cast<std::size_t>(kSpots));
+        for (const auto& c : clients)
+            EXPECT_EQ(c->SpotLines().size(), static_cast<std::size_t>(kSpots));
         clients.clear();  // all of them leave
         EXPECT_TRUE(WaitUntil([&] { return server.Stats().connected == 0; }))
             << server.Stats().connected << " clients still held";

@@ -20,9 +20,9 @@
 namespace dahlo {
 namespace {
 
+using std::chrono::milliseconds;
 using test::ChildProcess;
 using test::TcpClient;
-using std::chrono::milliseconds;
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -108,7 +108,8 @@ TEST(SpotTool, TheSpotPortServesWhatSpotsPrintsAndCtrlCEndsItCleanly) {
 }
 
 TEST(SpotTool, SpotsFollowTheRigsDialThroughAChangeALossAndItsReturn) {
-    if (!test::OnPath("rigctld")) GTEST_SKIP() << "rigctld (Debian package libhamlib-utils) is not installed";
+    if (!test::OnPath("rigctld"))
+        GTEST_SKIP() << "rigctld (Debian package libhamlib-utils) is not installed";
     test::Rigctld rig(test::FreePort());
     ASSERT_TRUE(rig.SetFrequencyHz(14020000));
     ChildProcess decode({DAHLO_DECODE_PROGRAM, "--spots", "--rig", rig.Address(), "-"});
