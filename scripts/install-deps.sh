@@ -12,6 +12,7 @@ run_packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools
   portaudio19-dev libpulse-dev libsndfile1-dev libsamplerate0-dev
+  libasio-dev libhamlib-dev  # the spot server; the radio's dial through Hamlib
 )
 # cpack's DEB generator: dpkg-shlibdeps computes the dependencies, file finds the binaries.
 package_packages=(dpkg-dev file)
@@ -26,6 +27,7 @@ test_packages=(
   gnuplot-nox
   appstream desktop-file-utils
   util-linux  # setpriv: the file permission tests run a write as another user
+  libhamlib-utils  # rigctld's dummy rig for the dial tests
 )
 
 list_only=0

@@ -38,6 +38,58 @@ std::optional<bool> ParseOnOff(const std::string& text) {
     return std::nullopt;
 }
 
+// --spot-port, --listen, --rig, --rig-model, --rig-device: the reason when `value` is bad.
+std::optional<std::string> ParseServiceOption(const std::string& arg, const std::string& value,
+                                              DecodeOptions& options) {
+    int number = 0;
+    if (arg == "--spot-port") {
+        if (!ParseInteger(value, number) || number < 0 || number > 65535) {
+            return "'" + value + "' is not a TCP port (1..65535, or 0 for any free port)";
+        }
+        options.spotPort = number;
+    } else if (arg == "--listen") {
+        if (value.empty()) return std::string("needs an IPv4 or IPv6 address");
+        options.listenAddress = value;
+    } else if (arg == "--rig") {
+        const auto colon = value.rfind(':');
+        if (colon == std::string::npos || colon == 0 ||
+            !ParseInteger(value.substr(colon + 1), number) || number < 1 || number > 65535) {
+            return "'" + value + "' is not HOST:PORT of a rigctld (e.g. localhost:4532)";
+        }
+        options.rigAddress = value;
+    } else if (arg == "--rig-model") {
+        if (!ParseInteger(value, number) || number < 1) {
+            return "'" + value + "' is not a Hamlib rig model number (rigctl --list)";
+        }
+        options.rigModel = number;
+    } else {
+        if (value.empty()) return std::string("needs the radio's device, e.g. /dev/ttyUSB0");
+        options.rigDevice = value;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> CheckServiceOptions(const DecodeOptions& options) {
+    const bool rig = !options.rigAddress.empty() || options.rigModel || options.rigDevice;
+    if (!options.skim && (options.spotPort || options.listenAddress || rig)) {
+        return "options --spot-port, --listen, --rig, --rig-model and --rig-device need --skim";
+    }
+    if (options.listenAddress && !options.spotPort) {
+        return std::string("option --listen: the address of --spot-port; give the port too");
+    }
+    if (!options.rigAddress.empty() && (options.rigModel || options.rigDevice)) {
+        return std::string(
+            "option --rig: a rigctld's address, or --rig-model with --rig-device; not both");
+    }
+    if (options.rigDevice && !options.rigModel) {
+        return std::string("option --rig-device: give the radio's --rig-model too");
+    }
+    if (rig && options.dialKhz != 0.0) {
+        return std::string("option --dial: the dial comes from the rig; leave --dial out");
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> ParseUtc(const std::string& text, std::time_t now) {
@@ -134,6 +186,10 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
                 if (!utc) return bad("'" + value + "' is not a UTC time (2026-12-08T14:30:00Z or 14:30)");
                 options.startUtc = *utc;
             }
+        } else if (arg == "--spot-port" || arg == "--listen" || arg == "--rig" ||
+                   arg == "--rig-model" || arg == "--rig-device") {
+            if (!takeValue()) return bad("needs a value");
+            if (auto e = ParseServiceOption(arg, value, options)) return bad(*e);
         } else if (arg == "--live") {
             if (auto e = flagOnly()) return e;
             if (haveInput) return bad("give either a file, '-' or --live, once");
@@ -240,6 +296,7 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
                           options.startUtc)) {
         return std::optional<std::string>("options --spotter, --dial and --start need --skim");
     }
+    if (auto e = CheckServiceOptions(options)) return e;
     if (!haveInput && !options.help && !options.version) {
         return std::optional<std::string>(
             "no input: give a sound file, '-' for standard input, or --live");
@@ -278,6 +335,13 @@ Skimming (every signal in the passband at once):
   --dial KHZ             the radio's dial; a station is at dial + pitch (upper sideband CW)
   --start TIME           UTC time of a recording's first sample, 2026-12-08T14:30:00Z or 14:30
                          (default: now); live spots carry the clock's time
+  --spot-port PORT       also serve the spots to loggers on this telnet port, as a DX-cluster
+                         node does (0: any free port, told on standard error)
+  --listen ADDRESS       the address the spot port listens on (default 127.0.0.1; :: or 0.0.0.0
+                         for every interface)
+  --rig HOST:PORT        read the dial about once a second from a rigctld (Hamlib)
+  --rig-model N          ... or from a radio Hamlib drives itself (rigctl --list gives N)
+  --rig-device DEV       that radio's port, e.g. /dev/ttyUSB0
 
 Output:
   --charset english|russian|FILE  character set (FILE: a user charset file)
@@ -286,7 +350,8 @@ Output:
                          centre frequency (Hz) and, when shown, the speed
   --help, --version
 
-Exit status: 0 decoded, 2 a bad option or input (one line on standard error).
+Exit status: 0 decoded, 2 a bad option or input, a spot port that cannot be opened or a rig
+that does not answer at the start (one line on standard error).
 )";
 }
 

@@ -36,6 +36,14 @@ struct DecodeOptions {
     std::string spotter = "DAHLO-#";
     double dialKhz = 0.0;
     std::optional<std::int64_t> startUtc;  // seconds since 1970
+    // While skimming: spots to loggers on a telnet port (--spot-port, 0 for any free port) at
+    // --listen's address; the dial read from a rigctld (--rig HOST:PORT) or from a radio Hamlib
+    // drives itself (--rig-model N, --rig-device DEV).
+    std::optional<int> spotPort;
+    std::optional<std::string> listenAddress;
+    std::string rigAddress;
+    std::optional<int> rigModel;
+    std::optional<std::string> rigDevice;
     bool help = false;
     bool version = false;
 };

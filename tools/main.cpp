@@ -25,9 +25,12 @@ int main(int argc, char** argv) {
     dahlo::DecodeStreams streams;
     streams.progressBar = ::isatty(STDERR_FILENO) == 1;
     streams.stop = &interrupted;
-    bool live = false;
-    for (const auto& a : args) live = live || a == "--live";
-    if (live) {
+    // Ctrl-C ends a live run, and closes a spot server's connections before the program ends.
+    bool stopOnInterrupt = false;
+    for (const auto& a : args) {
+        stopOnInterrupt = stopOnInterrupt || a == "--live" || a.rfind("--spot-port", 0) == 0;
+    }
+    if (stopOnInterrupt) {
         struct sigaction action {};
         action.sa_handler = OnInterrupt;
         sigemptyset(&action.sa_mask);

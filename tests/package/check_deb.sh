@@ -47,7 +47,7 @@ description=$(field Description)
 # Depends is computed from the binaries: every library they link, with a minimum version.
 depends=$(field Depends)
 echo "Depends: $depends"
-for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6dbus6 libsndfile1 \
+for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6dbus6 libsndfile1 libhamlib4 \
   libsamplerate0 libportaudio2 libpulse0; do
   tr ',' '\n' <<<"$depends" | awk -v p="$package" '$1 == p && $2 == "(>=" { found = 1 }
                                                    END { exit !found }' ||
