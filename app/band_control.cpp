@@ -12,15 +12,37 @@ void MainWindow::ShowBandView() {
         connect(bandView, &BandView::TuneRequested, this, [this](int bin) { TuneTo(bin); });
         connect(bandView, &BandView::Closed, this, [this] { BandViewClosed(); });
     }
-    if (skimmer == nullptr) skimmer = std::make_unique<Skimmer>(receiver, discard_, SkimOptions{});
+    if (skimmer == nullptr) {
+        SkimOptions options;
+        options.clockTime = true;
+        options.dialKhz = static_cast<double>(bandSettings.dialHz) / 1000.0;
+        skimmer = std::make_unique<Skimmer>(receiver, discard_, options);
+        if (bandSettings.spotPort > 0 && spotServer == nullptr) {
+            try {
+                spotServer = std::make_unique<SpotServer>("127.0.0.1", bandSettings.spotPort,
+                                                          options.spotter);
+            } catch (const SpotServerError& e) {
+                ReportError(QString("Spot port %1: %2").arg(bandSettings.spotPort).arg(e.what()));
+            }
+        }
+        if (spotServer != nullptr) skimmer->AddSpotListener(*spotServer);
+    }
     bandView->show();
     bandView->raise();
     bandView->activateWindow();
 }
 
 void MainWindow::BandViewClosed() {
-    if (bandView != nullptr) bandSettings = bandView->CollectSettings();
+    if (bandView != nullptr) {
+        const BandSettings shown = bandView->CollectSettings();
+        const int spotPort = bandSettings.spotPort;
+        const std::int64_t dialHz = bandSettings.dialHz;
+        bandSettings = shown;
+        bandSettings.spotPort = spotPort;
+        bandSettings.dialHz = dialHz;
+    }
     skimmer.reset();
+    spotServer.reset();  // every connection closed cleanly
 }
 
 void MainWindow::TuneTo(int bin) {

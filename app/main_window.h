@@ -24,6 +24,7 @@
 #include "receiver/block_pump.h"
 #include "settings/settings.h"
 #include "tools/skimmer.h"
+#include "tools/spot_server.h"
 
 class QFrame;
 class QMenu;
@@ -109,6 +110,7 @@ class MainWindow : public QMainWindow, public ReceiverHost, public BlockReadyPos
     // as loaded, until it is first opened.
     BandView* bandView = nullptr;
     std::unique_ptr<Skimmer> skimmer;
+    std::unique_ptr<SpotServer> spotServer;  // [Band] SpotPort: the band's spots to loggers
     BandSettings bandSettings;
 
     // --- handlers ---

@@ -81,7 +81,16 @@ Settings CollectSettings(const MainWindow& window) {
     s.filterWidth = channel.FilterWidth;
     s.charset = window.receiver.charsets.Charset;
     s.userCharsetFile = window.receiver.charsets.UserCharsetFile;
-    s.band = window.bandView != nullptr ? window.bandView->CollectSettings() : window.bandSettings;
+    s.band = window.bandSettings;
+    if (window.bandView != nullptr && window.bandView->isVisible()) {
+        const BandSettings shown = window.bandView->CollectSettings();
+        s.band.left = shown.left;
+        s.band.top = shown.top;
+        s.band.width = shown.width;
+        s.band.height = shown.height;
+        s.band.floorDb = shown.floorDb;
+        s.band.contrastDb = shown.contrastDb;
+    }
     s.exportIniFile = window.exportIniFile;
     s.exportIniSection = window.exportIniSection;
     const QRect frame = window.frameGeometry();

@@ -57,6 +57,8 @@ struct BandSettings {
     int height = -1;
     int floorDb = -95;    // -160..0
     int contrastDb = 70;  // 10..120
+    int spotPort = 0;     // serve the band's spots on this port of 127.0.0.1 (0: no)
+    std::int64_t dialHz = 0;  // the radio's dial, for the spots' frequencies
 
     friend bool operator==(const BandSettings&, const BandSettings&) = default;
 };

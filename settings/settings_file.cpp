@@ -117,6 +117,9 @@ Settings LoadSettings(const IniDocument& doc) {
     s.band.height = ReadInt(doc, b, "Height", d.band.height);
     s.band.floorDb = std::clamp(ReadInt(doc, b, "Floor", d.band.floorDb), -160, 0);
     s.band.contrastDb = std::clamp(ReadInt(doc, b, "Contrast", d.band.contrastDb), 10, 120);
+    s.band.spotPort = ReadInt(doc, b, "SpotPort", d.band.spotPort);
+    if (s.band.spotPort < 0 || s.band.spotPort > 65535) s.band.spotPort = d.band.spotPort;
+    s.band.dialHz = std::max<std::int64_t>(0, ReadNumber(doc, b, "DialHz", d.band.dialHz));
     return s;
 }
 
@@ -169,6 +172,8 @@ void StoreSettings(IniDocument& doc, const Settings& s) {
     doc.Set(b, "Height", num(s.band.height));
     doc.Set(b, "Floor", num(s.band.floorDb));
     doc.Set(b, "Contrast", num(s.band.contrastDb));
+    doc.Set(b, "SpotPort", num(s.band.spotPort));
+    doc.Set(b, "DialHz", num(s.band.dialHz));
 }
 
 bool SaveSettings(const std::string& path, const Settings& settings, std::string& error) {

@@ -2,6 +2,12 @@
 // window's own input, retuning the main receiver from its table or waterfall, remembered by
 // Save Setup.
 #include <QElapsedTimer>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QFile>
 #include <QSlider>
@@ -94,6 +100,65 @@ TEST_F(BandViewTest, SaveSetupRemembersItsPlaceSizeAndLevels) {
     EXPECT_EQ(saved.band.width, form->bandView->frameGeometry().width());
     EXPECT_EQ(saved.band.height, form->bandView->frameGeometry().height());
     EXPECT_GE(saved.band.width, 500);
+}
+
+// A port nobody listens on now.
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// Reads what arrives within `ms`; stops at the end of the stream or once `until` has come.
+std::string ReadFor(int fd, int ms, bool* ended, const std::string& until = {}) {
+    std::string got;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        char buffer[256];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            *ended = true;
+            break;
+        }
+        got.append(buffer, static_cast<std::size_t>(n));
+        if (!until.empty() && got.find(until) != std::string::npos) break;
+    }
+    return got;
+}
+
+TEST_F(BandViewTest, ASpotPortInTheSettingsServesLoggersWhileTheBandViewIsOpen) {
+    const int port = FreePort();
+    WriteIni("[Band]\nSpotPort=" + std::to_string(port) + "\nDialHz=14020000\n");
+    CreateShownAndActive();
+    form->ShowBandView();
+    ASSERT_NE(form->spotServer, nullptr);
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    bool ended = false;
+    EXPECT_EQ(ReadFor(fd, 2000, &ended, ": ").rfind("Please enter your callsign: ", 0), 0u);
+
+    // Closed: the server ends every connection; Save Setup keeps the port.
+    form->bandView->close();
+    EXPECT_EQ(form->spotServer, nullptr);
+    ReadFor(fd, 2000, &ended);
+    EXPECT_TRUE(ended);
+    ::close(fd);
+    form->SaveSetup();
+    EXPECT_EQ(LoadSettings(DirPath("DAHLO.INI").toStdString()).band.spotPort, port);
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ Settings NonDefaultSettings() {
     s.exportIniSection = "Contest";
     s.window = {10, -20, 480, 640, 77, 311};
     s.font = {" Monospace ", 0, 0x00FF8040, -17, 2, 12, 6, -2147483633};
-    s.band = {12, 34, 560, 380, -95, 55};
+    s.band = {12, 34, 560, 380, -95, 55, 7373, 14020000};
     return s;
 }
 
@@ -142,7 +142,9 @@ TEST(SettingsFileLayout, WritesTheKeysInTableOrderWithTheirQuoting) {
               "Width=-1\n"
               "Height=-1\n"
               "Floor=-95\n"
-              "Contrast=70\n");
+              "Contrast=70\n"
+              "SpotPort=0\n"
+              "DialHz=0\n");
 }
 
 TEST(SettingsFileLayout, HandWrittenFileKeepsItsOtherLinesThroughASave) {
