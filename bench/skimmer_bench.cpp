@@ -14,15 +14,7 @@ namespace {
 
 // Twelve stations 600..2300 Hz, 15..35 WPM, 30 s.
 std::vector<std::int16_t> TwelveStations() {
-    std::vector<test::BandStation> band = test::TestBand();
-    const std::vector<test::BandStation> more = {
-        {"cq cq de sm5abc sm5abc k", "SM5ABC", 24, 800, -22, 0.0, 1.0},
-        {"qrz de ha5xx ha5xx k", "HA5XX", 19, 1050, -25, 0.0, 0.2},
-        {"cq de iz1abc iz1abc k", "IZ1ABC", 30, 1300, -23, 0.0, 1.7},
-        {"test ea3xyz ea3xyz", "EA3XYZ", 32, 1550, -27, 0.0, 0.5},
-        {"cq cq de yu1aa yu1aa k", "YU1AA", 17, 2300, -21, 0.0, 2.2},
-    };
-    band.insert(band.end(), more.begin(), more.end());
+    std::vector<test::BandStation> band = test::TwelveStationBand();
     for (auto& s : band) s.text = s.text + " " + s.text + " " + s.text;
     return test::SynthesizeBand(band, test::TestBandNoiseSigma(), 1, 3.0);
 }

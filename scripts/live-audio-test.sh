@@ -17,7 +17,7 @@
 #                                         which must spot every station's call once
 #   live-audio-test.sh band PROGRAM SYNTH
 #                                         the same server; SYNTH (dahlo-synth) writes the skimmer's
-#                                         test band, PROGRAM (live_window_main) opens the band
+#                                         twelve-station band, PROGRAM (live_window_main) opens the band
 #                                         view, which must list every station's call; a
 #                                         double-click must retune the receiver (DAHLO_BAND_SHOT:
 #                                         save the band view there)
@@ -303,8 +303,8 @@ fi
 
 if [[ "$mode" == "band" ]]; then
     synth=${3:-}
-    "$synth" "$tmp/band.raw" --band || { echo "FAIL: could not write the band"; exit 1; }
-    calls=(OK1RR K1ABC DL2XYZ UA3ABC 9A1AA W1AW JA1XYZ)
+    "$synth" "$tmp/band.raw" --band12 || { echo "FAIL: could not write the band"; exit 1; }
+    calls=(OK1RR K1ABC DL2XYZ UA3ABC 9A1AA W1AW JA1XYZ SM5ABC HA5XX IZ1ABC EA3XYZ YU1AA)
     shot=()
     [[ -n "${DAHLO_BAND_SHOT:-}" ]] && shot=(--shot "$DAHLO_BAND_SHOT")
     run=("$program")
@@ -314,7 +314,7 @@ if [[ "$mode" == "band" ]]; then
         export QT_QPA_PLATFORM=offscreen
     fi
     for attempt in 1 2; do
-        timeout 150 "${run[@]}" band 90 "${calls[@]}" "${shot[@]}" > "$tmp/out.txt" 2>&1 &
+        timeout 150 "${run[@]}" band 40 "${calls[@]}" "${shot[@]}" > "$tmp/out.txt" 2>&1 &
         window_pid=$!
         for _ in $(seq 300); do
             grep -q "window up" "$tmp/out.txt" 2>/dev/null && break

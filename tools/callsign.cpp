@@ -70,12 +70,21 @@ bool IsCallsign(std::string_view word) {
 
 std::optional<HeardCall> CallWatcher::AddWord(std::string_view word) {
     std::optional<HeardCall> heard;
+    const bool cue = word == "CQ" || word == "TEST" || word == "DE";
     if (IsCallsign(word)) {
-        const bool cued = previous_ == "CQ" || previous_ == "TEST" || previous_ == "DE";
-        if (cued || previous_ == word) {
+        if (cued_ || previous_ == word) {
             heard = HeardCall{std::string(word), wordsSinceCq_ <= 4};
         }
+        cued_ = false;
+    } else if (cued_ && !cue && word.size() >= 5 &&
+               word.find_first_of("0123456789") == std::string_view::npos) {
+        // The call garbled once, its digit taken for letters ("DE OKAORR OK1RR"): the call
+        // that follows still answers the cue.
+        cued_ = previous_ == "CQ" || previous_ == "TEST" || previous_ == "DE";
+    } else {
+        cued_ = cue;
     }
+    if (cue) cued_ = true;
     if (word == "CQ" || word == "TEST") {
         wordsSinceCq_ = 0;
     } else if (wordsSinceCq_ < 1000) {

@@ -19,14 +19,16 @@ struct HeardCall {
     bool cq = false;  // it followed CQ or TEST (a station calling), else it followed DE or itself
 };
 
-// Follows the words of one channel. A callsign counts when it comes right after CQ, TEST or DE,
-// or twice in a row; it is a CQ when CQ or TEST was among the few words before it.
+// Follows the words of one channel. A callsign counts when it comes right after CQ, TEST or DE
+// (or after those and one garbled word of five or more letters without a digit), or twice in a
+// row; it is a CQ when CQ or TEST was among the few words before it.
 class CallWatcher {
   public:
     std::optional<HeardCall> AddWord(std::string_view word);
 
   private:
     std::string previous_;
+    bool cued_ = false;  // the next callsign answers a CQ, TEST or DE
     int wordsSinceCq_ = 1000;
 };
 

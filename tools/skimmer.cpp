@@ -27,6 +27,8 @@ constexpr double kRespotKhz = 0.5;
 constexpr std::int64_t kShortestDot = 13230 / 60;  // samples: 60 WPM
 constexpr double kWaitForMarksS = 8.0;  // how long a found signal may take to show its marks
 constexpr int kFirstSharedId = 1000;    // beside another program's channels
+constexpr std::int64_t kRetryBlocks = 8;
+constexpr std::int64_t kRefusedSamples = 20LL * kDecodeRateHz;
 constexpr double kRespotSeconds = 600.0;
 
 double Seconds(std::int64_t sample) { return static_cast<double>(sample) / kDecodeRateHz; }
@@ -500,10 +502,17 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
         if (Owns(channel.id)) occupied.push_back(channel.CentreBin);
     }
     for (const FoundSignal& signal : waiting_) occupied.push_back(signal.bin);
+    // A bin that showed no keyed CW stays quiet for a while: leakage and clicks beside a
+    // strong signal would otherwise be looked at again and again.
+    std::erase_if(refused_, [now](const Refused& r) { return r.until <= now; });
+    for (const Refused& r : refused_) occupied.push_back(r.bin);
     finder_.Update(pump_->spectrum, blockStart, occupied, kSameSignalBins);
     std::vector<FoundSignal> found = finder_.TakeNew();
-    found.insert(found.end(), waiting_.begin(), waiting_.end());
-    waiting_.clear();
+    // Signals waiting for marks are looked at again every 8 blocks (1.5 s).
+    if ((blockStart / kBlockSamples) % kRetryBlocks == 0) {
+        found.insert(found.end(), waiting_.begin(), waiting_.end());
+        waiting_.clear();
+    }
     std::vector<int> opened;
     for (const Channel& channel : pump_->channels) {
         if (Owns(channel.id)) opened.push_back(channel.CentreBin);
@@ -517,6 +526,8 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
             opened.push_back(signal.bin);
         } else if (Seconds(now - signal.firstSample) < kWaitForMarksS) {
             waiting_.push_back(signal);  // too few marks yet (a slow sender): look again
+        } else {
+            refused_.push_back({signal.bin, now + kRefusedSamples});
         }
     }
 }

@@ -148,6 +148,11 @@ class Skimmer final : public ReceiverHost {
     BlockPump* pump_ = nullptr;
     SignalFinder finder_;
     std::vector<FoundSignal> waiting_;  // found, but with too few marks to preset yet
+    struct Refused {
+        int bin;
+        std::int64_t until;  // sample
+    };
+    std::vector<Refused> refused_;  // found, but no keyed CW there
     Charsets charsets_;
     std::map<int, std::unique_ptr<Station>> stations_;
     std::vector<std::int16_t> history_;  // the last samples of the input, a ring

@@ -61,6 +61,15 @@ int RunBand(QApplication& app, dahlo::MainWindow& window, int seconds,
             }
         }
         listed = found == static_cast<int>(calls.size());
+        if (!listed && wall.elapsed() > seconds * 1000) {
+            for (const QString& call : calls) {
+                bool seen = false;
+                for (int r = 0; r < table.rowCount(); ++r) {
+                    seen = seen || (table.item(r, 3) != nullptr && table.item(r, 3)->text() == call);
+                }
+                if (!seen) std::printf("not listed: %s\n", call.toUtf8().constData());
+            }
+        }
         if (listed || wall.elapsed() > seconds * 1000) app.quit();
     });
     poll.start(200);
@@ -78,6 +87,10 @@ int RunBand(QApplication& app, dahlo::MainWindow& window, int seconds,
     }
     std::printf("cpu: %.2f s in %.1f s = %.1f %% of one core\n", cpu, elapsed,
                 100.0 * cpu / elapsed);
+    std::printf("samples %lld, channels opened %d, free buffers %s\n",
+                static_cast<long long>(window.receiver.SamplesDone),
+                window.skimmer ? window.skimmer->ChannelsEverOpened() : -1,
+                window.status->panels[6]->text().toUtf8().constData());
     if (!listed) return 1;
     int pitch = -1;
     for (int r = 0; r < table.rowCount(); ++r) {

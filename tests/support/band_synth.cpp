@@ -45,6 +45,19 @@ std::vector<BandStation> TestBand() {
     };
 }
 
+std::vector<BandStation> TwelveStationBand() {
+    std::vector<BandStation> band = TestBand();
+    const std::vector<BandStation> more = {
+        {"cq cq de sm5abc sm5abc k", "SM5ABC", 24, 800, -22, 0.0, 1.0},
+        {"qrz de ha5xx ha5xx k", "HA5XX", 19, 1050, -25, 0.0, 0.2},
+        {"cq de iz1abc iz1abc k", "IZ1ABC", 30, 1300, -23, 0.0, 1.7},
+        {"test ea3xyz ea3xyz", "EA3XYZ", 32, 1550, -27, 0.0, 0.5},
+        {"cq cq de yu1aa yu1aa k", "YU1AA", 17, 2300, -21, 0.0, 2.2},
+    };
+    band.insert(band.end(), more.begin(), more.end());
+    return band;
+}
+
 double TestBandNoiseSigma() {
     return NoiseSigmaFor(32767.0 * std::pow(10.0, -34.0 / 20.0), 10.0);
 }

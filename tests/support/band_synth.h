@@ -29,6 +29,8 @@ std::vector<std::int16_t> SynthesizeBand(const std::vector<BandStation>& station
 // Seven stations from 15 to 35 WPM between 600 and 2000 Hz, 14 dB apart in level, one pair 60 Hz
 // apart, one hand-keyed, each sending its call after CQ, TEST or DE.
 std::vector<BandStation> TestBand();
+// TestBand and five more stations, twelve in all between 600 and 2300 Hz.
+std::vector<BandStation> TwelveStationBand();
 // Noise for TestBand: the weakest station is 10 dB above it in 2500 Hz.
 double TestBandNoiseSigma();
 

@@ -202,12 +202,15 @@ TEST(Callsigns, ShapesAndWhenTheyCount) {
     CallWatcher watcher;
     std::vector<std::string> heard;
     for (const char* w : {"5NN", "TU", "K2XYZ", "DE", "K1ABC", "K1ABC", "UR", "RST", "5NN", "CQ",
-                          "TEST", "DL2XYZ", "G3AAA", "G3AAA"}) {
+                          "TEST", "DL2XYZ", "G3AAA", "G3AAA", "DE", "OKAORR", "OK1RR", "UR",
+                          "NAME", "HA5XX", "DE", "5NN", "UA3ABC"}) {
         if (auto call = watcher.AddWord(w)) heard.push_back(call->call + (call->cq ? "/CQ" : "/DE"));
     }
     // K2XYZ once, not cued: not the sender. G3AAA at its repetition, CQ four words before.
-    EXPECT_EQ(heard,
-              (std::vector<std::string>{"K1ABC/DE", "K1ABC/DE", "DL2XYZ/CQ", "G3AAA/CQ"}));
+    // OK1RR after DE and its own garbled copy; not HA5XX after an ordinary word, nor UA3ABC
+    // after DE and 5NN.
+    EXPECT_EQ(heard, (std::vector<std::string>{"K1ABC/DE", "K1ABC/DE", "DL2XYZ/CQ", "G3AAA/CQ",
+                                               "OK1RR/DE"}));
 }
 
 TEST(Spots, ClusterLineColumns) {

@@ -2,7 +2,7 @@
 // for trying dahlo-decode by hand.
 //   dahlo-synth OUT.(wav|flac|ogg|raw) TEXT [--wpm N] [--pitch HZ] [--level DBFS] [--snr DB]
 //               [--jitter R] [--rise S] [--rate HZ] [--channels N] [--seed N]
-//   dahlo-synth OUT --band      (the skimmer's test band: seven stations in noise)
+//   dahlo-synth OUT --band|--band12   (the skimmer's test band: seven or twelve stations)
 
 #include <sndfile.h>
 
@@ -20,15 +20,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: dahlo-synth OUT TEXT [--wpm N] [--pitch HZ] [--level DBFS] "
                      "[--snr DB] [--jitter R] [--rise S] [--rate HZ] [--channels N] [--seed N]\n"
-                     "       dahlo-synth OUT --band\n");
+                     "       dahlo-synth OUT --band|--band12\n");
         return 2;
     }
     const std::string out = argv[1];
     const std::string text = argv[2];
-    if (text == "--band") {
-        // The skimmer's test band: seven stations in noise.
-        const std::vector<std::int16_t> band =
-            dahlo::test::SynthesizeBand(dahlo::test::TestBand(), dahlo::test::TestBandNoiseSigma());
+    if (text == "--band" || text == "--band12") {
+        // The skimmer's test band: seven stations in noise, or twelve.
+        const std::vector<std::int16_t> band = dahlo::test::SynthesizeBand(
+            text == "--band" ? dahlo::test::TestBand() : dahlo::test::TwelveStationBand(),
+            dahlo::test::TestBandNoiseSigma());
         std::string error;
         if (!dahlo::testaudio::WriteAudioFile(out, band, 11025, 1, error)) {
             std::fprintf(stderr, "dahlo-synth: %s\n", error.c_str());
