@@ -27,6 +27,7 @@ struct DecodeOptions {
     bool cp1251 = false;
     bool events = false;
     bool coldStart = false;
+    bool verbose = false;  // the controls used, on standard error
     bool help = false;
     bool version = false;
 };
