@@ -263,6 +263,14 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
             Fail(streams.err, source->Name() + ": no audio samples in the input");
             return kExitFailure;
         }
+        if (const std::string damage = source->Damage(); !damage.empty()) {
+            Fail(streams.err, damage);
+            if (!sink.Ok()) {
+                Fail(streams.err, std::string("cannot write the output: ") + std::strerror(errno));
+                return kExitFailure;
+            }
+            return kExitPartial;
+        }
         ExplainSilence(host, streams.err);
     } catch (const InputError& e) {
         host.Finish();

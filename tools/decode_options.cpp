@@ -188,7 +188,7 @@ std::string DecodeUsage() {
 Decodes Morse code (CW) from a recording to text on standard output.
 
 Input:
-  FILE                   any format libsndfile reads (WAV, FLAC, OGG, ...), any rate and
+  FILE                   any format libsndfile reads (WAV, FLAC, OGG, MP3, ...), any rate and
                          channel count; mixed to mono and resampled to 11025 Hz
   -                      raw signed 16-bit little-endian mono at 11025 Hz on standard input
   --live                 the default sound input until Ctrl-C
@@ -214,7 +214,8 @@ Output:
   -v, --verbose          the controls chosen, as options, on standard error
   --help, --version
 
-Exit status: 0 decoded, 2 a bad option or input (one line on standard error).
+Exit status: 0 the whole input decoded; 1 a damaged file: the text before the damage, then one
+line on standard error; 2 a bad option or input (one line on standard error).
 )";
 }
 

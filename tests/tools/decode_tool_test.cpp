@@ -339,12 +339,6 @@ TEST_F(DecodeToolTest, BadInputsFailWithOneLine) {
         std::ifstream f(wav, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(f), {});
     }
-    const std::string flac = Write("good.flac", samples);
-    std::string flacBytes;
-    {
-        std::ifstream f(flac, std::ios::binary);
-        flacBytes.assign(std::istreambuf_iterator<char>(f), {});
-    }
     std::string noise(5000, '\0');
     for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919) >> 3);
 
@@ -352,8 +346,6 @@ TEST_F(DecodeToolTest, BadInputsFailWithOneLine) {
         {(dir_ / "missing.wav").string(), "No such file"},
         {dir_.string(), "directory"},
         {WriteBytes("empty.wav", ""), "empty"},
-        {WriteBytes("cut.wav", bytes.substr(0, bytes.size() / 3)), "truncated"},
-        {WriteBytes("cut.flac", flacBytes.substr(0, flacBytes.size() / 3)), "truncated"},
         {WriteBytes("header.wav", bytes.substr(0, 44)), "no audio"},
         {WriteBytes("noise.wav", noise), "not a readable audio file"},
         {WriteBytes("notes.txt", "hello, this is text\n"), "not a readable audio file"},
@@ -367,6 +359,49 @@ TEST_F(DecodeToolTest, BadInputsFailWithOneLine) {
     std::FILE* empty = std::tmpfile();
     ExpectOneLineError(RunTool({"-"}, empty), "no audio");
     std::fclose(empty);
+}
+
+TEST_F(DecodeToolTest, DamagedFilesGiveTheTextBeforeTheDamageThenOneLine) {
+    const auto samples = Synth(kText, 20, 700, -20);
+    auto bytesOf = [](const std::string& path) {
+        std::ifstream f(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    };
+    // An MP3 whose last frame is garbage; a WAV and a FLAC cut after a third.
+    std::string mp3 = bytesOf(Write("good.mp3", samples));
+    ASSERT_GT(mp3.size(), 1000u);
+    for (std::size_t i = mp3.size() - 300; i < mp3.size(); ++i) mp3[i] = static_cast<char>(i * 37);
+    const std::string wav = bytesOf(Write("good.wav", samples));
+    const std::string flac = bytesOf(Write("good.flac", samples));
+    struct Case {
+        std::string path;
+        std::string text;  // what must come out: all of it, or a start of it
+    };
+    const std::vector<Case> cases = {
+        {WriteBytes("bad.mp3", mp3), kText},
+        {WriteBytes("cut.wav", wav.substr(0, wav.size() / 3)), "cq de"},
+        {WriteBytes("cut.flac", flac.substr(0, flac.size() / 3)), "cq de"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto r = RunTool({c.path});
+        EXPECT_EQ(r.status, kExitPartial);
+        EXPECT_EQ(r.out.rfind(c.text, 0), 0u) << r.out;
+        EXPECT_LT(Trimmed(r.out).size(), c.text == kText ? 100u : std::string(kText).size());
+        // One line, naming the file and where it stopped, before the end of the recording.
+        ASSERT_FALSE(r.err.empty());
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+        EXPECT_NE(r.err.find(fs::path(c.path).filename().string() + ": stopped at "),
+                  std::string::npos)
+            << r.err;
+        // The window's text of what could be read, with the same status.
+        EXPECT_EQ(RunTool({"--cold-start", c.path}).status, kExitPartial);
+    }
+    // Nothing was damaged: status 0 and no line.
+    const auto good = RunTool({Write("whole.mp3", samples)});
+    EXPECT_EQ(good.status, kExitOk);
+    EXPECT_EQ(Trimmed(good.out), kText);
+    EXPECT_EQ(good.err, "");
 }
 
 TEST_F(DecodeToolTest, NothingPrintedSaysWhyOnStandardError) {
