@@ -1,5 +1,8 @@
 #include "receiver/channel.h"
 
+#include <algorithm>
+#include <array>
+
 namespace dahlo {
 
 namespace {
@@ -65,7 +68,9 @@ void Channel::RunAfc(const SpectrumState& spectrum) {
 void Channel::SteerAtBlockStart(const SpectrumState& spectrum, std::int64_t sample,
                                 ChannelEventSink& sink) {
     const int before = CentreBin;
-    if (LastRawKeyDown == 1 && AfcDown) RunAfc(spectrum);
+    if (LastRawKeyDown == 1 && AfcDown && (!AfcNeedsTone || ToneAtCentre(spectrum))) {
+        RunAfc(spectrum);
+    }
     if (decoder.SilenceDots > 8.0 && AutoGoToMaxDown) GoToMax(spectrum);
     if (CentreBin != before) {
         ChannelEvent event;
@@ -75,6 +80,34 @@ void Channel::SteerAtBlockStart(const SpectrumState& spectrum, std::int64_t samp
         event.centreBin = CentreBin;
         sink.OnChannelEvent(event);
     }
+}
+
+bool Channel::ToneAtCentre(const SpectrumState& spectrum) const {
+    const int centre = ClampCentreBin(CentreBin);
+    const int lo = std::max(kFirstBin, centre - 20);
+    const int hi = std::min(kLastBin, centre + 20);
+    std::array<double, 41> around{};
+    const int n = hi - lo + 1;
+    std::copy(spectrum.SmoothedMagnitude.begin() + lo, spectrum.SmoothedMagnitude.begin() + hi + 1,
+              around.begin());
+    std::nth_element(around.begin(), around.begin() + n / 2, around.begin() + n);
+    double peak = 0.0;
+    for (int k = std::max(kFirstBin, centre - 1); k <= std::min(kLastBin, centre + 1); ++k) {
+        peak = std::max(peak, spectrum.SmoothedMagnitude[k]);
+    }
+    return peak > 0.0 && peak >= 2.0 * around[n / 2];
+}
+
+DecodeResult Channel::OwnWordSpace(DecodeResult decoded) const {
+    if (decoded.kind == DecodeResult::kWordSpace) return {};
+    if (decoded.kind != DecodeResult::kNothing || decoder.KeyWasDown != 0) return decoded;
+    const std::int64_t tenths = std::clamp(WordSpaceTenths, 25, 250);
+    // The space grows by one each sample up to 25 dot lengths, so it meets this once per gap.
+    if (decoder.SpaceLength != (tenths * decoder.DotLength) / 10) return decoded;
+    decoded.kind = DecodeResult::kWordSpace;
+    decoded.code = 0;
+    decoded.showSpeed = decoder.CharCount > 4;
+    return decoded;
 }
 
 void Channel::Process(const std::int16_t* samples, int count, std::int64_t firstSample,
@@ -95,7 +128,12 @@ void Channel::Process(const std::int16_t* samples, int count, std::int64_t first
             TraceNext = (TraceNext + 1) % kEnvelopeTraceSize;
         }
 
-        const DecodeResult decoded = decoder.DecodeSample(rawKeyDown, keying, CwFilterTreshold);
+        const std::int64_t wasDown = decoder.KeyWasDown;
+        DecodeResult decoded = decoder.DecodeSample(rawKeyDown, keying, CwFilterTreshold);
+        if (keyEdges != nullptr && decoder.KeyWasDown != wasDown) {
+            keyEdges->OnKeyEdge(id, firstSample + i, decoder.KeyWasDown == 1);
+        }
+        if (WordSpaceTenths > 0) decoded = OwnWordSpace(decoded);
         if (decoded.kind == DecodeResult::kNothing) continue;
         ChannelEvent event;
         event.kind = decoded.kind == DecodeResult::kCharacter ? ChannelEvent::kCharacter

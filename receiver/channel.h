@@ -43,6 +43,16 @@ class ChannelEventSink {
     ~ChannelEventSink() = default;
 };
 
+// Told every change of a channel's debounced key (for a look at the keying, not for the window).
+class KeyEdgeObserver {
+  public:
+    // `sample`: the sample at which the key went down (`down`) or up.
+    virtual void OnKeyEdge(int channel, std::int64_t sample, bool down) = 0;
+
+  protected:
+    ~KeyEdgeObserver() = default;
+};
+
 class Channel {
   public:
     explicit Channel(int channelId = 0);
@@ -60,6 +70,15 @@ class Channel {
     // The main filter twice over (a skimmer's channel beside a close neighbour): 60 Hz off the
     // centre is 22 dB down instead of 11, at the cost of a slower envelope.
     bool FilterTwice = false;
+    // Word space for senders whose gaps are not 3 and 7 dots (Farnsworth, long pauses between
+    // letters): when above 0, a space of this many tenths of the dot length ends a word instead of
+    // the decoder's 5 dot lengths (taken within 25..250). 0, as in the window: the decoder's own.
+    int WordSpaceTenths = 0;
+    // AFC only while the tone stands out at the centre (see ToneAtCentre), so that in a pause
+    // it does not walk towards the noise. Off in the window.
+    bool AfcNeedsTone = false;
+    // Told every key change when set; none in the window.
+    KeyEdgeObserver* keyEdges = nullptr;
 
     // Running state.
     double LongAverage = 0.0;  // slow average of the envelope
@@ -93,8 +112,9 @@ class Channel {
     // One AFC step within +-AfcSpeed bins of the centre, on the smoothed spectrum.
     void RunAfc(const SpectrumState& spectrum);
     // The steering at the first sample of a block, after that sample was run and before the
-    // spectrum is smoothed: AFC while the raw decision is key-down, GoToMax after a silence of
-    // more than 8 dots. A move is told to `sink` as kRetune at `sample`.
+    // spectrum is smoothed: AFC while the raw decision is key-down (and, with AfcNeedsTone, the
+    // tone stands out), GoToMax after a silence of more than 8 dots. A move is told to `sink` as
+    // kRetune at `sample`.
     void SteerAtBlockStart(const SpectrumState& spectrum, std::int64_t sample,
                            ChannelEventSink& sink);
 
@@ -103,7 +123,14 @@ class Channel {
     void Process(const std::int16_t* samples, int count, std::int64_t firstSample,
                  ChannelEventSink& sink);
 
+    // Whether the smoothed spectrum within a bin of the centre stands at least twice as high as
+    // the median of the 41 bins around it: a tone is there, not only noise.
+    bool ToneAtCentre(const SpectrumState& spectrum) const;
+
   private:
+    // The decoder's result with its word space moved to WordSpaceTenths.
+    DecodeResult OwnWordSpace(DecodeResult decoded) const;
+
     int traceCountdown_ = kEnvelopeTraceStep;
 };
 

@@ -27,6 +27,8 @@ void ApplyControls(const ReceiverControls& controls, Channel& channel) {
     channel.AfcDown = controls.afc;
     channel.AfcSpeed = controls.afcSpeed;
     channel.AutoGoToMaxDown = controls.autoGoToMax;
+    channel.WordSpaceTenths = controls.wordSpaceTenths;
+    channel.AfcNeedsTone = controls.afcNeedsTone;
     if (controls.warmStartDot > 0) channel.decoder.WarmStart(controls.warmStartDot);
 }
 

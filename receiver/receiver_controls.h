@@ -27,6 +27,10 @@ struct ReceiverControls {
     std::string userCharsetFile;  // loaded when charset is kUserDefined
     // Dot length for a warm decoder start, in samples; 0 keeps the window's cold start.
     std::int64_t warmStartDot = 0;
+    // Word space in tenths of a dot for senders with long gaps; 0 keeps the decoder's 5 dots.
+    int wordSpaceTenths = 0;
+    // AFC only while the tone stands out at the centre; off in the window.
+    bool afcNeedsTone = false;
 };
 
 // The controls a settings file holds (centre clamped, width mapped, a length of 0 or less 175).

@@ -1,6 +1,5 @@
 #include "tools/decode_main.h"
 
-#include "tools/skim_main.h"
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -8,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "dsp/main_filter.h"
 #include "settings/settings.h"
 #include "tools/decode_options.h"
 #include "tools/decode_session.h"
@@ -15,6 +15,7 @@
 #include "tools/presets.h"
 #include "tools/sample_source.h"
 #include "tools/skim_main.h"
+#include "tools/stream_presets.h"
 
 namespace dahlo {
 
@@ -95,6 +96,41 @@ std::optional<std::string> ApplySettingsFile(const std::string& path, ReceiverCo
     return std::nullopt;
 }
 
+// Why nothing was printed, in one line, when it was not.
+void ExplainSilence(const DecodeHost& host, std::FILE* err) {
+    const std::int64_t printed = host.Characters() - host.SquelchedCharacters();
+    const DecodeHost::ScopeLook& scope = host.Scope();
+    if (printed > 0 || scope.ticks == 0) return;
+    char line[400];
+    const double hz = scope.centreBin * kHzPerBin;
+    if (host.Characters() > 0) {
+        std::snprintf(line, sizeof line,
+                      "nothing printed: the %lld characters decoded did not look like Morse "
+                      "(noise keyed into the decoder at %.1f Hz)",
+                      static_cast<long long>(host.Characters()), hz);
+    } else if (!(scope.peak > 0.0)) {
+        std::snprintf(line, sizeof line, "no character decoded: the input is silent at %.1f Hz",
+                      hz);
+    } else if (!scope.autoThreshold && scope.peak <= scope.threshold) {
+        std::snprintf(line, sizeof line,
+                      "no character decoded: the envelope at %.1f Hz never crossed the threshold "
+                      "%.4g (its peak was %.4g)",
+                      hz, scope.threshold, scope.peak);
+    } else if (scope.above * 10 >= scope.ticks * 9) {
+        std::snprintf(line, sizeof line,
+                      "no character decoded: the envelope at %.1f Hz stood above the threshold "
+                      "%.4g nearly all the time (a steady carrier, or noise over too low a "
+                      "threshold)",
+                      hz, scope.threshold);
+    } else {
+        std::snprintf(line, sizeof line,
+                      "no character decoded: the envelope at %.1f Hz crossed the threshold %.4g "
+                      "only briefly (its peak was %.4g): too short for the burst filter to key",
+                      hz, scope.threshold, scope.peak);
+    }
+    Fail(err, line);
+}
+
 }  // namespace
 
 int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& streams) {
@@ -127,6 +163,7 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
         request.filterWidth = controls.filterWidth;
         request.threshold = controls.threshold;
         request.burstLpm = 0;
+        request.afcGiven = true;
     }
     if (options.filterWidth) controls.filterWidth = *options.filterWidth;
     if (options.centreBin) controls.centreBin = *options.centreBin;
@@ -136,6 +173,7 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
     if (options.afc) controls.afc = *options.afc;
     if (options.afcSpeed) controls.afcSpeed = *options.afcSpeed;
     if (options.autoGoToMax) controls.autoGoToMax = *options.autoGoToMax;
+    if (options.afc) request.afcGiven = true;
     if (options.charset) {
         controls.charset = *options.charset;
         controls.userCharsetFile = options.charsetFile;
@@ -163,8 +201,11 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
         }
 
         if (options.input == InputKind::kLive) {
-            const int status = RunLiveDecode(controls, host, streams.stop, streams.err);
+            if (!options.coldStart) host.EnableSquelch();
+            const int status = RunLiveDecode(controls, options.coldStart ? nullptr : &request, host,
+                                             streams.stop, streams.err, options.verbose);
             host.Finish();
+            if (status == kExitOk) ExplainSilence(host, streams.err);
             return status;
         }
 
@@ -178,22 +219,62 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
         }
         ProgressReporter* progress = bar ? &*bar : nullptr;
 
-        double decodeStart = 0.0;
+        std::int64_t samples = 0;
         if (isFile && !options.coldStart) {
             // The look at the file takes about three quarters of the work.
-            decodeStart = 0.75;
-            ScaledProgress scaled(progress, 0.0, decodeStart);
-            PresetControls(*source, request, controls, progress ? &scaled : nullptr);
+            constexpr double kDecodeStart = 0.75;
+            ScaledProgress scaled(progress, 0.0, kDecodeStart);
+            const PresetPlan plan =
+                PlanPresets(*source, request, controls, progress ? &scaled : nullptr);
             if (!source->Rewind()) throw InputError(source->Name() + ": cannot read it again");
+            if (options.verbose) {
+                if (bar) bar->Clear();
+                Fail(streams.err, "presets: " + DescribeControls(plan, "looked at the file"));
+            }
+            host.EnableSquelch();
+            samples = DecodePlanned(*source, plan, host, streams.stop, progress, kDecodeStart,
+                                    1.0 - kDecodeStart);
+        } else if (!isFile && !options.coldStart) {
+            // A stream is looked at through a fixed look-ahead as it comes.
+            host.EnableSquelch();
+            LookAheadDecode decode(request, controls, host);
+            if (options.verbose) {
+                decode.onFirstLook = [&](const PresetPlan& plan) {
+                    Fail(streams.err,
+                         "presets: " + DescribeControls(plan, "looked at the first seconds"));
+                };
+            }
+            BlockReader reader(*source);
+            while (streams.stop == nullptr || !streams.stop->load()) {
+                const std::size_t got = reader.Next();
+                if (got == 0) break;
+                decode.Push(reader.Block(), got);
+            }
+            decode.Finish();
+            samples = decode.SamplesRead();
+        } else {
+            if (options.verbose) {
+                PresetPlan given;
+                given.controls = controls;
+                Fail(streams.err, "controls: " + DescribeControls(given, "no look"));
+            }
+            samples = DecodeSource(*source, controls, host, streams.stop, progress);
         }
-        const std::int64_t samples = DecodeSource(*source, controls, host, streams.stop, progress,
-                                                  decodeStart, 1.0 - decodeStart);
         if (bar) bar->Clear();
         host.Finish();
         if (samples == 0) {
             Fail(streams.err, source->Name() + ": no audio samples in the input");
             return kExitFailure;
         }
+        if (const std::string damage = source->Damage(); !damage.empty()) {
+            Fail(streams.err, damage);
+            if (!sink.Ok()) {
+                Fail(streams.err, std::string("cannot write the output: ") + std::strerror(errno));
+                return kExitFailure;
+            }
+            return kExitPartial;
+        }
+        ExplainSilence(host, streams.err);
     } catch (const InputError& e) {
         host.Finish();
         Fail(streams.err, e.what());

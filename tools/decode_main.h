@@ -17,6 +17,7 @@ struct DecodeStreams {
 };
 
 inline constexpr int kExitOk = 0;
+inline constexpr int kExitPartial = 1;  // the input ended in damage; what came before was decoded
 inline constexpr int kExitFailure = 2;
 
 // Runs dahlo-decode with the arguments after the program name; returns the exit status.

@@ -157,6 +157,9 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
         } else if (arg == "--cold-start") {
             if (auto e = flagOnly()) return e;
             options.coldStart = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            if (auto e = flagOnly()) return e;
+            options.verbose = true;
         } else if (arg == "--events") {
             if (auto e = flagOnly()) return e;
             options.events = true;
@@ -310,12 +313,13 @@ std::string DecodeUsage() {
 Decodes Morse code (CW) from a recording to text on standard output.
 
 Input:
-  FILE                   any format libsndfile reads (WAV, FLAC, OGG, ...), any rate and
+  FILE                   any format libsndfile reads (WAV, FLAC, OGG, MP3, ...), any rate and
                          channel count; mixed to mono and resampled to 11025 Hz
   -                      raw signed 16-bit little-endian mono at 11025 Hz on standard input
   --live                 the default sound input until Ctrl-C
 
-Receiver controls (a file is looked at first and these are preset from it; options win):
+Receiver controls (preset from a look at the input, a stream's through a 10 s look-ahead;
+options win):
   --width narrow|wide|very-wide   main filter width (preset: narrow)
   --pitch HZ             centre frequency, 162..2422 Hz, taken to the nearest bin
   --burst LPM            burst filter: 100 200 300 500 1000 1500 2500 3000 5000
@@ -324,7 +328,7 @@ Receiver controls (a file is looked at first and these are preset from it; optio
   --afc-speed N          AFC search half-width in bins, 0..99 (window: 2)
   --auto-gotomax on|off  jump to the strongest signal after a silence (window: off)
   --settings FILE        take the controls and charset from a settings file (DAHLO.INI)
-  --cold-start           no look at the file and a cold decoder start: the window's defaults
+  --cold-start           no look at the input and a cold decoder start: the window's defaults
                          and the text the window shows for the same samples
 
 Skimming (every signal in the passband at once):
@@ -348,9 +352,11 @@ Output:
   --encoding utf-8|cp1251         text encoding (default utf-8)
   --events               JSON lines: every character and word space with its time (s),
                          centre frequency (Hz) and, when shown, the speed
+  -v, --verbose          the controls chosen, as options, on standard error
   --help, --version
 
-Exit status: 0 decoded, 2 a bad option or input, a spot port that cannot be opened or a rig
+Exit status: 0 the whole input decoded; 1 a damaged file: the text before the damage, then one
+line on standard error; 2 a bad option or input, a spot port that cannot be opened or a rig
 that does not answer at the start (one line on standard error).
 )";
 }

@@ -44,6 +44,7 @@ struct DecodeOptions {
     std::string rigAddress;
     std::optional<int> rigModel;
     std::optional<std::string> rigDevice;
+    bool verbose = false;  // the controls used, on standard error
     bool help = false;
     bool version = false;
 };

@@ -1,5 +1,6 @@
 #include "tools/decode_session.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <memory>
@@ -53,11 +54,51 @@ std::string JsonEscape(std::string_view text) {
     return out;
 }
 
+DecodeHost::DecodeHost(OutputSink& sink, OutputFormat format) : sink_(sink), format_(format) {
+    squelch_.decided = [this](const WordSquelch::Word& word, bool kept) {
+        if (!kept) {
+            squelchedCharacters_ += word.characters;
+            return;
+        }
+        sink_.Write(word.bytes);
+        wroteText_ = wroteText_ || !word.bytes.empty();
+        sink_.Flush();
+    };
+}
+
+void DecodeHost::PaintScope() {
+    if (watched_ == nullptr) return;
+    const Channel& channel = *watched_;
+    ++scope_.ticks;
+    if (channel.LastRawKeyDown == 1) ++scope_.above;
+    scope_.peak = std::max(scope_.peak, channel.LastEnvelope);
+    scope_.threshold = channel.DetectorThreshold;
+    scope_.autoThreshold = channel.AutoTresholdDown;
+    scope_.centreBin = channel.CentreBin;
+}
+
 void DecodeHost::OnChannelEvent(const ChannelEvent& event, std::string_view cp1251) {
     switch (event.kind) {
         case ChannelEvent::kCharacter:
-        case ChannelEvent::kWordSpace:
+            lastSample_ = event.sample;
+            if (closing_) {
+                WritePendingEvent();
+                CloseWord(closingSample_);
+            }
+            if (wordFirstSample_ < 0) wordFirstSample_ = event.sample;
+            if (squelchOn_) squelch_.Activity(event.sample);
             AppendDecodedText(event, cp1251);
+            break;
+        case ChannelEvent::kWordSpace:
+            lastSample_ = event.sample;
+            AppendDecodedText(event, cp1251);
+            if (format_.events && squelchOn_) {
+                // The word ends with the space's line, which waits for its speed.
+                closing_ = true;
+                closingSample_ = event.sample;
+            } else {
+                CloseWord(event.sample);
+            }
             break;
         case ChannelEvent::kSpeed:
             // The speed comes right after the character or space it belongs to.
@@ -71,9 +112,53 @@ void DecodeHost::OnChannelEvent(const ChannelEvent& event, std::string_view cp12
     }
 }
 
+void DecodeHost::Emit(std::string_view bytes) {
+    if (squelchOn_) {
+        word_.append(bytes);
+        return;
+    }
+    sink_.Write(bytes);
+    wroteText_ = wroteText_ || !bytes.empty();
+}
+
+void DecodeHost::CloseWord(std::int64_t sample) {
+    closing_ = false;
+    if (squelchOn_) {
+        bool out = false;
+        if (wordFirstSample_ >= 0) {
+            const std::vector<SampleSpan>& spans = absent_;
+            while (nextAbsent_ < spans.size() && spans[nextAbsent_].end <= wordFirstSample_) {
+                ++nextAbsent_;
+            }
+            out = nextAbsent_ < spans.size() && spans[nextAbsent_].begin <= wordFirstSample_;
+        }
+        if (!word_.empty()) {
+            squelch_.Add(std::move(word_), wordCharacters_, wordText_, sample, out);
+        }
+        word_.clear();
+    }
+    wordFirstSample_ = -1;
+    wordText_.clear();
+    wordCharacters_ = 0;
+    sink_.Flush();
+}
+
+void DecodeHost::Advance(std::int64_t sample) {
+    if (!squelchOn_) return;
+    if (closing_) {
+        WritePendingEvent();
+        CloseWord(closingSample_);
+    }
+    squelch_.Advance(sample);
+}
+
 void DecodeHost::AppendDecodedText(const ChannelEvent& event, std::string_view cp1251) {
     const std::uint32_t code = event.code;
-    if (code != 0) ++characters_;
+    if (code != 0) {
+        ++characters_;
+        ++wordCharacters_;
+        if (squelchOn_) AppendCp1251AsUtf8(cp1251, wordText_);
+    }
     if (format_.events) {
         WritePendingEvent();  // its speed, if any, came right after it
         event_.pending = true;
@@ -92,10 +177,8 @@ void DecodeHost::AppendDecodedText(const ChannelEvent& event, std::string_view c
         text_.append(cp1251);
     }
     if (code == 0) {
-        sink_.Write(text_);
-        wroteText_ = wroteText_ || !text_.empty();
+        Emit(text_);
         text_.clear();
-        sink_.Flush();
     }
 }
 
@@ -117,8 +200,8 @@ void DecodeHost::WritePendingEvent() {
         line += tail;
     }
     line += "}\n";
-    sink_.Write(line);
-    if (event_.space) sink_.Flush();
+    Emit(line);
+    if (event_.space && !squelchOn_) sink_.Flush();
     event_.pending = false;
 }
 
@@ -134,11 +217,15 @@ void DecodeHost::Finish() {
     if (format_.events) {
         WritePendingEvent();
     } else {
-        sink_.Write(text_);
-        wroteText_ = wroteText_ || !text_.empty();
+        Emit(text_);
         text_.clear();
-        if (wroteText_) sink_.Write("\n");
     }
+    if (squelchOn_) {
+        CloseWord(lastSample_);
+        squelch_.Finish();
+    }
+    closing_ = false;
+    if (!format_.events && wroteText_) sink_.Write("\n");
     sink_.Flush();
 }
 
@@ -150,11 +237,13 @@ std::int64_t DecodeSource(SampleSource& source, const ReceiverControls& controls
     auto pump = std::make_unique<BlockPump>(*ring, host);
     ApplyControls(controls, *pump);
 
+    host.Watch(&pump->Main());
     BlockReader reader(source, progress, progressStart, progressSpan);
     while (stop == nullptr || !stop->load()) {
         if (reader.Next() == 0) break;
         pump->ProcessBlock(reader.Block());
     }
+    host.Watch(nullptr);
     return reader.SamplesRead();
 }
 

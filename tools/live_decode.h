@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "tools/decode_session.h"
+#include "tools/presets.h"
 
 namespace dahlo {
 
@@ -13,8 +14,10 @@ namespace dahlo {
 bool LiveInputAvailable();
 
 // Decodes from the default sound input until `stop` becomes true; returns the exit status. A
-// failure to open the input is reported on `err` as one line.
-int RunLiveDecode(const ReceiverControls& controls, DecodeHost& host, const std::atomic<bool>* stop,
-                  std::FILE* err);
+// failure to open the input is reported on `err` as one line. With `presets`, the input is held
+// back by the look-ahead of LookAheadDecode and preset from it; without, the window's loop runs
+// on the capture buffers as they come. `verbose`: the presets of the first look on `err`.
+int RunLiveDecode(const ReceiverControls& controls, const PresetRequest* presets, DecodeHost& host,
+                  const std::atomic<bool>* stop, std::FILE* err, bool verbose = false);
 
 }  // namespace dahlo

@@ -146,10 +146,46 @@ class SampleSpool {
     State state_ = State::kRecording;
 };
 
+// While it lives, whatever a decoding library writes to standard error goes nowhere: the MPEG
+// decoder under libsndfile reports each frame it skips there, where only our own one line about
+// the damage belongs.
+class QuietStderr {
+  public:
+    explicit QuietStderr(bool quiet) {
+        if (!quiet) return;
+        std::fflush(stderr);
+        saved_ = ::dup(STDERR_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ < 0 || null < 0 || ::dup2(null, STDERR_FILENO) < 0) {
+            if (saved_ >= 0) ::close(saved_);
+            saved_ = -1;
+        }
+        if (null >= 0) ::close(null);
+    }
+    ~QuietStderr() {
+        if (saved_ < 0) return;
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+  private:
+    int saved_ = -1;
+};
+
+std::string Seconds(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", s);
+    return text;
+}
+
 class SndfileSource : public SampleSource {
   public:
-    SndfileSource(std::string path, SNDFILE* file, const SF_INFO& info)
-        : path_(std::move(path)), file_(file), info_(info) {
+    SndfileSource(std::string path, SNDFILE* file, const SF_INFO& info, std::string damage)
+        : path_(std::move(path)), file_(file), info_(info), damage_(std::move(damage)) {
+        quiet_ = (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
         const int subtype = info_.format & SF_FORMAT_SUBMASK;
         direct_ = info_.samplerate == kDecodeRateHz && info_.channels == 1 &&
                   (subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_S8 ||
@@ -201,6 +237,7 @@ class SndfileSource : public SampleSource {
             std::llround(static_cast<double>(info_.frames) * kDecodeRateHz / info_.samplerate));
     }
     const std::string& Name() const override { return name_; }
+    std::string Damage() const override { return damage_; }
 
   private:
     // Converted samples (mixed, resampled, rounded) straight from the file.
@@ -221,6 +258,7 @@ class SndfileSource : public SampleSource {
     }
 
     bool RewindFile() {
+        const QuietStderr quiet(quiet_);
         if (sf_seek(file_, 0, SEEK_SET) < 0) {
             throw InputError(path_ + ": cannot read the file again: " + sf_strerror(file_));
         }
@@ -236,18 +274,27 @@ class SndfileSource : public SampleSource {
     // 16-bit mono at 11025 Hz: the samples as they are in the file, with no conversion.
     std::size_t ReadDirect(std::int16_t* out, std::size_t count) {
         const sf_count_t want =
-            std::min<sf_count_t>(static_cast<sf_count_t>(count), info_.frames - framesRead_);
+            std::min<sf_count_t>(static_cast<sf_count_t>(count), ReadableFrames() - framesRead_);
         if (want <= 0) return 0;
         const sf_count_t got = sf_readf_short(file_, out, want);
-        if (got < want || sf_error(file_) != SF_ERR_NO_ERROR) ThrowTruncated(got);
-        framesRead_ += got;
-        return static_cast<std::size_t>(got);
+        framesRead_ += std::max<sf_count_t>(got, 0);
+        if (got < want || sf_error(file_) != SF_ERR_NO_ERROR) Damaged();
+        return static_cast<std::size_t>(std::max<sf_count_t>(got, 0));
     }
 
-    [[noreturn]] void ThrowTruncated(sf_count_t got) {
-        const sf_count_t at = framesRead_ + std::max<sf_count_t>(got, 0);
-        throw InputError(path_ + ": the file is truncated or corrupt (audio ends after " +
-                         std::to_string(at) + " of " + std::to_string(info_.frames) + " frames)");
+    // The frames a pass reads: all, or those before the damage.
+    sf_count_t ReadableFrames() const { return damagedAt_ >= 0 ? damagedAt_ : info_.frames; }
+
+    // A read came short or failed: the passes end here from now on.
+    void Damaged() {
+        if (damagedAt_ < 0 || framesRead_ < damagedAt_) damagedAt_ = framesRead_;
+        const char* why = sf_error(file_) != SF_ERR_NO_ERROR ? sf_strerror(file_) : nullptr;
+        const double rate = info_.samplerate;
+        damage_ = path_ + ": stopped at " + Seconds(static_cast<double>(damagedAt_) / rate) +
+                  " of " + Seconds(static_cast<double>(info_.frames) / rate) +
+                  ": the file is corrupt or cut short there" +
+                  (why != nullptr && *why != '\0' ? std::string(" (") + why + ")" : "") +
+                  "; the text is what could be read before";
     }
 
     // Reads one chunk of frames, mixes it to mono and resamples it into `pending_`.
@@ -256,12 +303,17 @@ class SndfileSource : public SampleSource {
         pendingPos_ = 0;
         long frames = 0;
         if (!inputEnded_) {
-            const sf_count_t want = std::min<sf_count_t>(kChunkFrames, info_.frames - framesRead_);
-            const sf_count_t got = want > 0 ? sf_readf_float(file_, interleaved_.data(), want) : 0;
-            if (got < want || sf_error(file_) != SF_ERR_NO_ERROR) ThrowTruncated(got);
+            const sf_count_t want =
+                std::min<sf_count_t>(kChunkFrames, ReadableFrames() - framesRead_);
+            sf_count_t got = 0;
+            if (want > 0) {
+                const QuietStderr quiet(quiet_);
+                got = std::max<sf_count_t>(sf_readf_float(file_, interleaved_.data(), want), 0);
+            }
             framesRead_ += got;
+            if (got < want || sf_error(file_) != SF_ERR_NO_ERROR) Damaged();
             frames = static_cast<long>(got);
-            if (framesRead_ >= info_.frames) inputEnded_ = true;
+            if (framesRead_ >= ReadableFrames()) inputEnded_ = true;
             const int channels = info_.channels;
             for (long f = 0; f < frames; ++f) {
                 float sum = 0.0f;
@@ -313,6 +365,9 @@ class SndfileSource : public SampleSource {
     bool inputEnded_ = false;
     bool finished_ = false;
     bool direct_ = false;
+    bool quiet_ = false;
+    std::string damage_;
+    sf_count_t damagedAt_ = -1;  // the frame at which the damage stops every pass
     SampleSpool spool_;
 };
 
@@ -394,7 +449,11 @@ std::unique_ptr<SampleSource> OpenAudioFile(const std::string& path) {
     }
 
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = nullptr;
+    {
+        const QuietStderr quiet(true);
+        file = sf_open(path.c_str(), SFM_READ, &info);
+    }
     if (file == nullptr) {
         throw InputError(path + ": not a readable audio file (" + sf_strerror(nullptr) + ")");
     }
@@ -406,20 +465,14 @@ std::unique_ptr<SampleSource> OpenAudioFile(const std::string& path) {
     // its log ("data : 370552 (should be 29956)") is the only trace of that.
     char log[8192] = {};
     sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+    std::string damage;
     if (HeaderPromisesMore(log)) {
-        sf_close(file);
-        throw InputError(path +
-                         ": the file is truncated (it holds less audio than its header says)");
+        damage = path + ": stopped at " +
+                 Seconds(static_cast<double>(info.frames) / info.samplerate) +
+                 ": the file is cut short (it holds less audio than its header says); the text "
+                 "is what could be read before";
     }
-    // A compressed file cut short is only found at its end; look there before any output.
-    std::vector<float> last(static_cast<std::size_t>(info.channels));
-    if (sf_seek(file, info.frames - 1, SEEK_SET) < 0 || sf_readf_float(file, last.data(), 1) != 1 ||
-        sf_seek(file, 0, SEEK_SET) != 0) {
-        sf_close(file);
-        throw InputError(path +
-                         ": the file is truncated or corrupt (its last frames cannot be read)");
-    }
-    return std::make_unique<SndfileSource>(path, file, info);
+    return std::make_unique<SndfileSource>(path, file, info, std::move(damage));
 }
 
 std::unique_ptr<SampleSource> OpenRawStream(std::FILE* stream, std::string name) {

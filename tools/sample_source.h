@@ -32,6 +32,9 @@ class SampleSource {
     // Number of samples when known beforehand, else -1.
     virtual std::int64_t Length() const = 0;
     virtual const std::string& Name() const = 0;
+    // Empty while the input reads as a whole; once a pass has run into damage (a corrupt or
+    // missing end), one line saying where and why it stopped. The passes end there.
+    virtual std::string Damage() const { return {}; }
 };
 
 // Reports how far a pass has come (0..1 of the whole job).
@@ -66,9 +69,10 @@ class BlockReader {
 };
 
 // Opens an audio file. Refuses, with InputError, a missing, unreadable, empty or non-audio file
-// and a directory; a file whose samples end before its header says is reported by Read. A file
-// that is not 16-bit mono at 11025 Hz is converted once: the first pass keeps its samples in an
-// unnamed temporary file in $TMPDIR (else /tmp), from which every pass after a Rewind reads.
+// and a directory. A file damaged further on (cut short, a corrupt frame) reads up to the damage
+// and then ends, with Damage() saying so. A file that is not 16-bit mono at 11025 Hz is converted
+// once: the first pass keeps its samples in an unnamed temporary file in $TMPDIR (else /tmp),
+// from which every pass after a Rewind reads.
 std::unique_ptr<SampleSource> OpenAudioFile(const std::string& path);
 
 // Raw signed 16-bit little-endian mono samples at 11025 Hz (a trailing odd byte is dropped).

@@ -144,23 +144,33 @@ double DotSamples(double wpm) {
 }
 
 std::vector<KeyRun> SynthesizeKeying(std::string_view text, const MorseSynthOptions& options) {
-    const double dot = DotSamples(options.wpm);
-    double letterGap = 3.0 * dot;
-    double wordGap = 7.0 * dot;
-    if (options.farnsworth_wpm > 0.0 && options.farnsworth_wpm < options.wpm) {
-        // The 19 gap units of PARIS absorb all the time that the slower overall speed adds.
-        const double w = options.wpm;
-        const double f = options.farnsworth_wpm;
-        const double gapUnit = (60.0 * w - 37.2 * f) / (w * f) / 19.0 * kSynthSampleRate;
-        letterGap = 3.0 * gapUnit;
-        wordGap = 7.0 * gapUnit;
-    }
-    wordGap += options.extra_word_space_dots * dot;
+    double dot = 0.0;
+    double letterGap = 0.0;
+    double wordGap = 0.0;
+    auto setSpeed = [&](double wpm) {
+        dot = DotSamples(wpm);
+        letterGap = 3.0 * dot;
+        wordGap = 7.0 * dot;
+        if (options.farnsworth_wpm > 0.0 && options.farnsworth_wpm < wpm) {
+            // The 19 gap units of PARIS absorb all the time that the slower overall speed adds.
+            const double f = options.farnsworth_wpm;
+            const double gapUnit = (60.0 * wpm - 37.2 * f) / (wpm * f) / 19.0 * kSynthSampleRate;
+            letterGap = 3.0 * gapUnit;
+            wordGap = 7.0 * gapUnit;
+        }
+        wordGap += options.extra_word_space_dots * dot;
+    };
+    setSpeed(options.wpm);
 
     Random random(options.seed);
     auto jittered = [&](double length) {
         if (options.jitter <= 0.0) return length;
         return length * std::max(0.2, 1.0 + options.jitter * random.Gaussian());
+    };
+    auto letterSpace = [&]() {
+        if (options.letter_gap_max_dots <= 0.0) return letterGap;
+        const double lo = options.letter_gap_min_dots;
+        return (lo + (options.letter_gap_max_dots - lo) * random.Uniform()) * dot;
     };
 
     std::vector<KeyRun> runs;
@@ -181,10 +191,13 @@ std::vector<KeyRun> SynthesizeKeying(std::string_view text, const MorseSynthOpti
     };
 
     push(false, options.lead_silence_s * kSynthSampleRate);
-    bool first = true;
+    std::size_t index = 0;
     for (const Character& ch : ParseText(text)) {
-        if (!first) push(false, jittered(ch.wordBefore ? wordGap : letterGap));
-        first = false;
+        for (const MorseSynthOptions::SpeedStep& step : options.speed_steps) {
+            if (step.character == index) setSpeed(step.wpm);
+        }
+        if (index > 0) push(false, jittered(ch.wordBefore ? wordGap : letterSpace()));
+        ++index;
         for (std::size_t i = 0; i < ch.elements.size(); ++i) {
             if (i > 0) push(false, jittered(dot));
             push(true, jittered(ch.elements[i] == '-' ? 3.0 * dot : dot));

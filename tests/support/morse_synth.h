@@ -48,6 +48,17 @@ struct MorseSynthOptions {
     // (0: off; only used when below `wpm`).
     double farnsworth_wpm = 0.0;
     double extra_word_space_dots = 0.0;  // added to every word space
+    // Gaps between the letters of a word drawn evenly from this range of dots instead of 3 (used
+    // when the upper end is above 0): keyers and hands that pause inside words.
+    double letter_gap_min_dots = 0.0;
+    double letter_gap_max_dots = 0.0;
+    // Speed changes: from the character with index `character` (0-based, counting sent
+    // characters) on, the text is sent at `wpm` (characters and gaps alike).
+    struct SpeedStep {
+        std::size_t character = 0;
+        double wpm = 20.0;
+    };
+    std::vector<SpeedStep> speed_steps;
     SignalSpec signal;
     double rise_time_s = 0.005;  // raised-cosine edge; the mark lasts its length at half height
     // Noise: white Gaussian, SNR of the tone (power during a mark) against the noise in a

@@ -1,7 +1,10 @@
 // dahlo-accuracy: character error rate of dahlo-decode's default path (no options: presets from a
-// look at the recording, trial decodes when it fades, warm start) on synthesized recordings. Prints
-// a table and writes the CER-versus-SNR data for the plot.
+// look at the recording) on synthesized recordings, each decoded by the tool itself from a WAV
+// file (or raw samples on standard input). Prints the tables and writes the CER-versus-SNR data
+// for the plot.
 //   dahlo-accuracy [DATA_FILE]
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -12,11 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "recording_kinds.h"
 #include "support/morse_synth.h"
-#include "tools/decode_session.h"
-#include "tools/presets.h"
-#include "tools/sample_source.h"
 #include "support/text_compare.h"
+#include "tools/decode_main.h"
+#include "tools_test_audio.h"
 
 using dahlo::test::EditDistance;
 
@@ -94,28 +97,83 @@ std::vector<std::int16_t> Synthesize(const std::string& text, const Condition& c
     return out;
 }
 
+std::string ReadAll(std::FILE* f) {
+    std::rewind(f);
+    std::string out;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    return out;
+}
+
+// The text dahlo-decode prints with no options for `samples`: from a WAV file, or raw on
+// standard input.
+std::string DecodeWithTool(const std::vector<std::int16_t>& samples, bool stdinput,
+                           const std::string& dir, std::string* errors = nullptr) {
+    std::FILE* in = std::tmpfile();
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    std::vector<std::string> args;
+    if (stdinput) {
+        for (const std::int16_t x : samples) {
+            const unsigned char b[2] = {static_cast<unsigned char>(x & 0xFF),
+                                        static_cast<unsigned char>((x >> 8) & 0xFF)};
+            std::fwrite(b, 1, 2, in);
+        }
+        std::rewind(in);
+        args.push_back("-");
+    } else {
+        const std::string path = dir + "/recording.wav";
+        std::string error;
+        if (!dahlo::testaudio::WriteAudioFile(path, samples, 11025, 1, error)) {
+            std::fprintf(stderr, "dahlo-accuracy: %s\n", error.c_str());
+            std::exit(2);
+        }
+        args.push_back(path);
+    }
+    dahlo::DecodeStreams streams;
+    streams.in = in;
+    streams.out = out;
+    streams.err = err;
+    dahlo::RunDecodeTool(args, streams);
+    const std::string text = ReadAll(out);
+    if (errors != nullptr) *errors = ReadAll(err);
+    std::fclose(in);
+    std::fclose(out);
+    std::fclose(err);
+    return text;
+}
+
+bool Verbose() {
+    return std::getenv("DAHLO_ACCURACY_VERBOSE") != nullptr;
+}
+
 // CER of one recording through the default path of dahlo-decode.
-double MeasureCer(const Condition& c, int textIndex, std::uint64_t seed) {
+double MeasureCer(const Condition& c, int textIndex, std::uint64_t seed, const std::string& dir) {
     const std::string sent = kTexts[textIndex % std::size(kTexts)];
-    dahlo::MemorySource source(Synthesize(sent, c, seed));
-    dahlo::ReceiverControls controls;
-    dahlo::PresetRequest request;
-    dahlo::PresetControls(source, request, controls);
-    source.Rewind();
-    dahlo::StringSink sink;
-    dahlo::DecodeHost host(sink, dahlo::OutputFormat{});
-    dahlo::DecodeSource(source, controls, host);
-    host.Finish();
     const std::string want = Normalize(sent);
-    const std::string got = Normalize(sink.text);
-    if (std::getenv("DAHLO_ACCURACY_VERBOSE") != nullptr) {
+    const std::string got = Normalize(DecodeWithTool(Synthesize(sent, c, seed), false, dir));
+    if (Verbose()) {
         std::fprintf(stderr,
-                     "wpm %.0f pitch %.0f level %.0f snr %.0f jitter %.2f fading %d "
-                     "2nd %d | bin %d thr %.4f auto %d L %d dot %lld\n  sent: %s\n  got:  %s\n",
-                     c.wpm, c.pitch, c.level, c.snr, c.jitter, c.fading, c.interferer,
-                     controls.centreBin, controls.threshold, controls.autoThreshold ? 1 : 0,
-                     controls.integrationLength, static_cast<long long>(controls.warmStartDot),
-                     want.c_str(), got.c_str());
+                     "wpm %.0f pitch %.0f level %.0f snr %.0f jitter %.2f fading %d 2nd %d\n"
+                     "  sent: %s\n  got:  %s\n",
+                     c.wpm, c.pitch, c.level, c.snr, c.jitter, c.fading, c.interferer, want.c_str(),
+                     got.c_str());
+    }
+    return static_cast<double>(EditDistance(want, got)) / static_cast<double>(want.size());
+}
+
+// CER of one recording of a kind: raw samples on standard input for the 800 Hz kind.
+double MeasureKindCer(dahlo::test::RecordingKind kind, int variant, bool noisy,
+                      const std::string& dir) {
+    const dahlo::test::KindRecording r = dahlo::test::MakeKindRecording(kind, variant, noisy);
+    std::string errors;
+    const std::string want = Normalize(r.sent);
+    const std::string got = Normalize(
+        DecodeWithTool(r.samples, kind == dahlo::test::RecordingKind::kPlain800Hz, dir, &errors));
+    if (Verbose()) {
+        std::fprintf(stderr, "%s #%d%s\n  sent: %s\n  got:  %s\n%s", dahlo::test::KindName(kind),
+                     variant, noisy ? " +3 dB" : "", want.c_str(), got.c_str(), errors.c_str());
     }
     return static_cast<double>(EditDistance(want, got)) / static_cast<double>(want.size());
 }
@@ -130,6 +188,13 @@ double Mean(const std::vector<double>& v) {
 
 int main(int argc, char** argv) {
     const char* dataPath = argc > 1 ? argv[1] : "accuracy.dat";
+    char dirTemplate[] = "/tmp/dahlo-accuracy-XXXXXX";
+    const char* made = ::mkdtemp(dirTemplate);
+    if (made == nullptr) {
+        std::fprintf(stderr, "dahlo-accuracy: cannot create a temporary directory\n");
+        return 2;
+    }
+    const std::string dir = made;
 
     // Clean recordings: speeds x pitches x levels.
     std::printf(
@@ -146,7 +211,7 @@ int main(int argc, char** argv) {
                 c.wpm = wpm;
                 c.pitch = pitch;
                 c.level = level;
-                cers.push_back(MeasureCer(c, seed, static_cast<std::uint64_t>(seed)));
+                cers.push_back(MeasureCer(c, seed, static_cast<std::uint64_t>(seed), dir));
                 ++seed;
             }
         }
@@ -176,7 +241,8 @@ int main(int argc, char** argv) {
                 c.fading = k == 2 || k == 4;
                 c.interferer = k == 3 || k == 4;
                 cers.push_back(MeasureCer(c, r + static_cast<int>(s),
-                                          1000 + 100 * k + 10 * s + static_cast<std::uint64_t>(r)));
+                                          1000 + 100 * k + 10 * s + static_cast<std::uint64_t>(r),
+                                          dir));
             }
             table[k][s] = Mean(cers);
         }
@@ -192,6 +258,40 @@ int main(int argc, char** argv) {
         std::printf("\n");
     }
     std::printf("\nSteady signal at 0 dB SNR: mean CER %.3f (target <= 0.10)\n", table[0][2]);
+
+    // Kinds of sending and recording, each with four recordings (texts, speeds, pitches 550..1000
+    // Hz, levels -15..-39 dBFS).
+    using dahlo::test::RecordingKind;
+    struct Row {
+        RecordingKind kind;
+        bool noisy;
+    };
+    const Row rows[] = {
+        {RecordingKind::kSpeedStep, false},      {RecordingKind::kSpeedStep, true},
+        {RecordingKind::kHandKeyed, false},      {RecordingKind::kHandKeyed, true},
+        {RecordingKind::kFarnsworth, false},     {RecordingKind::kFarnsworth, true},
+        {RecordingKind::kLongLetterGaps, false}, {RecordingKind::kLongLetterGaps, true},
+        {RecordingKind::kPlain800Hz, false},     {RecordingKind::kPlain800Hz, true},
+        {RecordingKind::kWeakSignal, false},     {RecordingKind::kNoiseTail, false},
+        {RecordingKind::kIdentPause, false},
+    };
+    std::printf("\nKinds of sending and recording, four recordings each, no options\n\n");
+    std::printf("| kind | noise | mean CER | worst CER |\n|---|---|---|---|\n");
+    for (const Row& row : rows) {
+        std::vector<double> cers;
+        for (int v = 0; v < 4; ++v) cers.push_back(MeasureKindCer(row.kind, v, row.noisy, dir));
+        const bool ownNoise = row.kind == RecordingKind::kWeakSignal ||
+                              row.kind == RecordingKind::kNoiseTail ||
+                              row.kind == RecordingKind::kIdentPause;
+        std::printf("| %s | %s | %.3f | %.3f |\n", dahlo::test::KindName(row.kind),
+                    ownNoise    ? "its own"
+                    : row.noisy ? "+3 dB"
+                                : "none",
+                    Mean(cers), *std::max_element(cers.begin(), cers.end()));
+        std::fflush(stdout);
+    }
+    std::remove((dir + "/recording.wav").c_str());
+    ::rmdir(dir.c_str());
 
     std::FILE* data = std::fopen(dataPath, "w");
     if (data == nullptr) {

@@ -16,11 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "receiver/channel.h"
 #include "support/morse_synth.h"
+#include "support/text_compare.h"
 #include "tools/decode_session.h"
 #include "tools/sample_source.h"
 #include "tools_test_audio.h"
-#include "support/text_compare.h"
 
 using dahlo::test::EditDistance;
 
@@ -170,6 +171,156 @@ TEST(FadingPresetsTest, TrialScoreLooksAtTheFirstMinuteOnly) {
     EXPECT_GT(TrialScore(early, controls), 20.0);
     MemorySource late(samples);
     EXPECT_EQ(TrialScore(late, controls), 0.0);
+}
+
+TEST(WordSquelchTest, TextStaysNoiseAroundItGoes) {
+    WordSquelch squelch;
+    std::string kept;
+    std::int64_t squelched = 0;
+    squelch.decided = [&](const WordSquelch::Word& w, bool keep) {
+        if (keep) {
+            kept += w.bytes;
+        } else {
+            squelched += w.characters;
+        }
+    };
+    std::int64_t t = 0;
+    auto add = [&](const std::string& word, bool out = false) {
+        t += 8000;
+        squelch.Add(word + " ", static_cast<int>(word.size()), word, t, out);
+    };
+    for (const char* w : {"e", "ts", "t", "ee", "t"}) add(w);  // noise keyed before the text
+    // Text, its first and last words next to noise, a junk-looking word inside it.
+    for (const char* w : {"cq", "de", "dl1abc", "name", "hans", "qth", "berlin", "k"}) add(w);
+    for (const char* w : {"e", "ie", "t", "e", "tt"}) add(w);  // noise after it
+    add("r", true);  // plausible, but where the signal is not
+    squelch.Finish();
+    EXPECT_EQ(kept, "cq de dl1abc name hans qth berlin k ");
+    EXPECT_EQ(squelched, 7 + 7 + 1);  // the characters of the noise and of "r"
+}
+
+TEST(WordSquelchTest, WordsWaitForThreeMoreWordsOrAPause) {
+    WordSquelch squelch;
+    std::vector<std::string> decided;
+    squelch.decided = [&](const WordSquelch::Word& w, bool) { decided.push_back(w.bytes); };
+    squelch.Add("cq ", 2, "cq", 1000);
+    squelch.Add("de ", 2, "de", 30000);
+    squelch.Add("k ", 1, "k", 60000);
+    squelch.Activity(80000);  // a long word is on its way: all wait
+    squelch.Advance(60001 + kSquelchWaitSamples);
+    EXPECT_TRUE(decided.empty());
+    squelch.Add("73 ", 2, "73", 90000);
+    EXPECT_EQ(decided, std::vector<std::string>{"cq "});
+    squelch.Advance(90000 + kSquelchWaitSamples);
+    EXPECT_EQ(decided.size(), 1u);
+    squelch.Advance(90001 + kSquelchWaitSamples);  // a pause after "73": everything is out
+    EXPECT_EQ(decided, (std::vector<std::string>{"cq ", "de ", "k ", "73 "}));
+    EXPECT_FALSE(squelch.Holding());
+    squelch.Add("e ", 1, "e", 200000);
+    EXPECT_TRUE(squelch.Holding());
+    squelch.Finish();
+    EXPECT_FALSE(squelch.Holding());
+    EXPECT_EQ(decided.size(), 5u);
+}
+
+// Gaps of `dots` (each `count` times) into a histogram.
+GapHistogram Gaps(std::initializer_list<std::pair<double, int>> groups) {
+    GapHistogram h;
+    for (const auto& [dots, count] : groups) {
+        for (int i = 0; i < count; ++i) h.Add(dots * (1.0 + 0.02 * ((i % 5) - 2)));
+    }
+    return h;
+}
+
+TEST(GapHistogramTest, WordSpaceMovesOnlyWhereFiveDotsMissortTheGaps) {
+    // Standard spacing, measured a little short as the envelope lengthens marks: 5 dots sort
+    // it; so does it with pauses between overs.
+    EXPECT_EQ(Gaps({{1.0, 60}, {2.8, 40}, {6.4, 12}}).WordSpaceTenths(), 0);
+    EXPECT_EQ(Gaps({{2.8, 40}, {6.4, 12}, {40.0, 6}}).WordSpaceTenths(), 0);
+    // Farnsworth 20/10: letters 11 dots apart, words 25.
+    const int farnsworth = Gaps({{10.9, 40}, {25.4, 12}}).WordSpaceTenths();
+    EXPECT_GT(farnsworth, 130);
+    EXPECT_LT(farnsworth, 200);
+    // Hand keying: word gaps spread down towards 4.5 dots.
+    GapHistogram hand;
+    for (int i = 0; i < 40; ++i) hand.Add(2.4 + 0.02 * (i % 10));
+    for (int i = 0; i < 12; ++i) hand.Add(4.4 + 0.15 * i);
+    const int handSpace = hand.WordSpaceTenths();
+    EXPECT_GT(handSpace, 30);
+    EXPECT_LT(handSpace, 44);
+    // A decode whose marks come out 80 samples longer than the measuring pass's (dot 700)
+    // sees every gap shorter, and the word space with them.
+    EXPECT_LT(hand.WordSpaceTenths(700.0, 80.0), handSpace);
+    // One group, or too few gaps: nothing to learn.
+    EXPECT_EQ(Gaps({{3.0, 50}}).WordSpaceTenths(), 0);
+    EXPECT_EQ(Gaps({{10.9, 6}, {25.4, 3}}).WordSpaceTenths(), 0);
+}
+
+TEST(ChannelHooksTest, WordSpaceAtTheLearnedNumberOfDots) {
+    // Three marks of 300 samples at the centre, 2400 and 6000 samples apart, then 12000 of
+    // silence: gaps of about 6 and 15 of the decoder's dots (a mark comes out near 400 samples).
+    std::vector<std::int16_t> samples;
+    auto tone = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            const double t = static_cast<double>(samples.size()) / kDecodeRateHz;
+            samples.push_back(static_cast<std::int16_t>(
+                8000.0 * std::sin(2.0 * std::numbers::pi * kDefaultCentreBin * kHzPerBin * t)));
+        }
+    };
+    auto quiet = [&](int n) { samples.insert(samples.end(), static_cast<std::size_t>(n), 0); };
+    tone(300), quiet(2400), tone(300), quiet(6000), tone(300), quiet(12000);
+    struct Sink : ChannelEventSink {
+        void OnChannelEvent(const ChannelEvent& e) override {
+            if (e.kind == ChannelEvent::kCharacter) text += 'e';
+            if (e.kind == ChannelEvent::kWordSpace) text += ' ';
+        }
+        std::string text;
+    };
+    auto run = [&](int tenths) {
+        Channel channel;
+        channel.WordSpaceTenths = tenths;
+        channel.ApplyIntegrationLength(20);
+        channel.DetectorThreshold = 0.05;
+        channel.decoder.WarmStart(300);
+        Sink sink;
+        channel.Process(samples.data(), static_cast<int>(samples.size()), 0, sink);
+        return sink.text;
+    };
+    EXPECT_EQ(run(0), "e e e ");   // the decoder's own 5 dots: both gaps end words
+    EXPECT_EQ(run(110), "ee e ");  // 11 dots: only the longer gap
+    EXPECT_EQ(run(250), "eee ");   // 25 dots: only the silence at the end
+}
+
+TEST(ChannelHooksTest, AfcNeedsAToneAboveTheNoise) {
+    SpectrumState spectrum;
+    // Noise only: every bin about alike.
+    for (int k = kFirstBin; k <= kLastBin; ++k) {
+        spectrum.SmoothedMagnitude[k] = 1.0 + 0.3 * ((k * 7919) % 11) / 10.0;
+    }
+    spectrum.SmoothedMagnitude[132] = 1.9;  // the strongest noise bin near the centre
+    Channel channel;
+    channel.SetCentreBin(130);
+    channel.LastRawKeyDown = 1;  // noise over the threshold at the block start
+    struct Retunes : ChannelEventSink {
+        void OnChannelEvent(const ChannelEvent&) override { ++count; }
+        int count = 0;
+    } retunes;
+    channel.AfcNeedsTone = true;
+    EXPECT_FALSE(channel.ToneAtCentre(spectrum));
+    channel.SteerAtBlockStart(spectrum, 0, retunes);
+    EXPECT_EQ(channel.CentreBin, 130);
+    // The window's AFC walks towards it.
+    channel.AfcNeedsTone = false;
+    channel.SteerAtBlockStart(spectrum, 0, retunes);
+    EXPECT_EQ(channel.CentreBin, 132);
+    // A tone twice the median beside the centre: AFC follows it.
+    channel.AfcNeedsTone = true;
+    channel.SetCentreBin(130);
+    spectrum.SmoothedMagnitude[131] = 2.5;
+    EXPECT_TRUE(channel.ToneAtCentre(spectrum));
+    channel.SteerAtBlockStart(spectrum, 0, retunes);
+    EXPECT_EQ(channel.CentreBin, 131);
+    EXPECT_EQ(retunes.count, 2);
 }
 
 // Unnamed files of this process's descriptors that live in `dir`.

@@ -57,6 +57,8 @@ bool WriteAudioFile(const std::string& path, const std::vector<std::int16_t>& sa
         info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
     } else if (ext == "ogg") {
         info.format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    } else if (ext == "mp3") {
+        info.format = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
     } else {
         info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     }

@@ -1,7 +1,7 @@
 #pragma once
 // Writing test recordings with libsndfile: 11025 Hz samples resampled to any rate (windowed-sinc,
 // good enough for a test tone), copied to every channel, in the format the file name's
-// extension names (.wav 16-bit PCM, .flac, .ogg Vorbis, .raw s16le).
+// extension names (.wav 16-bit PCM, .flac, .ogg Vorbis, .mp3, .raw s16le).
 
 #include <cstdint>
 #include <string>
