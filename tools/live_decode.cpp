@@ -1,9 +1,7 @@
 #include "tools/live_decode.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 
 #include "capture/capture.h"
 #include "receiver/block_pump.h"
@@ -12,6 +10,7 @@
 
 #ifdef DAHLO_HAVE_LIVE_INPUT
 #include "capture/live_input.h"
+#include "capture/waking_poster.h"
 #endif
 
 namespace dahlo {
@@ -19,29 +18,6 @@ namespace dahlo {
 #ifdef DAHLO_HAVE_LIVE_INPUT
 
 namespace {
-
-// Wakes the decoding loop when the driver has filled a buffer.
-class WakingPoster : public BlockReadyPoster {
-  public:
-    void PostBlockReady() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            posted_ = true;
-        }
-        ready_.notify_one();
-    }
-    // Returns once a block was announced or `timeout` has passed.
-    void Wait(std::chrono::milliseconds timeout) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait_for(lock, timeout, [this] { return posted_; });
-        posted_ = false;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    bool posted_ = false;
-};
 
 // Takes the filled capture buffers in capture order and hands each back to the driver, as the
 // receiver's loop does, for a program that keeps the samples itself.
