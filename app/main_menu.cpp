@@ -143,15 +143,12 @@ void MainWindow::ChooseUserCharset() {
         if (path.isEmpty()) return;
         std::string error;
         const std::string file = path.toStdString();
-        const int loaded = receiver.charsets.LoadUserCharset(file, error);
+        const int loaded = receiver.charsets.ChooseUserCharsetFile(file, error);
         if (loaded == -2) {
             ShowMessage(QString::fromStdString(error));
             return;
         }
-        if (loaded != 0) return;  // an empty file changes nothing
-        receiver.charsets.Charset = kUserDefined;
-        receiver.charsets.UserCharsetFile = file;
-        ShowCharset(kUserDefined);
+        if (loaded == 0) ShowCharset(kUserDefined);  // an empty file changes nothing
     });
 }
 
