@@ -15,18 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "tools/telnet_login.h"
+
 namespace dahlo {
 
 using asio::ip::tcp;
 
 namespace {
-
-// Telnet's command bytes: a client's negotiation is read past, never answered.
-constexpr unsigned char kIac = 255;
-constexpr unsigned char kSb = 250;
-constexpr unsigned char kSe = 240;
-constexpr unsigned char kWill = 251;
-constexpr unsigned char kDont = 254;
 
 constexpr auto kAcceptRetry = std::chrono::milliseconds(200);
 
@@ -76,7 +71,10 @@ class SpotServerCore {
 class Session : public std::enable_shared_from_this<Session> {
   public:
     Session(SpotServerCore& server, tcp::socket socket)
-        : server_(server), socket_(std::move(socket)), loginTimer_(server.io) {}
+        : server_(server),
+          socket_(std::move(socket)),
+          loginTimer_(server.io),
+          login_(server.limits.callLength, server.limits.loginBytes) {}
 
     void Start() {
         Queue(SpotServer::kPrompt);
@@ -176,57 +174,24 @@ class Session : public std::enable_shared_from_this<Session> {
 
     // Takes the callsign from what the client sent; false when it sends too much before it.
     bool Login(const unsigned char* bytes, std::size_t count) {
-        loginBytes_ += count;
-        for (std::size_t i = 0; i < count && !loggedIn_; ++i) {
-            const unsigned char b = bytes[i];
-            switch (telnet_) {
-                case Telnet::kData:
-                    if (b == kIac) {
-                        telnet_ = Telnet::kCommand;
-                    } else if (b == '\r' || b == '\n') {
-                        while (!call_.empty() && call_.back() == ' ') call_.pop_back();
-                        if (!call_.empty()) LoggedInAs();
-                    } else if (b >= 0x20 && b < 0x7f && !(b == ' ' && call_.empty())) {
-                        if (call_.size() >= server_.limits.callLength) return false;
-                        call_ += static_cast<char>(std::toupper(b));
-                    }
-                    break;
-                case Telnet::kCommand:
-                    telnet_ = b == kSb                     ? Telnet::kSub
-                              : (b >= kWill && b <= kDont) ? Telnet::kOption
-                                                           : Telnet::kData;
-                    break;
-                case Telnet::kOption:
-                    telnet_ = Telnet::kData;
-                    break;
-                case Telnet::kSub:
-                    if (b == kIac) telnet_ = Telnet::kSubIac;
-                    break;
-                case Telnet::kSubIac:
-                    telnet_ = b == kSe ? Telnet::kData : Telnet::kSub;
-                    break;
-            }
-        }
-        return loggedIn_ || loginBytes_ <= server_.limits.loginBytes;
+        const LoginReader::State state = login_.Feed(bytes, count);
+        if (state == LoginReader::State::kLoggedIn) LoggedInAs();
+        return state != LoginReader::State::kRefused;
     }
 
     void LoggedInAs() {
         loggedIn_ = true;
         loginTimer_.cancel();
         ++server_.loggedIn;
-        Queue("Hello " + call_ + ", this is " + server_.nodeCall +
+        Queue("Hello " + login_.Call() + ", this is " + server_.nodeCall +
               ", a Dahlo CW skimmer. Spots follow.\r\n");
     }
-
-    enum class Telnet { kData, kCommand, kOption, kSub, kSubIac };
 
     SpotServerCore& server_;
     tcp::socket socket_;
     asio::steady_timer loginTimer_;
     std::array<unsigned char, 1024> in_{};
-    Telnet telnet_ = Telnet::kData;
-    std::string call_;
-    std::size_t loginBytes_ = 0;
+    LoginReader login_;
     bool loggedIn_ = false;
     std::deque<std::string> queue_;
     std::size_t queuedBytes_ = 0;
