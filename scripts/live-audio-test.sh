@@ -83,6 +83,60 @@ pcm.!default { type pulse }
 ctl.!default { type pulse }
 ASOUND
 
+# Stops a dahlo-decode --live with Ctrl-C (SIGINT), as a user would; its exit status, or 1 with
+# a FAIL line when it does not stop within 10 s.
+stop_with_ctrl_c() {
+    local pid=$1
+    kill -INT "$pid"
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$pid" 2>/dev/null; then
+        kill -9 "$pid"
+        echo "FAIL: dahlo-decode did not stop on Ctrl-C"
+        exit 1
+    fi
+    wait "$pid"
+}
+
+# Starts PROGRAM ARGS... (the whole window) under Xvfb when there is one, SCREEN its size, and
+# waits until it says "window up"; sets window_pid. A display server that fails to come up (a
+# stale lock of an earlier one) gets one more try; a window that came up and then failed does not.
+start_window() {
+    local screen=$1
+    shift
+    local run=("$@")
+    if command -v xvfb-run > /dev/null && command -v xauth > /dev/null; then
+        run=(xvfb-run -a -s "-screen 0 ${screen}x24" "$@")
+    else
+        export QT_QPA_PLATFORM=offscreen
+    fi
+    for attempt in 1 2; do
+        timeout 150 "${run[@]}" > "$tmp/out.txt" 2>&1 &
+        window_pid=$!
+        for _ in $(seq 300); do
+            grep -q "window up" "$tmp/out.txt" 2>/dev/null && break
+            kill -0 "$window_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        grep -q "window up" "$tmp/out.txt" 2>/dev/null && return
+        wait "$window_pid"
+        echo "the window did not come up (attempt $attempt):"
+        cat "$tmp/out.txt"
+        sleep 1
+    done
+}
+
+# The window's result, from its exit status.
+window_verdict() {
+    local rc=$1 pass=$2
+    cat "$tmp/out.txt"
+    case $rc in
+        0) echo "PASS: $pass" ;;
+        124) echo "FAIL: the window did not finish in time" ;;
+        *) echo "FAIL: window exit $rc"; tail -n 20 "$tmp/pulse.log" 2>/dev/null ;;
+    esac
+    [[ $rc -eq 0 ]] && exit 0 || exit 1
+}
+
 if [[ "$mode" == "no-server" ]]; then
     timeout 60 "$program" capture 5 "PARIS" > "$tmp/out.txt" 2>&1
     rc=$?
@@ -250,14 +304,7 @@ if [[ "$mode" == "skim" ]]; then
     timeout 90 paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test \
         "$tmp/band.raw"
     sleep 3
-    kill -INT "$decode_pid"
-    for _ in $(seq 100); do kill -0 "$decode_pid" 2>/dev/null || break; sleep 0.1; done
-    if kill -0 "$decode_pid" 2>/dev/null; then
-        kill -9 "$decode_pid"
-        echo "FAIL: dahlo-decode --spots --live did not stop on Ctrl-C"
-        exit 1
-    fi
-    wait "$decode_pid"
+    stop_with_ctrl_c "$decode_pid"
     rc=$?
     cat "$tmp/out.txt" "$tmp/err.txt"
     missing=0
@@ -282,14 +329,7 @@ if [[ "$mode" == "decode" ]]; then
     timeout 90 paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test \
         "$tmp/morse.raw"
     sleep 2
-    kill -INT "$decode_pid"
-    for _ in $(seq 100); do kill -0 "$decode_pid" 2>/dev/null || break; sleep 0.1; done
-    if kill -0 "$decode_pid" 2>/dev/null; then
-        kill -9 "$decode_pid"
-        echo "FAIL: dahlo-decode --live did not stop on Ctrl-C"
-        exit 1
-    fi
-    wait "$decode_pid"
+    stop_with_ctrl_c "$decode_pid"
     rc=$?
     echo "decoded: $(cat "$tmp/out.txt")"
     cat "$tmp/err.txt"
@@ -307,26 +347,7 @@ if [[ "$mode" == "band" ]]; then
     calls=(OK1RR K1ABC DL2XYZ UA3ABC 9A1AA W1AW JA1XYZ SM5ABC HA5XX IZ1ABC EA3XYZ YU1AA)
     shot=()
     [[ -n "${DAHLO_BAND_SHOT:-}" ]] && shot=(--shot "$DAHLO_BAND_SHOT")
-    run=("$program")
-    if command -v xvfb-run > /dev/null && command -v xauth > /dev/null; then
-        run=(xvfb-run -a -s "-screen 0 1024x768x24" "$program")
-    else
-        export QT_QPA_PLATFORM=offscreen
-    fi
-    for attempt in 1 2; do
-        timeout 150 "${run[@]}" band 40 "${calls[@]}" "${shot[@]}" > "$tmp/out.txt" 2>&1 &
-        window_pid=$!
-        for _ in $(seq 300); do
-            grep -q "window up" "$tmp/out.txt" 2>/dev/null && break
-            kill -0 "$window_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        grep -q "window up" "$tmp/out.txt" 2>/dev/null && break
-        wait "$window_pid"
-        echo "the window did not come up (attempt $attempt):"
-        cat "$tmp/out.txt"
-        sleep 1
-    done
+    start_window 1024x768 "$program" band 40 "${calls[@]}" "${shot[@]}"
     # Twice over: a station first heard late in the first pass is copied whole in the second.
     ( for _ in 1 2; do
         paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test "$tmp/band.raw"
@@ -337,41 +358,14 @@ if [[ "$mode" == "band" ]]; then
     kill "$play_pid" 2>/dev/null
     pkill -P "$play_pid" paplay 2>/dev/null
     wait "$play_pid" 2>/dev/null
-    cat "$tmp/out.txt"
-    case $rc in
-        0) echo "PASS: the band view listed every station and retuned the receiver" ;;
-        124) echo "FAIL: the window did not finish in time" ;;
-        *) echo "FAIL: window exit $rc"; tail -n 20 "$tmp/pulse.log" 2>/dev/null ;;
-    esac
-    [[ $rc -eq 0 ]] && exit 0 || exit 1
+    window_verdict "$rc" "the band view listed every station and retuned the receiver"
 fi
 
 if [[ "$mode" == "window" ]]; then
     writer=${3:-}
     text="CQ DE DAHLO PARIS PARIS PARIS PARIS PARIS PARIS PARIS PARIS K"
     "$writer" write-morse "$tmp/morse.raw" "$text" || { echo "FAIL: could not write the recording"; exit 1; }
-    run=("$program")
-    if command -v xvfb-run > /dev/null && command -v xauth > /dev/null; then
-        run=(xvfb-run -a -s "-screen 0 800x600x24" "$program")
-    else
-        export QT_QPA_PLATFORM=offscreen
-    fi
-    # A display server that fails to come up (a stale lock of an earlier one) gets one more try;
-    # a window that came up and then failed does not.
-    for attempt in 1 2; do
-        timeout 150 "${run[@]}" 90 "paris paris paris paris paris" > "$tmp/out.txt" 2>&1 &
-        window_pid=$!
-        for _ in $(seq 300); do
-            grep -q "window up" "$tmp/out.txt" 2>/dev/null && break
-            kill -0 "$window_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        grep -q "window up" "$tmp/out.txt" 2>/dev/null && break
-        wait "$window_pid"
-        echo "the window did not come up (attempt $attempt):"
-        cat "$tmp/out.txt"
-        sleep 1
-    done
+    start_window 800x600 "$program" 90 "paris paris paris paris paris"
     timeout 90 paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test \
         "$tmp/morse.raw" &
     play_pid=$!
@@ -379,13 +373,7 @@ if [[ "$mode" == "window" ]]; then
     rc=$?
     kill "$play_pid" 2>/dev/null
     wait "$play_pid" 2>/dev/null
-    cat "$tmp/out.txt"
-    case $rc in
-        0) echo "PASS: the window decoded the played Morse from the sound server" ;;
-        124) echo "FAIL: the window did not finish in time" ;;
-        *) echo "FAIL: window exit $rc"; tail -n 20 "$tmp/pulse.log" 2>/dev/null ;;
-    esac
-    [[ $rc -eq 0 ]] && exit 0 || exit 1
+    window_verdict "$rc" "the window decoded the played Morse from the sound server"
 fi
 
 if [[ "$mode" == "overrun" ]]; then
