@@ -115,12 +115,7 @@ std::string DecodeWithTool(const std::vector<std::int16_t>& samples, bool stdinp
     std::FILE* err = std::tmpfile();
     std::vector<std::string> args;
     if (stdinput) {
-        for (const std::int16_t x : samples) {
-            const unsigned char b[2] = {static_cast<unsigned char>(x & 0xFF),
-                                        static_cast<unsigned char>((x >> 8) & 0xFF)};
-            std::fwrite(b, 1, 2, in);
-        }
-        std::rewind(in);
+        dahlo::testaudio::WriteRawToStream(in, samples);
         args.push_back("-");
     } else {
         const std::string path = dir + "/recording.wav";

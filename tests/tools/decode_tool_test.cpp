@@ -176,12 +176,7 @@ TEST_F(DecodeToolTest, StdinAndColdStartGiveTheWindowsText) {
     ASSERT_GT(expected.size(), 10u);
 
     std::FILE* in = std::tmpfile();
-    for (const std::int16_t s : samples) {
-        const unsigned char b[2] = {static_cast<unsigned char>(s & 0xFF),
-                                    static_cast<unsigned char>((s >> 8) & 0xFF)};
-        std::fwrite(b, 1, 2, in);
-    }
-    std::rewind(in);
+    testaudio::WriteRawToStream(in, samples);
     const auto fromStdin = RunTool({"--cold-start", "-"}, in);
     std::fclose(in);
     EXPECT_EQ(fromStdin.status, 0);

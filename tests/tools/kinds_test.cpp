@@ -51,12 +51,7 @@ std::string Decode(const std::vector<std::int16_t>& samples, bool stdinput,
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     if (stdinput) {
-        for (const std::int16_t x : samples) {
-            const unsigned char b[2] = {static_cast<unsigned char>(x & 0xFF),
-                                        static_cast<unsigned char>((x >> 8) & 0xFF)};
-            std::fwrite(b, 1, 2, in);
-        }
-        std::rewind(in);
+        testaudio::WriteRawToStream(in, samples);
         args.push_back("-");
     } else {
         const std::string path = (dir / "kind.wav").string();

@@ -30,6 +30,15 @@ std::vector<double> Resample(const std::vector<std::int16_t>& samples, int rate)
     return out;
 }
 
+void WriteRawToStream(std::FILE* file, const std::vector<std::int16_t>& samples) {
+    for (const std::int16_t x : samples) {
+        const unsigned char b[2] = {static_cast<unsigned char>(x & 0xFF),
+                                    static_cast<unsigned char>((x >> 8) & 0xFF)};
+        std::fwrite(b, 1, 2, file);
+    }
+    std::rewind(file);
+}
+
 bool WriteAudioFile(const std::string& path, const std::vector<std::int16_t>& samples, int rate,
                     int channels, std::string& error) {
     const std::vector<double> mono = Resample(samples, rate);
