@@ -84,6 +84,28 @@ void CaptureCallback(SoundInput* /*device*/, unsigned message, std::uintptr_t in
     ring->poster->PostBlockReady();
 }
 
+bool HandBackBuffer(CaptureRing& ring, FatalReporter& reporter) {
+    ring.FreeBuffers.fetch_add(1);
+    const int tail = ring.TailIndex;
+    ring.FillHeader(tail);
+    std::string_view failure;
+    if (ring.device == nullptr || ring.device->PrepareHeader(ring.headers[tail]) != kMmNoError) {
+        failure = kPrepareErrorText;
+    } else if (ring.device->AddBuffer(ring.headers[tail]) != kMmNoError) {
+        failure = kAddBufferErrorText;
+    }
+    if (!failure.empty()) {
+        // Fatal: no further device call and no further block once the user has been told.
+        ring.CaptureStopping.store(true);
+        if (ring.device != nullptr) ring.device->Close();
+        ring.device = nullptr;
+        reporter.ReportFatal(failure, kErrorCaption);
+        return false;
+    }
+    ring.TailIndex = (tail + 1) % kBufferCount;
+    return true;
+}
+
 bool StopCapture(CaptureRing& ring) {
     if (ring.CaptureStopping.exchange(true)) return false;
     if (ring.device != nullptr) {

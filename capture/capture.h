@@ -45,6 +45,11 @@ bool OpenCapture(CaptureRing& ring, SoundInput& device, BlockReadyPoster& poster
 void CaptureCallback(SoundInput* device, unsigned message, std::uintptr_t instance,
                      std::uintptr_t param1, std::uintptr_t param2);
 
+// Hands the buffer at the ring's tail back to the driver (prepare, then add). On failure the
+// input is closed and forgotten before `reporter` hears "Error in Prepare Header!" or "Error in
+// AddBuffer!", and false is returned; nothing may call the device again.
+bool HandBackBuffer(CaptureRing& ring, FatalReporter& reporter);
+
 // Stops, resets and closes the input. Only the first call does anything; it returns whether this
 // call was the one that stopped.
 bool StopCapture(CaptureRing& ring);

@@ -77,33 +77,10 @@ void BlockPump::ProcessWaitingBlocks() {
 
         ring.HeadIndex = (ring.HeadIndex + 1) % kBufferCount;
         if (ring.CaptureStopping.load()) continue;
-        HandBackBuffer();
-        if (ring.device == nullptr && ring.CaptureStopping.load()) break;  // fatal hand-back
+        if (!HandBackBuffer(ring, host)) break;  // fatal: the user has been told
     }
     ProcessingActive = false;
 }
 
-void BlockPump::HandBackBuffer() {
-    ring.FreeBuffers.fetch_add(1);
-    const int tail = ring.TailIndex;
-    ring.FillHeader(tail);
-    const char* failure = nullptr;
-    if (ring.device == nullptr) {
-        failure = "  Error in Prepare Header! ";
-    } else if (ring.device->PrepareHeader(ring.headers[tail]) != kMmNoError) {
-        failure = "  Error in Prepare Header! ";
-    } else if (ring.device->AddBuffer(ring.headers[tail]) != kMmNoError) {
-        failure = "  Error in AddBuffer! ";
-    }
-    if (failure != nullptr) {
-        // Fatal: no further device call and no further block once the user has been told.
-        ring.CaptureStopping.store(true);
-        if (ring.device != nullptr) ring.device->Close();
-        ring.device = nullptr;
-        host.ReportFatal(failure, "Error");
-        return;
-    }
-    ring.TailIndex = (tail + 1) % kBufferCount;
-}
 
 }  // namespace dahlo

@@ -66,7 +66,6 @@ class BlockPump final : private ChannelEventSink {
 
   private:
     void OnChannelEvent(const ChannelEvent& event) override;
-    void HandBackBuffer();
 };
 
 }  // namespace dahlo

@@ -20,7 +20,7 @@ namespace dahlo {
 namespace {
 
 // Takes the filled capture buffers in capture order and hands each back to the driver, as the
-// receiver's loop does, for a program that keeps the samples itself.
+// block pump does, for a program that keeps the samples itself.
 class CaptureTaker {
   public:
     CaptureTaker(CaptureRing& ring, FatalReporter& reporter) : ring_(ring), reporter_(reporter) {}
@@ -33,32 +33,11 @@ class CaptureTaker {
             ring_.WaitingBlocks.fetch_sub(1);
             use(ring_.Block(ring_.HeadIndex));
             ring_.HeadIndex = (ring_.HeadIndex + 1) % kBufferCount;
-            HandBack();
+            if (!HandBackBuffer(ring_, reporter_)) return;
         }
     }
 
   private:
-    void HandBack() {
-        ring_.FreeBuffers.fetch_add(1);
-        const int tail = ring_.TailIndex;
-        ring_.FillHeader(tail);
-        const char* failure = nullptr;
-        if (ring_.device == nullptr ||
-            ring_.device->PrepareHeader(ring_.headers[tail]) != kMmNoError) {
-            failure = "Error in Prepare Header!";
-        } else if (ring_.device->AddBuffer(ring_.headers[tail]) != kMmNoError) {
-            failure = "Error in AddBuffer!";
-        }
-        if (failure != nullptr) {
-            ring_.CaptureStopping.store(true);
-            if (ring_.device != nullptr) ring_.device->Close();
-            ring_.device = nullptr;
-            reporter_.ReportFatal(failure, "Error");
-            return;
-        }
-        ring_.TailIndex = (tail + 1) % kBufferCount;
-    }
-
     CaptureRing& ring_;
     FatalReporter& reporter_;
 };
