@@ -26,6 +26,7 @@ void Channel::Reset() {
     EnvelopeTrace.fill(0.0f);
     TraceNext = 0;
     traceCountdown_ = kEnvelopeTraceStep;
+    markCheck = MarkCheck{};
 }
 
 void Channel::SelectFilterCoefficients() {
@@ -68,6 +69,10 @@ void Channel::RunAfc(const SpectrumState& spectrum) {
 void Channel::SteerAtBlockStart(const SpectrumState& spectrum, std::int64_t sample,
                                 ChannelEventSink& sink) {
     const int before = CentreBin;
+    if (MarkLevelFraction > 0.0) {
+        markCheck.blockTone = ToneAtCentre(spectrum, kMarkToneRatio);
+        if (decoder.KeyWasDown == 1) markCheck.tone = markCheck.tone || markCheck.blockTone;
+    }
     if (LastRawKeyDown == 1 && AfcDown && (!AfcNeedsTone || ToneAtCentre(spectrum))) {
         RunAfc(spectrum);
     }
@@ -82,7 +87,7 @@ void Channel::SteerAtBlockStart(const SpectrumState& spectrum, std::int64_t samp
     }
 }
 
-bool Channel::ToneAtCentre(const SpectrumState& spectrum) const {
+bool Channel::ToneAtCentre(const SpectrumState& spectrum, double ratio) const {
     const int centre = ClampCentreBin(CentreBin);
     const int lo = std::max(kFirstBin, centre - 20);
     const int hi = std::min(kLastBin, centre + 20);
@@ -95,7 +100,7 @@ bool Channel::ToneAtCentre(const SpectrumState& spectrum) const {
     for (int k = std::max(kFirstBin, centre - 1); k <= std::min(kLastBin, centre + 1); ++k) {
         peak = std::max(peak, spectrum.SmoothedMagnitude[k]);
     }
-    return peak > 0.0 && peak >= 2.0 * around[n / 2];
+    return peak > 0.0 && peak >= ratio * around[n / 2];
 }
 
 DecodeResult Channel::OwnWordSpace(DecodeResult decoded) const {
@@ -128,29 +133,77 @@ void Channel::Process(const std::int16_t* samples, int count, std::int64_t first
             TraceNext = (TraceNext + 1) % kEnvelopeTraceSize;
         }
 
+        const bool checking = MarkLevelFraction > 0.0;
+        // The key can only go down at a sample where the raw decision is down.
+        if (checking && rawKeyDown == 1 && decoder.KeyWasDown == 0) markCheck.before = decoder;
         const std::int64_t wasDown = decoder.KeyWasDown;
         DecodeResult decoded = decoder.DecodeSample(rawKeyDown, keying, CwFilterTreshold);
-        if (keyEdges != nullptr && decoder.KeyWasDown != wasDown) {
-            keyEdges->OnKeyEdge(id, firstSample + i, decoder.KeyWasDown == 1);
+        if (decoder.KeyWasDown != wasDown) {
+            if (keyEdges != nullptr) {
+                keyEdges->OnKeyEdge(id, firstSample + i, decoder.KeyWasDown == 1);
+            }
+            if (checking && decoder.KeyWasDown == 1) {
+                markCheck.down = firstSample + i;
+                markCheck.peak = e;
+                markCheck.tone = markCheck.blockTone;
+            } else if (checking && !KeepMark(firstSample + i, sink)) {
+                continue;
+            }
+        } else if (checking && decoder.KeyWasDown == 1) {
+            markCheck.peak = std::max(markCheck.peak, e);
         }
         if (WordSpaceTenths > 0) decoded = OwnWordSpace(decoded);
-        if (decoded.kind == DecodeResult::kNothing) continue;
-        ChannelEvent event;
-        event.kind = decoded.kind == DecodeResult::kCharacter ? ChannelEvent::kCharacter
-                                                              : ChannelEvent::kWordSpace;
-        event.channel = id;
-        event.sample = firstSample + i;
-        event.code = decoded.code;
-        event.centreBin = CentreBin;
+        Tell(decoded, firstSample + i, sink);
+    }
+}
+
+void Channel::Tell(DecodeResult decoded, std::int64_t sample, ChannelEventSink& sink) {
+    if (decoded.kind == DecodeResult::kNothing) return;
+    ChannelEvent event;
+    event.kind = decoded.kind == DecodeResult::kCharacter ? ChannelEvent::kCharacter
+                                                          : ChannelEvent::kWordSpace;
+    event.channel = id;
+    event.sample = sample;
+    event.code = decoded.code;
+    event.centreBin = CentreBin;
+    sink.OnChannelEvent(event);
+    if (decoded.showSpeed) {
+        event.kind = ChannelEvent::kSpeed;
+        event.code = 0;
+        event.wpm = decoder.Wpm();
+        event.lpm = decoder.Lpm();
         sink.OnChannelEvent(event);
-        if (decoded.showSpeed) {
-            event.kind = ChannelEvent::kSpeed;
-            event.code = 0;
-            event.wpm = decoder.Wpm();
-            event.lpm = decoder.Lpm();
-            sink.OnChannelEvent(event);
+    }
+}
+
+bool Channel::KeepMark(std::int64_t sample, ChannelEventSink& sink) {
+    MarkCheck& check = markCheck;
+    if (check.levelCount > 0 && check.down - check.lastCounted > kMarkLevelHoldSamples) {
+        check.levelCount = 0;  // the sender's level is too old to go by
+    }
+    if (check.levelCount >= kMarkLevelsNeeded && !check.tone) {
+        std::array<double, kMarkLevelMemory> levels = check.levels;
+        const auto middle = levels.begin() + check.levelCount / 2;
+        std::nth_element(levels.begin(), middle, levels.begin() + check.levelCount);
+        if (check.peak < MarkLevelFraction * *middle) {
+            // As if the key had stayed up from the sample it went down at: the space before the
+            // mark goes on, and whatever it ends is told at its own sample.
+            ++check.takenBack;
+            decoder = check.before;
+            KeyingDetector up;
+            for (std::int64_t at = check.down; at <= sample; ++at) {
+                DecodeResult decoded = decoder.DecodeSample(0, up, CwFilterTreshold);
+                if (WordSpaceTenths > 0) decoded = OwnWordSpace(decoded);
+                Tell(decoded, at, sink);
+            }
+            return false;
         }
     }
+    check.levels[static_cast<std::size_t>(check.levelNext)] = check.peak;
+    check.levelNext = (check.levelNext + 1) % kMarkLevelMemory;
+    check.levelCount = std::min(check.levelCount + 1, kMarkLevelMemory);
+    check.lastCounted = sample;
+    return true;
 }
 
 }  // namespace dahlo

@@ -77,6 +77,14 @@ class Channel {
     // AFC only while the tone stands out at the centre (see ToneAtCentre), so that in a pause
     // it does not walk towards the noise. Off in the window.
     bool AfcNeedsTone = false;
+    // Marks at the sender's level only: a mark whose envelope peaks under this fraction of the
+    // level of the marks that counted before it (the median of the last kMarkLevelMemory, once
+    // kMarkLevelsNeeded are known and the last is at most kMarkLevelHoldSamples old), in blocks
+    // where the tone does not stand out at the centre, is taken back as if the key had stayed up.
+    // That is noise keyed in a pause where a receiver's AGC lifts it, which would otherwise
+    // join the first letter after the pause or drag the decoder's speed towards its own; a
+    // weaker station answering shows its tone and counts. 0, as in the window: every mark counts.
+    double MarkLevelFraction = 0.0;
     // Told every key change when set; none in the window.
     KeyEdgeObserver* keyEdges = nullptr;
 
@@ -91,6 +99,26 @@ class Channel {
     double LastEnvelope = 0.0;  // the envelope of the last sample run
     std::array<float, kEnvelopeTraceSize> EnvelopeTrace{};  // ring, newest at TraceNext - 1
     int TraceNext = 0;
+
+    // The look at each mark for MarkLevelFraction.
+    static constexpr int kMarkLevelMemory = 5;
+    static constexpr int kMarkLevelsNeeded = 3;
+    static constexpr std::int64_t kMarkLevelHoldSamples = 10LL * 11025;
+    // A receiver's filter shapes its noise, so that the centre may stand twice over the median
+    // around it in noise alone; a weaker station's tone stands higher.
+    static constexpr double kMarkToneRatio = 4.0;
+    struct MarkCheck {
+        MorseDecoder before;     // the decoder before the present mark went down
+        std::int64_t down = 0;   // the sample it went down at
+        double peak = 0.0;       // its envelope's highest so far
+        bool tone = false;       // the tone stood out in a block it touched
+        bool blockTone = false;  // ... in the present block
+        std::array<double, kMarkLevelMemory> levels{};  // peaks of the last marks that counted
+        int levelCount = 0;
+        int levelNext = 0;
+        std::int64_t lastCounted = 0;  // where the last mark that counted ended
+        std::int64_t takenBack = 0;    // marks taken back since the start
+    } markCheck;
 
     // Back to a cold start on the same settings: filter, envelope, average, integrator and
     // decoder as at the beginning.
@@ -123,13 +151,19 @@ class Channel {
     void Process(const std::int16_t* samples, int count, std::int64_t firstSample,
                  ChannelEventSink& sink);
 
-    // Whether the smoothed spectrum within a bin of the centre stands at least twice as high as
-    // the median of the 41 bins around it: a tone is there, not only noise.
-    bool ToneAtCentre(const SpectrumState& spectrum) const;
+    // Whether the smoothed spectrum within a bin of the centre stands at least `ratio` times as
+    // high as the median of the 41 bins around it: a tone is there, not only noise.
+    bool ToneAtCentre(const SpectrumState& spectrum, double ratio = 2.0) const;
 
   private:
     // The decoder's result with its word space moved to WordSpaceTenths.
     DecodeResult OwnWordSpace(DecodeResult decoded) const;
+    // Tells `sink` of a decoder result at `sample` (and of the speed when it is due).
+    void Tell(DecodeResult decoded, std::int64_t sample, ChannelEventSink& sink);
+    // The key went up at `sample` after a mark: false when the mark is not at the sender's
+    // level (see MarkLevelFraction) and was taken back, the decoder having run again from its
+    // start with the key up.
+    bool KeepMark(std::int64_t sample, ChannelEventSink& sink);
 
     int traceCountdown_ = kEnvelopeTraceStep;
 };

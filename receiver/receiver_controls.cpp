@@ -29,6 +29,7 @@ void ApplyControls(const ReceiverControls& controls, Channel& channel) {
     channel.AutoGoToMaxDown = controls.autoGoToMax;
     channel.WordSpaceTenths = controls.wordSpaceTenths;
     channel.AfcNeedsTone = controls.afcNeedsTone;
+    channel.MarkLevelFraction = controls.markLevelFraction;
     if (controls.warmStartDot > 0) channel.decoder.WarmStart(controls.warmStartDot);
 }
 

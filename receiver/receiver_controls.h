@@ -31,6 +31,9 @@ struct ReceiverControls {
     int wordSpaceTenths = 0;
     // AFC only while the tone stands out at the centre; off in the window.
     bool afcNeedsTone = false;
+    // Marks under this fraction of the sender's level where no tone is seen are taken back (see
+    // Channel::MarkLevelFraction); 0 in the window: every mark counts.
+    double markLevelFraction = 0.0;
 };
 
 // The controls a settings file holds (centre clamped, width mapped, a length of 0 or less 175).

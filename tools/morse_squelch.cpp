@@ -41,7 +41,9 @@ double MorseTextScore(std::string_view text) {
 
 void WordSquelch::Add(std::string bytes, int characters, std::string_view text, std::int64_t sample,
                       bool out) {
-    words_.push_back(Word{std::move(bytes), characters, MorseTextScore(text), sample, out});
+    const bool undecodable = text.find_first_of("#{") != std::string_view::npos;
+    words_.push_back(
+        Word{std::move(bytes), characters, MorseTextScore(text), sample, out, undecodable});
     while (next_ + kSquelchNeighbours < words_.size()) Decide(next_++);
     Trim();
 }
@@ -74,9 +76,12 @@ void WordSquelch::Decide(std::size_t index) {
         (j < index ? before : after) += words_[j].score;
     }
     // A plausible word needs Morse on one side only, so that the first and last words next to
-    // noise stay; a junk word needs it on both, so that the noise next to text goes.
+    // noise stay; a junk word needs it on both, so that the noise next to text goes. Between
+    // words of Morse on both sides, a word of short letters is as likely a word of the text
+    // that came out garbled: half its weight is enough there.
+    const double weight = word.undecodable ? word.score : word.score / 2.0;
     const bool kept = word.score > 0.0 ? word.score + std::max(before, after) > 0.0
-                                       : word.score + std::min(before, after) > 0.0;
+                                       : weight + std::min(before, after) > 0.0;
     if (decided) decided(word, !word.out && kept);
 }
 

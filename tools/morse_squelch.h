@@ -21,7 +21,8 @@ double MorseTextScore(std::string_view text);
 // Words in, each kept or dropped, by the scores of up to kSquelchNeighbours words either side
 // (those within kSquelchContextSamples of it): a plausible word is kept when its score and those
 // of the words on one side add up to more than 0, a junk word when they do on both sides (so that
-// the first and last words of text next to noise stay, and the noise next to text goes). A word the
+// the first and last words of text next to noise stay, and the noise next to text goes), a junk
+// word of short letters only with half its own score. A word the
 // caller marks as out (sent where the signal is not) is dropped whatever its score, and its score
 // still counts for its neighbours. A word is decided once kSquelchNeighbours later words are in,
 // once the decode has gone kSquelchWaitSamples past the last character without a new one, or at
@@ -38,6 +39,7 @@ class WordSquelch {
         double score = 0.0;
         std::int64_t sample = 0;  // where its last character was given out
         bool out = false;
+        bool undecodable = false;  // holds a form no character has
     };
     // Told each word in order, and whether it is kept.
     std::function<void(const Word& word, bool kept)> decided;

@@ -685,6 +685,7 @@ PresetPlan PlanPresets(SampleSource& source, const PresetRequest& request,
     // AFC rests where only noise is there (a pause, before and after the signal), rather than
     // walking towards it.
     if (!request.afcGiven) controls.afcNeedsTone = true;
+    controls.markLevelFraction = kMarkLevelFraction;
     std::array<EnvelopeLevels, kPresetBurstSpeeds.size()> levels{};
     double markSpread = 1.0;
     if (needThreshold) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "recording_kinds.h"
+#include "support/morse_synth.h"
 #include "support/text_compare.h"
 #include "tools/decode_main.h"
 #include "tools/decode_session.h"
@@ -129,6 +130,34 @@ TEST(KindsTest, AfcRestsInThePauseBetweenIdents) {
     }
     ASSERT_GT(freqs.size(), 20u);
     for (const std::string& f : freqs) EXPECT_EQ(f, freqs.front());
+}
+
+TEST(KindsTest, NoiseInThePauseBetweenIdentsKeysNothing) {
+    // Noise lifted by the AGC in the pause keyed marks 7 to 10 dB under the beacon's: one joined
+    // the first letter after the pause ("4vv"), others dragged the decoder to twice the speed
+    // ("ttttvv") or stood as a letter of their own ("ede").
+    ExpectKindDecodes(RecordingKind::kIdentPause, {0, 2, 3}, 0.0);
+}
+
+TEST(KindsTest, AWeakerStationAnsweringIsNotTakenForNoise) {
+    // The second station of a contact 9 dB under the first, a second after it: its marks stand
+    // under half the first station's, but its tone stands out.
+    test::MorseSynthOptions o;
+    o.wpm = 22.0;
+    o.signal.pitch_hz = 700.0;
+    o.signal.level_dbfs = -12.0;
+    o.snr_db = 30.0;
+    o.trail_silence_s = 1.0;
+    const std::string first = "cq test de ok1rr ok1rr";
+    const std::string second = "dl2abc 5nn 14";
+    std::vector<std::int16_t> samples = test::SynthesizeMorse(first, o);
+    o.signal.level_dbfs = -21.0;
+    o.snr_db = 21.0;  // the same noise
+    o.seed = 2;
+    o.lead_silence_s = 0.0;
+    const std::vector<std::int16_t> answer = test::SynthesizeMorse(second, o);
+    samples.insert(samples.end(), answer.begin(), answer.end());
+    EXPECT_EQ(Decode(samples, false), first + " " + second);
 }
 
 TEST(LookAheadTest, StreamTextComesAFixedDelayAfterItsSamples) {

@@ -199,6 +199,24 @@ TEST(WordSquelchTest, TextStaysNoiseAroundItGoes) {
     EXPECT_EQ(squelched, 7 + 7 + 1);  // the characters of the noise and of "r"
 }
 
+TEST(WordSquelchTest, AGarbledWordInsideTextStaysAnUndecodableOneGoes) {
+    WordSquelch squelch;
+    std::string kept;
+    squelch.decided = [&](const WordSquelch::Word& w, bool keep) {
+        if (keep) kept += w.bytes;
+    };
+    std::int64_t t = 0;
+    for (const char* w : {"=", "gm", "om", "eie", "tnx", "fer", "nice", "e#e", "qso", "73"}) {
+        t += 8000;
+        const std::string word = w;
+        squelch.Add(word + " ", static_cast<int>(word.size()), word, t);
+    }
+    squelch.Finish();
+    // "es" came out as "eie": only short letters, but text on both sides. "e#e" holds a form no
+    // letter has, with as much text around it.
+    EXPECT_EQ(kept, "= gm om eie tnx fer nice qso 73 ");
+}
+
 TEST(WordSquelchTest, WordsWaitForThreeMoreWordsOrAPause) {
     WordSquelch squelch;
     std::vector<std::string> decided;
