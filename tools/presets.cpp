@@ -575,6 +575,7 @@ namespace {
 struct FadingChoice {
     bool automatic = false;
     double scale = 1.0;  // of the fixed threshold
+    double score = 0.0;  // of its trial
 };
 
 // A fixed threshold suits a steady signal; under fading the receiver's own threshold, which
@@ -592,6 +593,7 @@ FadingChoice ChooseFadingThreshold(SampleSource& source, const ReceiverControls&
             best = choice;
         }
     };
+    best.score = bestScore;
     ReceiverControls automatic = controls;
     automatic.autoThreshold = true;
     consider(automatic, FadingChoice{true, 1.0});
@@ -601,6 +603,7 @@ FadingChoice ChooseFadingThreshold(SampleSource& source, const ReceiverControls&
         raised.threshold = std::round(controls.threshold * scale * 10000.0) / 10000.0;
         consider(raised, FadingChoice{false, scale});
     }
+    best.score = bestScore;
     return best;
 }
 
@@ -796,7 +799,18 @@ PresetPlan PlanPresets(SampleSource& source, const PresetRequest& request,
     }
 
     if (needThreshold && markSpread > kFadingSpread) {
-        const FadingChoice choice = ChooseFadingThreshold(source, controls);
+        // Taking back marks under the sender's level changes which threshold reads a fading
+        // signal best: the trials are made with and without it, and the best text wins (with
+        // every mark counting on a tie).
+        ReceiverControls all = controls;
+        all.markLevelFraction = 0.0;
+        FadingChoice choice = ChooseFadingThreshold(source, all);
+        const FadingChoice checked = ChooseFadingThreshold(source, controls);
+        if (checked.score > choice.score) {
+            choice = checked;
+        } else {
+            controls.markLevelFraction = 0.0;
+        }
         plan.fading = true;
         plan.thresholdScale = choice.scale;
         auto scaled = [&](double threshold) {
