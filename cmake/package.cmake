@@ -9,15 +9,17 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Dahlo")
 set(CPACK_PACKAGE_CONTACT "${DAHLO_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Morse code (CW) receiver for the sound card")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Dahlo decodes Morse code from a short-wave receiver's audio on the sound card input. \
-It picks one keyed tone out of the audio with a narrow band-pass filter, follows its envelope, \
-times marks and spaces against a running dot length and prints the characters, adapting to the \
-sender's speed by itself. A spectrum strip and a scope strip show the band and the detector, \
-and a selected word can be handed to a logging program.
-
-This package holds the window (dahlo) and the command-line decoder for recordings and streams \
-(dahlo-decode).")
+# The long description in lines that fit 80 columns, as Debian's tools show it.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "Dahlo decodes Morse code from a short-wave receiver's audio on the sound card"
+    "input. It picks one keyed tone out of the audio with a narrow band-pass filter,"
+    "follows its envelope, times marks and spaces against a running dot length and"
+    "prints the characters, adapting to the sender's speed by itself. A spectrum"
+    "strip and a scope strip show the band and the detector, and a selected word can"
+    "be handed to a logging program."
+    ""
+    "This package holds the window (dahlo) and the command-line decoder for"
+    "recordings and streams (dahlo-decode).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # Directories 0755 whatever the umask of the one who builds the package.
@@ -32,6 +34,17 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+# The release history, as a Debian changelog (the package's own: it is built from this tree);
+# the same bytes for the same release.
+configure_file(${CMAKE_SOURCE_DIR}/cmake/changelog.in ${CMAKE_BINARY_DIR}/doc/changelog @ONLY)
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/doc/changelog.gz
+  COMMAND ${DAHLO_GZIP} -9nkf ${CMAKE_BINARY_DIR}/doc/changelog
+  DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog
+  VERBATIM)
+add_custom_target(changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/doc/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 include(CPack)
 

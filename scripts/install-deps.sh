@@ -17,7 +17,7 @@ run_packages=(
 # cpack's DEB generator: dpkg-shlibdeps computes the dependencies, file finds the binaries.
 package_packages=(dpkg-dev file)
 # GoogleTest and Benchmark; a real sound server, session bus and X server for the live tests;
-# clang for the fuzz targets; gnuplot for the accuracy plot; validators for the package's
+# clang for the fuzz targets; gnuplot for the accuracy plot; validators for the package, its
 # desktop entry and AppStream metadata.
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -25,7 +25,7 @@ test_packages=(
   dbus dbus-x11 xvfb xauth fonts-dejavu-core
   clang libclang-rt-14-dev
   gnuplot-nox
-  appstream desktop-file-utils
+  appstream desktop-file-utils lintian
   util-linux  # setpriv: the file permission tests run a write as another user
   libhamlib-utils  # rigctld's dummy rig for the dial tests
 )

@@ -59,6 +59,7 @@ expected="./usr/bin/dahlo
 ./usr/bin/dahlo-decode
 ./usr/share/applications/dahlo.desktop
 ./usr/share/dahlo/dahlo.hlp
+./usr/share/doc/dahlo/changelog.gz
 ./usr/share/icons/hicolor/scalable/apps/dahlo.svg
 ./usr/share/man/man1/dahlo-decode.1.gz
 ./usr/share/man/man1/dahlo.1.gz
@@ -119,6 +120,21 @@ for page in dahlo.1 dahlo-decode.1; do
   cmp -s <(gzip -dc "$gz") "$src/docs/$page" || fail "$page.gz does not hold docs/$page"
   [ "$(od -An -tu4 -j4 -N4 "$gz" | tr -d ' ')" = 0 ] || fail "$page.gz carries a time stamp"
 done
+
+# The changelog's newest entry is this release.
+changelog=$root/usr/share/doc/dahlo/changelog.gz
+if [ -f "$changelog" ]; then
+  head=$(gzip -dc "$changelog" | head -n 1)
+  [ "$head" = "dahlo ($version) unstable; urgency=medium" ] ||
+    fail "changelog's newest entry is '$head', the project is $version"
+fi
+
+# Debian's own checks. The project states no licence yet, so there is no copyright file to
+# ship; that one finding stays until the owners choose a licence.
+if ! lintian --fail-on error,warning --suppress-tags no-copyright-file "$deb" >"$work/lintian.log" 2>&1; then
+  cat "$work/lintian.log" >&2
+  fail "lintian finds errors or warnings in the package"
+fi
 
 # The desktop entry, the icon and the AppStream metadata name each other and the program.
 desktop=$root/usr/share/applications/dahlo.desktop
