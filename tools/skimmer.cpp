@@ -431,6 +431,8 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
     channel.AutoTresholdDown = false;
     channel.AutoGoToMaxDown = false;
     channel.AfcDown = false;  // the catch-up has no spectrum to steer by
+    // Noise keyed while the station pauses stays out of its text and its speed.
+    channel.MarkLevelFraction = kMarkLevelFraction;
     channel.decoder.WarmStart(preset.dot);
 
     const int id = station->id;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "recording_kinds.h"
 #include "support/band_synth.h"
 #include "support/text_compare.h"
 #include "tools/callsign.h"
@@ -118,6 +119,18 @@ TEST(Skimmer, NoiseAndAStrongClickySignalOpenNoGhosts) {
     EXPECT_EQ(clicky.channelsOpened, 1) << clicky.out;
     ASSERT_EQ(Lines(clicky.out).size(), 1u) << clicky.out;
     EXPECT_NE(clicky.out.find("CQ CQ DE G3XYZ G3XYZ K"), std::string::npos) << clicky.out;
+}
+
+TEST(Skimmer, NoiseInAStationsPauseStaysOutOfItsText) {
+    // A beacon's two idents with 3.5 s between, the AGC lifting the noise there by 10 dB: the
+    // marks it keyed printed "E E E E TTTTVV" before the second ident.
+    const test::KindRecording r = test::MakeKindRecording(test::RecordingKind::kIdentPause, 2);
+    const std::vector<std::string> lines = Lines(Skim(r.samples, SkimOptions::Output::kText).out);
+    ASSERT_EQ(lines.size(), 2u);
+    for (const std::string& line : lines) {
+        EXPECT_NE(line.find("  VVV DE DB0ABC JO62"), std::string::npos) << line;
+        EXPECT_EQ(line.find(" E "), std::string::npos) << line;
+    }
 }
 
 // A window's pump with its own channel 0; the skimmer joins it and leaves channel 0 alone.
