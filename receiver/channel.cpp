@@ -188,7 +188,6 @@ bool Channel::KeepMark(std::int64_t sample, ChannelEventSink& sink) {
         if (check.peak < MarkLevelFraction * *middle) {
             // As if the key had stayed up from the sample it went down at: the space before the
             // mark goes on, and whatever it ends is told at its own sample.
-            ++check.takenBack;
             decoder = check.before;
             KeyingDetector up;
             for (std::int64_t at = check.down; at <= sample; ++at) {

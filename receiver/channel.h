@@ -117,7 +117,6 @@ class Channel {
         int levelCount = 0;
         int levelNext = 0;
         std::int64_t lastCounted = 0;  // where the last mark that counted ended
-        std::int64_t takenBack = 0;    // marks taken back since the start
     } markCheck;
 
     // Back to a cold start on the same settings: filter, envelope, average, integrator and

@@ -22,11 +22,11 @@ double MorseTextScore(std::string_view text);
 // (those within kSquelchContextSamples of it): a plausible word is kept when its score and those
 // of the words on one side add up to more than 0, a junk word when they do on both sides (so that
 // the first and last words of text next to noise stay, and the noise next to text goes), a junk
-// word of short letters only with half its own score. A word the
-// caller marks as out (sent where the signal is not) is dropped whatever its score, and its score
-// still counts for its neighbours. A word is decided once kSquelchNeighbours later words are in,
-// once the decode has gone kSquelchWaitSamples past the last character without a new one, or at
-// Finish: the squelch holds text back by three words, or five seconds into a pause.
+// word of short letters only with half its own score. A word the caller marks as out (sent where
+// the signal is not) is dropped whatever its score, and its score still counts for its
+// neighbours. A word is decided once kSquelchNeighbours later words are in, once the decode has
+// gone kSquelchWaitSamples past the last character without a new one, or at Finish: the squelch
+// holds text back by three words, or five seconds into a pause.
 inline constexpr int kSquelchNeighbours = 3;
 inline constexpr std::int64_t kSquelchContextSamples = 30LL * 11025;
 inline constexpr std::int64_t kSquelchWaitSamples = 5LL * 11025;

@@ -593,7 +593,6 @@ FadingChoice ChooseFadingThreshold(SampleSource& source, const ReceiverControls&
             best = choice;
         }
     };
-    best.score = bestScore;
     ReceiverControls automatic = controls;
     automatic.autoThreshold = true;
     consider(automatic, FadingChoice{true, 1.0});
