@@ -134,8 +134,11 @@ void Channel::Process(const std::int16_t* samples, int count, std::int64_t first
         }
 
         const bool checking = MarkLevelFraction > 0.0;
-        // The key can only go down at a sample where the raw decision is down.
-        if (checking && rawKeyDown == 1 && decoder.KeyWasDown == 0) markCheck.before = decoder;
+        // The key can only go down at a sample where the raw decision is down, or where the
+        // decoder was restarted during a mark (its key up, the integrator's still down).
+        if (checking && decoder.KeyWasDown == 0 && (rawKeyDown == 1 || keying.KeyState == 1)) {
+            markCheck.before = decoder;
+        }
         const std::int64_t wasDown = decoder.KeyWasDown;
         DecodeResult decoded = decoder.DecodeSample(rawKeyDown, keying, CwFilterTreshold);
         if (decoder.KeyWasDown != wasDown) {
