@@ -185,6 +185,47 @@ TEST(ChannelRules, ABurstSpeedChangeEmptiesTheEnvelopeWindow) {
     EXPECT_EQ(channel.LastEnvelope, std::sqrt(channel.burstFilter.ring[0] / 39.0));
 }
 
+// Marks under half the level of those before them are taken back, as if the key had stayed up;
+// a decoder restart made during such a mark (a planned change forced after its wait) stays.
+TEST(ChannelRules, AWeakMarkIsTakenBackAndARestartDuringItStays) {
+    struct Characters final : ChannelEventSink {
+        void OnChannelEvent(const ChannelEvent& event) override {
+            if (event.kind == ChannelEvent::kCharacter) codes.push_back(event.code);
+        }
+        std::vector<CodeWord> codes;
+    } sink;
+    Channel channel;
+    channel.MarkLevelFraction = 0.5;
+    channel.DetectorThreshold = 0.02;
+    channel.decoder.WarmStart(600);
+    std::int64_t at = 0;
+    auto run = [&](const std::vector<std::int16_t>& s, std::size_t from, std::size_t n) {
+        channel.Process(s.data() + from, static_cast<int>(n), at, sink);
+        at += static_cast<std::int64_t>(n);
+    };
+    const std::vector<std::int16_t> dot = Tone(996.0, 600);
+    const std::vector<std::int16_t> silence(3000, 0);
+    for (int k = 0; k < 4; ++k) {
+        run(dot, 0, dot.size());
+        run(silence, 0, 600);
+    }
+    run(silence, 0, silence.size());
+    ASSERT_EQ(sink.codes, std::vector<CodeWord>{0b10000});  // "h"
+
+    // A tone 16 dB under the dots, long enough for a dash.
+    const std::vector<std::int16_t> weak = Tone(996.0, 4000, 12000.0 * 0.15);
+    run(weak, 0, 2000);
+    ASSERT_EQ(channel.decoder.KeyWasDown, 1);
+    channel.decoder.WarmStart(777);
+    channel.DetectorThreshold = 1e9;  // the raw decision up for a sample, the key still down
+    run(weak, 2000, 1);
+    channel.DetectorThreshold = 0.02;
+    run(weak, 2001, weak.size() - 2001);
+    run(silence, 0, silence.size());
+    EXPECT_EQ(sink.codes, std::vector<CodeWord>{0b10000});
+    EXPECT_EQ(channel.decoder.DotLength, 777);
+}
+
 // The first sample of block 2 is key-down for the threshold while the integrator, which needs
 // 175 samples, still says key-up (and the other way round): AFC follows the raw decision only.
 TEST(ChannelRules, AfcStepsOnTheRawDecisionOfTheFirstSampleNotOnTheKey) {
