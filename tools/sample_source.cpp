@@ -185,6 +185,10 @@ class SndfileSource : public SampleSource {
   public:
     SndfileSource(std::string path, SNDFILE* file, const SF_INFO& info, std::string damage)
         : path_(std::move(path)), file_(file), info_(info), damage_(std::move(damage)) {
+        // A FLAC or Ogg written to a pipe may leave its length out of the header; libsndfile
+        // then says SF_COUNT_MAX, and the file simply ends where its audio ends.
+        lengthKnown_ = info_.frames < SF_COUNT_MAX &&
+                       static_cast<double>(info_.frames) * kDecodeRateHz / info_.samplerate < 9e18;
         quiet_ = (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
         const int subtype = info_.format & SF_FORMAT_SUBMASK;
         direct_ = info_.samplerate == kDecodeRateHz && info_.channels == 1 &&
@@ -233,6 +237,7 @@ class SndfileSource : public SampleSource {
     }
 
     std::int64_t Length() const override {
+        if (!lengthKnown_) return -1;
         return static_cast<std::int64_t>(
             std::llround(static_cast<double>(info_.frames) * kDecodeRateHz / info_.samplerate));
     }
@@ -278,12 +283,17 @@ class SndfileSource : public SampleSource {
         if (want <= 0) return 0;
         const sf_count_t got = sf_readf_short(file_, out, want);
         framesRead_ += std::max<sf_count_t>(got, 0);
-        if (got < want || sf_error(file_) != SF_ERR_NO_ERROR) Damaged();
+        if (ShortOrFailed(got, want)) Damaged();
         return static_cast<std::size_t>(std::max<sf_count_t>(got, 0));
     }
 
     // The frames a pass reads: all, or those before the damage.
     sf_count_t ReadableFrames() const { return damagedAt_ >= 0 ? damagedAt_ : info_.frames; }
+
+    // A read failed, or came short of a length the header gave.
+    bool ShortOrFailed(sf_count_t got, sf_count_t want) const {
+        return sf_error(file_) != SF_ERR_NO_ERROR || (lengthKnown_ && got < want);
+    }
 
     // A read came short or failed: the passes end here from now on.
     void Damaged() {
@@ -291,7 +301,7 @@ class SndfileSource : public SampleSource {
         const char* why = sf_error(file_) != SF_ERR_NO_ERROR ? sf_strerror(file_) : nullptr;
         const double rate = info_.samplerate;
         damage_ = path_ + ": stopped at " + Seconds(static_cast<double>(damagedAt_) / rate) +
-                  " of " + Seconds(static_cast<double>(info_.frames) / rate) +
+                  (lengthKnown_ ? " of " + Seconds(static_cast<double>(info_.frames) / rate) : "") +
                   ": the file is corrupt or cut short there" +
                   (why != nullptr && *why != '\0' ? std::string(" (") + why + ")" : "") +
                   "; the text is what could be read before";
@@ -311,9 +321,11 @@ class SndfileSource : public SampleSource {
                 got = std::max<sf_count_t>(sf_readf_float(file_, interleaved_.data(), want), 0);
             }
             framesRead_ += got;
-            if (got < want || sf_error(file_) != SF_ERR_NO_ERROR) Damaged();
+            if (ShortOrFailed(got, want)) Damaged();
             frames = static_cast<long>(got);
-            if (framesRead_ >= ReadableFrames()) inputEnded_ = true;
+            if (framesRead_ >= ReadableFrames() || (!lengthKnown_ && got < want)) {
+                inputEnded_ = true;
+            }
             const int channels = info_.channels;
             for (long f = 0; f < frames; ++f) {
                 float sum = 0.0f;
@@ -362,6 +374,7 @@ class SndfileSource : public SampleSource {
     std::vector<std::int16_t> pending_;
     std::size_t pendingPos_ = 0;
     sf_count_t framesRead_ = 0;
+    bool lengthKnown_ = true;
     bool inputEnded_ = false;
     bool finished_ = false;
     bool direct_ = false;
