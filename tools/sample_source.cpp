@@ -185,7 +185,7 @@ class SndfileSource : public SampleSource {
   public:
     SndfileSource(std::string path, SNDFILE* file, const SF_INFO& info, std::string damage)
         : path_(std::move(path)), file_(file), info_(info), damage_(std::move(damage)) {
-        // A FLAC or Ogg written to a pipe may leave its length out of the header; libsndfile
+        // A FLAC written to a pipe may leave its length out of the header; libsndfile
         // then says SF_COUNT_MAX, and the file simply ends where its audio ends.
         lengthKnown_ = info_.frames < SF_COUNT_MAX &&
                        static_cast<double>(info_.frames) * kDecodeRateHz / info_.samplerate < 9e18;
