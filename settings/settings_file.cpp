@@ -59,6 +59,17 @@ std::string Quoted(const std::string& s) {
     return "\"" + s + "\"";
 }
 
+// The export file and section are written as they are, but reading drops the blanks around a
+// value and one pair of quotes: a name with either (typed into a hand-edited file inside quotes)
+// is written inside quotes, so that a save does not change it.
+std::string QuotedWhereReadingWouldChangeIt(const std::string& s) {
+    if (s.empty()) return s;
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    const bool quotes =
+        s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front();
+    return blank(s.front()) || blank(s.back()) || quotes ? Quoted(s) : s;
+}
+
 std::string ThresholdToStored(double threshold) {
     const double scaled = std::trunc(threshold * 10000.0);
     // Out of range values (or NaN) cannot come back through the unsigned load; keep the
@@ -144,8 +155,8 @@ void StoreSettings(IniDocument& doc, const Settings& s) {
     doc.Set(m, kFilterWidthKey, num(s.filterWidth));
     doc.Set(m, kCharsetKey, num(s.charset));
     doc.Set(m, kUserCharsetFileKey, Quoted(s.userCharsetFile));
-    doc.Set(m, kExportIniFileKey, s.exportIniFile);
-    doc.Set(m, kExportIniSectionKey, s.exportIniSection);
+    doc.Set(m, kExportIniFileKey, QuotedWhereReadingWouldChangeIt(s.exportIniFile));
+    doc.Set(m, kExportIniSectionKey, QuotedWhereReadingWouldChangeIt(s.exportIniSection));
 
     const char* w = kWindowSection;
     doc.Set(w, "Left", num(s.window.left));

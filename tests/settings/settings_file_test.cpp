@@ -275,6 +275,14 @@ TEST(SettingsValues, QuotedNamesKeepTheirBlanks) {
     EXPECT_EQ(loaded.userCharsetFile, " my file.dlo ");
     // Export file and section are written as they are, without quotes.
     EXPECT_NE(ReadBytes(path).find("ExportIniFile=loginput.ini\n"), std::string::npos);
+
+    // ... unless reading them back would drop their blanks or quotes.
+    s.exportIniFile = "'log input.ini'";
+    s.exportIniSection = "QSO ";
+    ASSERT_TRUE(SaveSettings(path, s, error)) << error;
+    const Settings again = LoadSettings(path);
+    EXPECT_EQ(again.exportIniFile, "'log input.ini'");
+    EXPECT_EQ(again.exportIniSection, "QSO ");
 }
 
 TEST(SettingsBadInput, ArbitraryBytesLoadWithoutCrashing) {
