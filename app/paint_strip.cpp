@@ -19,6 +19,16 @@ PaintStrip::PaintStrip(QWidget* parent) : QWidget(parent) {
     setMinimumHeight(20);
 }
 
+void PaintStrip::ClearPicture() {
+    picture_ = QImage(size(), QImage::Format_RGB32);
+    picture_.fill(QColor(255, 255, 255));
+}
+
+QImage& PaintStrip::Picture() {
+    if (picture_.size() != size()) ClearPicture();
+    return picture_;
+}
+
 void PaintStrip::CopyFrom(const QImage& picture, const QRect& area, bool immediate) {
     if (shown_.size() != picture.size()) {
         shown_ = QImage(picture.size(), QImage::Format_RGB32);

@@ -30,13 +30,24 @@ class PaintStrip : public QWidget {
 
     void SetMouseHandler(MouseHandler handler) { mouseHandler_ = std::move(handler); }
 
+    // Starts over from a white picture of the strip's size.
+    void ClearPicture();
+
   protected:
+    // The picture the strip's painter draws on before copying it; a white one of the strip's
+    // size when its size changed.
+    QImage& Picture();
+    // Set while the painter draws: a paint asked for meanwhile (from a message pumped during
+    // the copy) is skipped.
+    bool painting_ = false;
+
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
+    QImage picture_;
     QImage shown_;
     QRect shownArea_;
     MouseHandler mouseHandler_;

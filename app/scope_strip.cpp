@@ -21,11 +21,6 @@ ScopeStrip::ScopeStrip(QWidget* parent) : PaintStrip(parent) {
     setPalette(scopePalette);
 }
 
-void ScopeStrip::ClearPicture() {
-    picture_ = QImage(size(), QImage::Format_RGB32);
-    picture_.fill(kWhite);
-}
-
 bool ScopeStrip::ThresholdAt(int y, double& threshold) const {
     const int h = height() - 1;
     if (h <= 0) return false;
@@ -39,13 +34,13 @@ void ScopeStrip::Paint(const LevelHistory& levels, double threshold, bool immedi
     const int w = width();
     const int hTotal = height();
     const int h = hTotal - 1;
-    if (picture_.size() != size()) ClearPicture();
+    QImage& picture = Picture();
     // The traces are drawn within all but the last column and row (where the newest entry and a
     // zero level fall); the whole strip is painted, so nothing of the background shows.
     const QRect whole(0, 0, w, hTotal);
     const QRect area(0, 0, w - 1, hTotal - 1);
     if (!whole.isEmpty()) {
-        QPainter painter(&picture_);
+        QPainter painter(&picture);
         painter.fillRect(whole, kWhite);
         painter.setClipRect(area);
         const int j0 =
@@ -65,7 +60,7 @@ void ScopeStrip::Paint(const LevelHistory& levels, double threshold, bool immedi
         painter.setPen(QPen(kRed, 0));
         painter.drawLine(1, yT, w - 1, yT);
         painter.end();
-        CopyFrom(picture_, whole, immediate);
+        CopyFrom(picture, whole, immediate);
     }
     painting_ = false;
 }

@@ -17,15 +17,9 @@ class ScopeStrip final : public PaintStrip {
     // Draws the levels and the threshold line. `immediate`: shown at once rather than with the
     // next repaint (not while a repaint of the window is under way).
     void Paint(const LevelHistory& levels, double threshold, bool immediate);
-    // Starts over from a white picture of the strip's size.
-    void ClearPicture();
 
     // The threshold that row `y` stands for; false on a strip one pixel high, which has no scale.
     bool ThresholdAt(int y, double& threshold) const;
-
-  private:
-    QImage picture_;
-    bool painting_ = false;
 };
 
 }  // namespace dahlo

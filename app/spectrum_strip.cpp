@@ -20,11 +20,6 @@ SpectrumStrip::SpectrumStrip(QWidget* parent) : PaintStrip(parent) {
     setObjectName("FFTBox");
 }
 
-void SpectrumStrip::ClearPicture() {
-    picture_ = QImage(size(), QImage::Format_RGB32);
-    picture_.fill(kWhite);
-}
-
 int SpectrumStrip::BinAt(int x) const {
     return x - xOffset_ + kFirstBin;
 }
@@ -35,13 +30,13 @@ void SpectrumStrip::Paint(const SpectrumState& spectrum, int centreBin) {
     const int w = width();
     const int hTotal = height();
     const int h = hTotal - 1;
-    if (picture_.size() != size()) ClearPicture();
+    QImage& picture = Picture();
     // Traces and marker are drawn within all but the last column and row, as on the scope; the
     // whole strip is painted, so nothing of the background shows.
     const QRect whole(0, 0, w, hTotal);
     const QRect area(0, 0, w - 1, hTotal - 1);
     xOffset_ = (w - kBinCount) / 2;
-    QPainter painter(&picture_);
+    QPainter painter(&picture);
     painter.fillRect(whole, kWhite);
     painter.setClipRect(area);
 
@@ -69,7 +64,7 @@ void SpectrumStrip::Paint(const SpectrumState& spectrum, int centreBin) {
         painter.drawLine(xc, hTotal - 1, xc, 0);
     }
     painter.end();
-    if (!whole.isEmpty()) CopyFrom(picture_, whole, true);
+    if (!whole.isEmpty()) CopyFrom(picture, whole, true);
     painting_ = false;
 }
 

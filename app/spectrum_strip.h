@@ -17,8 +17,6 @@ class SpectrumStrip final : public PaintStrip {
 
     // Draws the spectrum with the marker at `centreBin` and shows it at once.
     void Paint(const SpectrumState& spectrum, int centreBin);
-    // Starts over from a white picture of the strip's size.
-    void ClearPicture();
 
     // The bin shown in column `x`, as the last paint placed them (unclamped).
     int BinAt(int x) const;
@@ -26,9 +24,7 @@ class SpectrumStrip final : public PaintStrip {
     int XOffset() const { return xOffset_; }
 
   private:
-    QImage picture_;
     int xOffset_ = 0;
-    bool painting_ = false;
 };
 
 }  // namespace dahlo
