@@ -13,6 +13,8 @@ run_packages=(
   qt6-base-dev qt6-base-dev-tools
   portaudio19-dev libpulse-dev libsndfile1-dev libsamplerate0-dev
   libasio-dev libhamlib-dev  # the spot server; the radio's dial through Hamlib
+  # wideband IQ: polyphase channelizer, transforms, SDRs, SigMF metadata
+  libliquid-dev libfftw3-dev libsoapysdr-dev nlohmann-json3-dev
 )
 # cpack's DEB generator: dpkg-shlibdeps computes the dependencies, file finds the binaries.
 package_packages=(dpkg-dev file)
