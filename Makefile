@@ -82,7 +82,7 @@ clean:
 # dahlo-decode on a bundled recording, and its character error rate on synthesized ones.
 .PHONY: demo accuracy
 demo: build
-	@build/tools/dahlo-decode samples/qso-28wpm-1200hz-noisy.ogg
+	@build/cli/dahlo-decode samples/qso-28wpm-1200hz-noisy.ogg
 
 accuracy: configure-test
 	@scripts/accuracy.sh

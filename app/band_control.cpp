@@ -2,7 +2,6 @@
 // after every block, and tuning the main receiver to a station chosen in it.
 #include "app/band_view.h"
 #include "app/main_window.h"
-#include <cstdio>
 
 namespace dahlo {
 
@@ -13,7 +12,6 @@ void MainWindow::ShowBandView() {
         connect(bandView, &BandView::TuneRequested, this, [this](int bin) { TuneTo(bin); });
         connect(bandView, &BandView::Closed, this, [this] { BandViewClosed(); });
     }
-    std::fprintf(stderr, "SHOW BAND VIEW skimmer=%p\n", (void*)skimmer.get());
     if (skimmer == nullptr) {
         SkimOptions options;
         options.clockTime = true;
@@ -35,7 +33,6 @@ void MainWindow::ShowBandView() {
 }
 
 void MainWindow::BandViewClosed() {
-    std::fprintf(stderr, "BAND VIEW CLOSED\n");
     if (bandView != nullptr) {
         const BandSettings shown = bandView->CollectSettings();
         const int spotPort = bandSettings.spotPort;

@@ -9,7 +9,7 @@
 
 #include "dsp/spectrum.h"
 #include "settings/settings.h"
-#include "tools/skimmer.h"
+#include "skimmer/skimmer.h"
 
 class QLabel;
 class QSlider;

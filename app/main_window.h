@@ -23,8 +23,8 @@
 #include "export/logger_export.h"
 #include "receiver/block_pump.h"
 #include "settings/settings.h"
-#include "tools/skimmer.h"
-#include "tools/spot_server.h"
+#include "skimmer/skimmer.h"
+#include "spots/spot_server.h"
 
 class QFrame;
 class QMenu;

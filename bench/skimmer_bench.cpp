@@ -7,7 +7,7 @@
 
 #include "per_sample_timer.h"
 #include "support/band_synth.h"
-#include "tools/skimmer.h"
+#include "skimmer/skimmer.h"
 
 namespace dahlo {
 namespace {

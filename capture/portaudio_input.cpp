@@ -1,3 +1,4 @@
+#include "dsp/sample_rate.h"
 #include "capture/portaudio_input.h"
 
 #include <fcntl.h>
@@ -17,7 +18,6 @@ namespace dahlo {
 
 namespace {
 
-constexpr double kCaptureRate = 11025.0;
 
 // PortAudio's ALSA and JACK back ends describe every device they probe on stderr; the program
 // has no console output, so that chatter is hidden while PortAudio looks around.
@@ -172,14 +172,14 @@ int PortAudioInput::Open(SoundInputCallback callback, std::uintptr_t instance) {
         PaError error;
         {
             StderrSilenced quiet;
-            error = Pa_OpenStream(&stream, &input, nullptr, kCaptureRate,
+            error = Pa_OpenStream(&stream, &input, nullptr, kSampleRateHz,
                                   paFramesPerBufferUnspecified, paNoFlag, &StreamCallback,
                                   session.get());
         }
         if (error == paNoError) {
             deviceName_ = info != nullptr ? info->name : "";
             const PaStreamInfo* streamInfo = Pa_GetStreamInfo(stream);
-            streamRate_ = streamInfo != nullptr ? streamInfo->sampleRate : kCaptureRate;
+            streamRate_ = streamInfo != nullptr ? streamInfo->sampleRate : kSampleRateHz;
             buffers_.ResetCounters();
             buffers_.SetCallback(this, callback, instance);
             session->buffers = &buffers_;
@@ -356,7 +356,7 @@ void PortAudioInput::Watch(Session& s) {
     PaError error;
     {
         StderrSilenced quiet;
-        error = Pa_OpenStream(&stream, &s.input, nullptr, kCaptureRate,
+        error = Pa_OpenStream(&stream, &s.input, nullptr, kSampleRateHz,
                               paFramesPerBufferUnspecified, paNoFlag, &StreamCallback, &s);
         if (error == paNoError) {
             error = Pa_StartStream(stream);

@@ -1,3 +1,4 @@
+#include "dsp/sample_rate.h"
 #include "capture/pulse_input.h"
 
 #include <pulse/context.h>
@@ -14,7 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::uint32_t kCaptureRate = 11025;
 constexpr unsigned long kFragmentFrames = 512;  // 46 ms: the server sends about 22 times a second
 
 constexpr pa_usec_t kTickUsec = 500 * PA_USEC_PER_MSEC;  // how often a lost server is tried
@@ -25,7 +25,7 @@ constexpr auto kReopenFor = 10s;
 pa_sample_spec CaptureSpec() {
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_S16NE;
-    spec.rate = kCaptureRate;
+    spec.rate = kSampleRateHz;
     spec.channels = 1;
     return spec;
 }

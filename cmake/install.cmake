@@ -1,6 +1,6 @@
 # Installs the help document, the manual pages and, with the window, its desktop entry, icon and
 # AppStream metadata. The programs install themselves where they are built (app/ for dahlo,
-# tools/ for dahlo-decode).
+# cli/ for dahlo-decode).
 include(GNUInstallDirs)
 
 # The help viewer finds it here when the working directory holds no dahlo.hlp of its own.

@@ -6,11 +6,12 @@
 #include <array>
 #include <complex>
 
+#include "dsp/sample_rate.h"
+
 namespace dahlo {
 
-inline constexpr double kSampleRateHz = 11025.0;
 inline constexpr int kFftLength = 2048;
-inline constexpr double kHzPerBin = kSampleRateHz / kFftLength;  // 5.38330078125
+inline constexpr double kHzPerBin = double{kSampleRateHz} / kFftLength;  // 5.38330078125
 inline constexpr int kFirstBin = 30;
 inline constexpr int kLastBin = 450;
 inline constexpr int kBinCount = kLastBin - kFirstBin + 1;  // 421

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "tools/sample_source.h"
+#include "recording/sample_source.h"
 
 namespace {}  // namespace
 

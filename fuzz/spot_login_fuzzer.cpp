@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_check.h"
-#include "tools/telnet_login.h"
+#include "spots/telnet_login.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using dahlo::LoginReader;

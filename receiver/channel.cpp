@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "dsp/local_median.h"
+
 namespace dahlo {
 
 namespace {
@@ -89,18 +91,12 @@ void Channel::SteerAtBlockStart(const SpectrumState& spectrum, std::int64_t samp
 
 bool Channel::ToneAtCentre(const SpectrumState& spectrum, double ratio) const {
     const int centre = ClampCentreBin(CentreBin);
-    const int lo = std::max(kFirstBin, centre - 20);
-    const int hi = std::min(kLastBin, centre + 20);
-    std::array<double, 41> around{};
-    const int n = hi - lo + 1;
-    std::copy(spectrum.SmoothedMagnitude.begin() + lo, spectrum.SmoothedMagnitude.begin() + hi + 1,
-              around.begin());
-    std::nth_element(around.begin(), around.begin() + n / 2, around.begin() + n);
+    const double floor = LocalMedian(spectrum.SmoothedMagnitude, centre);
     double peak = 0.0;
     for (int k = std::max(kFirstBin, centre - 1); k <= std::min(kLastBin, centre + 1); ++k) {
         peak = std::max(peak, spectrum.SmoothedMagnitude[k]);
     }
-    return peak > 0.0 && peak >= ratio * around[n / 2];
+    return peak > 0.0 && peak >= ratio * floor;
 }
 
 DecodeResult Channel::OwnWordSpace(DecodeResult decoded) const {

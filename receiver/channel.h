@@ -4,6 +4,7 @@
 // GoToMax steering that keep the filter on it. A value type: copy it, reset it, run as many side
 // by side on one input as there are signals. The spectrum it steers by belongs to the input.
 
+#include "dsp/sample_rate.h"
 #include <array>
 #include <cstdint>
 
@@ -103,7 +104,7 @@ class Channel {
     // The look at each mark for MarkLevelFraction.
     static constexpr int kMarkLevelMemory = 5;
     static constexpr int kMarkLevelsNeeded = 3;
-    static constexpr std::int64_t kMarkLevelHoldSamples = 10LL * 11025;
+    static constexpr std::int64_t kMarkLevelHoldSamples = 10LL * kSampleRateHz;
     // A receiver's filter shapes its noise, so that the centre may stand twice over the median
     // around it in noise alone; a weaker station's tone stands higher.
     static constexpr double kMarkToneRatio = 4.0;

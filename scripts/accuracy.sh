@@ -8,7 +8,7 @@ cmake --build "$build" --target dahlo-accuracy >/dev/null
 mkdir -p docs
 data=$(mktemp)
 trap 'rm -f "$data"' EXIT
-"$build/tests/tools/dahlo-accuracy" "$data"
+"$build/tests/cli/dahlo-accuracy" "$data"
 gnuplot <<PLOT
 set terminal pngcairo size 800,500 font "DejaVu Sans,10"
 set output "docs/accuracy.png"

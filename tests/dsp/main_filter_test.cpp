@@ -279,7 +279,7 @@ TEST(RunningMainFilterTest, NarrowImpulseResponseLastsAbout32ms) {
     for (int n = 0; n < 2000; ++n) {
         if (std::abs(response[n]) > 0.01 * peak) last = n;
     }
-    EXPECT_NEAR(last / kSampleRateHz, 32e-3, 3e-3);
+    EXPECT_NEAR(last / double{kSampleRateHz}, 32e-3, 3e-3);
 }
 
 TEST(RunningMainFilterTest, VeryWideLowerCornerIsRaisedTo30HzForTheLowestBins) {

@@ -21,7 +21,7 @@ double ToneAmplitude(const std::vector<std::int16_t>& x, double hz, std::size_t 
     double re = 0.0;
     double im = 0.0;
     for (std::size_t n = from; n < to; ++n) {
-        const double a = 2.0 * std::numbers::pi * hz * static_cast<double>(n) / kSynthSampleRate;
+        const double a = 2.0 * std::numbers::pi * hz * static_cast<double>(n) / kSampleRateHz;
         re += x[n] * std::cos(a);
         im += x[n] * std::sin(a);
     }

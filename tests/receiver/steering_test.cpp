@@ -73,7 +73,7 @@ TEST(Steering, AutomaticGoToMaxFindsASignalFarFromTheFilter) {
         }
     }
     ASSERT_GE(firstOnSignal, 0);
-    EXPECT_LT(firstOnSignal * kBlockSamples / kSampleRateHz, 12.0);
+    EXPECT_LT(firstOnSignal * kBlockSamples / double{kSampleRateHz}, 12.0);
     // Once there it decodes: the last calls come out right.
     EXPECT_NE(run.host.text.find("cq de dl1abc k cq de dl1abc k"), std::string::npos)
         << run.host.text;

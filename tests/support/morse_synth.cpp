@@ -121,7 +121,7 @@ void AddTone(std::vector<double>& mix, const std::vector<KeyRun>& runs, std::int
             const double x = std::min(up, down);
             const double env = 0.5 - 0.5 * std::cos(std::numbers::pi * x);
             // Phase from the absolute time, so drift is a smooth sweep shared by all marks.
-            const double t = static_cast<double>(n) / kSynthSampleRate;
+            const double t = static_cast<double>(n) / kSampleRateHz;
             const double phase = 2.0 * std::numbers::pi *
                                  (signal.pitch_hz * t + 0.5 * signal.drift_hz_per_s * t * t);
             mix[static_cast<std::size_t>(n)] += amplitude * env * std::sin(phase);
@@ -140,7 +140,7 @@ std::string_view MorseElements(char c) {
 }
 
 double DotSamples(double wpm) {
-    return 1.2 / wpm * kSynthSampleRate;
+    return 1.2 / wpm * kSampleRateHz;
 }
 
 std::vector<KeyRun> SynthesizeKeying(std::string_view text, const MorseSynthOptions& options) {
@@ -154,7 +154,7 @@ std::vector<KeyRun> SynthesizeKeying(std::string_view text, const MorseSynthOpti
         if (options.farnsworth_wpm > 0.0 && options.farnsworth_wpm < wpm) {
             // The 19 gap units of PARIS absorb all the time that the slower overall speed adds.
             const double f = options.farnsworth_wpm;
-            const double gapUnit = (60.0 * wpm - 37.2 * f) / (wpm * f) / 19.0 * kSynthSampleRate;
+            const double gapUnit = (60.0 * wpm - 37.2 * f) / (wpm * f) / 19.0 * kSampleRateHz;
             letterGap = 3.0 * gapUnit;
             wordGap = 7.0 * gapUnit;
         }
@@ -190,7 +190,7 @@ std::vector<KeyRun> SynthesizeKeying(std::string_view text, const MorseSynthOpti
         }
     };
 
-    push(false, options.lead_silence_s * kSynthSampleRate);
+    push(false, options.lead_silence_s * kSampleRateHz);
     std::size_t index = 0;
     for (const Character& ch : ParseText(text)) {
         for (const MorseSynthOptions::SpeedStep& step : options.speed_steps) {
@@ -203,7 +203,7 @@ std::vector<KeyRun> SynthesizeKeying(std::string_view text, const MorseSynthOpti
             push(true, jittered(ch.elements[i] == '-' ? 3.0 * dot : dot));
         }
     }
-    push(false, options.trail_silence_s * kSynthSampleRate);
+    push(false, options.trail_silence_s * kSampleRateHz);
     return runs;
 }
 
@@ -217,12 +217,12 @@ std::vector<int> KeyDecisions(const std::vector<KeyRun>& runs) {
 double NoiseSigmaFor(double amplitude, double snr_db) {
     const double tonePower = amplitude * amplitude / 2.0;
     const double noiseIn2500 = tonePower / std::pow(10.0, snr_db / 10.0);
-    return std::sqrt(noiseIn2500 * (kSynthSampleRate / 2.0) / 2500.0);
+    return std::sqrt(noiseIn2500 * (kSampleRateHz / 2.0) / 2500.0);
 }
 
 std::vector<std::int16_t> SynthesizeMorse(std::string_view text, const MorseSynthOptions& options) {
     const std::vector<KeyRun> runs = SynthesizeKeying(text, options);
-    const double rise = options.rise_time_s * kSynthSampleRate;
+    const double rise = options.rise_time_s * kSampleRateHz;
     std::int64_t total = 0;
     for (const KeyRun& run : runs) total += run.samples;
     total += static_cast<std::int64_t>(std::ceil(rise));
@@ -238,7 +238,7 @@ std::vector<std::int16_t> SynthesizeMorse(std::string_view text, const MorseSynt
         o.trail_silence_s = 0.0;
         o.seed = options.seed ^ 0xA5A5A5A5u;
         const auto offset =
-            static_cast<std::int64_t>(std::llround(other.start_s * kSynthSampleRate));
+            static_cast<std::int64_t>(std::llround(other.start_s * kSampleRateHz));
         AddTone(mix, SynthesizeKeying(other.text, o), offset, other.signal, rise);
     }
 

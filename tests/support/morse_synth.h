@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
-namespace dahlo::test {
+#include "dsp/sample_rate.h"
 
-inline constexpr int kSynthSampleRate = 11025;
+namespace dahlo::test {
 
 // The elements of one character of the English Morse alphabet ("." and "-"), or empty when the
 // byte has none. Letters are matched in either case.

@@ -1,0 +1,61 @@
+#pragma once
+// The default path for a stream (standard input, --live), which cannot be looked at beforehand:
+// the samples are held back by a fixed look-ahead, and the presets come from a look at what is
+// held, as for a file. Every kReplanSamples the look is taken again over the next stretch, so the
+// controls follow a signal that moves, fades or changes speed. Memory stays the same for any
+// length of stream.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "capture/capture_ring.h"
+#include "receiver/block_pump.h"
+#include "decode/decode_session.h"
+#include "decode/preset_plan.h"
+#include "decode/presets.h"
+
+namespace dahlo {
+
+// How far the look reaches past the samples being decoded (10.0 s), and how often it is taken
+// again (5.0 s). A sample is decoded 10 to 15 s after it came in.
+inline constexpr std::int64_t kLookAheadSamples = 54 * kBlockSamples;
+inline constexpr std::int64_t kReplanSamples = 27 * kBlockSamples;
+
+class LookAheadDecode {
+  public:
+    LookAheadDecode(const PresetRequest& request, const ReceiverControls& controls,
+                    DecodeHost& host);
+    ~LookAheadDecode();
+    LookAheadDecode(const LookAheadDecode&) = delete;
+    LookAheadDecode& operator=(const LookAheadDecode&) = delete;
+
+    // Takes the next samples of the stream; decodes as far as the look-ahead allows. Throws
+    // InputError when the user charset cannot be loaded.
+    void Push(const std::int16_t* samples, std::size_t count);
+    // The stream has ended: decodes everything held back.
+    void Finish();
+    std::int64_t SamplesRead() const { return read_; }
+    // The plan made so far (its controls are those of the first look).
+    const PresetPlan& Plan() const { return plan_; }
+    // Told the plan of the first look, before its first sample is decoded.
+    std::function<void(const PresetPlan&)> onFirstLook;
+
+  private:
+    void Step(bool last);
+    void Decode(std::int64_t stretch);
+
+    PresetRequest request_;
+    ReceiverControls base_;
+    DecodeHost& host_;
+    std::vector<std::int16_t> held_;  // samples [decoded_, read_)
+    std::int64_t read_ = 0;
+    std::int64_t decoded_ = 0;
+    PresetPlan plan_;
+    std::unique_ptr<CaptureRing> ring_;
+    std::unique_ptr<BlockPump> pump_;
+    std::unique_ptr<PlanFollower> follower_;
+};
+
+}  // namespace dahlo

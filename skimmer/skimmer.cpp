@@ -1,0 +1,528 @@
+#include "skimmer/skimmer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+#include "dsp/burst_filter.h"
+#include "dsp/main_filter.h"
+#include "morse/cp1251.h"
+#include "receiver/envelope_levels.h"
+
+namespace dahlo {
+
+namespace {
+
+constexpr std::int64_t kHistorySamples = 12LL * kSampleRateHz;
+constexpr std::int64_t kLeadSamples = kSampleRateHz / 2;  // audio kept before a signal's start
+constexpr double kLineSilenceS = 2.0;                      // a pause this long ends a line
+constexpr std::size_t kLineLength = 60;
+constexpr int kAfcReachBins = 3;       // how far a channel may wander from where it opened
+constexpr int kSameSignalBins = 7;     // two channels this near are one signal (38 Hz)
+constexpr int kNeighbourBins = 16;     // a neighbour this near leaks into the filter (86 Hz)
+constexpr double kLevelFade = 0.97;    // per block: the levels span about 6 s
+constexpr double kDistinctMark = 2.5;  // mark / noise needed to move the threshold
+constexpr double kRespotKhz = 0.5;
+constexpr std::int64_t kShortestDot = 13230 / 60;  // samples: 60 WPM
+constexpr double kWaitForMarksS = 8.0;  // how long a found signal may take to show its marks
+constexpr int kFirstSharedId = 1000;    // beside another program's channels
+constexpr std::int64_t kRetryBlocks = 8;
+constexpr std::int64_t kRefusedSamples = 20LL * kSampleRateHz;
+constexpr double kRespotSeconds = 600.0;
+
+double Seconds(std::int64_t sample) { return static_cast<double>(sample) / kSampleRateHz; }
+
+// The envelope of the Narrow filter at `bin` through a moving RMS of `window` samples, and its
+// noise (20th percentile) and mark (97th percentile) levels.
+struct Envelope {
+    std::vector<float> values;
+    double noise = 0.0;
+    double mark = 0.0;
+};
+
+Envelope EnvelopeOf(const std::int16_t* samples, std::size_t count, int bin, int window,
+                    bool filterTwice) {
+    MainFilter filter;
+    MainFilter second;
+    filter.SelectRow(FilterCoefficientTables(kNarrow).Row(bin));
+    second.SelectRow(FilterCoefficientTables(kNarrow).Row(bin));
+    BurstFilter burst;
+    burst.BurstWindow = window;
+    auto histogram = std::make_unique<LevelHistogram>();
+    Envelope envelope;
+    envelope.values.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        double y = filter.MainFilterStep(samples[i] / 16384.0);
+        if (filterTwice) y = second.MainFilterStep(y);
+        const double e = burst.BurstFilterStep(y);
+        envelope.values[i] = static_cast<float>(e);
+        if (e > 0.0) histogram->Add(e);
+    }
+    envelope.noise = histogram->Percentile(0.20);
+    envelope.mark = histogram->Percentile(0.97);
+    return envelope;
+}
+
+}  // namespace
+
+ChannelPreset PresetChannel(const std::int16_t* samples, std::size_t count, int bin,
+                            bool filterTwice) {
+    ChannelPreset preset;
+    preset.bin = bin;
+    const int firstWindow = BurstWindowFor(kDefaultIntegrationLength);
+    const Envelope first = EnvelopeOf(samples, count, bin, firstWindow, filterTwice);
+    // Marks at half their level, bridging dips of a few samples (beats with a neighbour); a
+    // moving RMS over W samples crosses a fraction r of a mark's level r^2 W samples after the
+    // mark starts and (1 - r^2) W after it ends, so each run is (1 - 2 r^2) W too long.
+    const double threshold = std::max(
+        ThresholdFromLevels(first.noise, first.mark, kFirstPassNoiseFloor), 0.5 * first.mark);
+    const double r = threshold / first.mark;
+    const auto stretch = static_cast<std::int64_t>(std::lround((1.0 - 2.0 * r * r) * firstWindow));
+    std::vector<std::int64_t> marks;
+    std::int64_t run = 0;
+    std::int64_t gap = 0;
+    for (const float e : first.values) {
+        if (e > threshold) {
+            run += gap + 1;
+            gap = 0;
+        } else if (run > 0 && ++gap > 10) {
+            if (run >= 10) marks.push_back(run);
+            run = 0;
+            gap = 0;
+        }
+    }
+    if (marks.size() >= 3) {
+        std::sort(marks.begin(), marks.end());
+        const std::int64_t shortest = marks[marks.size() / 10];
+        std::vector<std::int64_t> dots;
+        for (const std::int64_t m : marks) {
+            if (m <= 2 * shortest) dots.push_back(m);
+        }
+        const std::int64_t measured = dots[dots.size() / 2];
+        preset.dot = std::max<std::int64_t>(20, measured - stretch);
+    }
+    const int lpm = preset.dot > 0 ? BurstSpeedForDot(preset.dot) : 200;
+    preset.integrationLength = IntegrationLengthFor(lpm);
+    const Envelope second =
+        EnvelopeOf(samples, count, bin, BurstWindowFor(preset.integrationLength), filterTwice);
+    preset.noise = second.noise;
+    preset.mark = second.mark;
+    preset.threshold = ThresholdFromLevels(second.noise, second.mark, NoiseFloorForDot(preset.dot));
+    return preset;
+}
+
+struct Skimmer::Station {
+    int id = 0;
+    int openBin = 0;
+    std::int64_t openedSample = 0;
+    std::int64_t lastCharSample = 0;
+    FadingLevels levels;
+    double noise = 0.0;
+    double mark = 0.0;
+    std::string word;
+    std::string line;
+    std::string recent;  // the last characters, spaces included
+    std::string call;
+    CallWatcher watcher;
+    std::string pendingEvent;  // a character or space whose speed may still follow
+    int blocks = 0;
+};
+
+// Hands the events of a channel catching up on the past to the skimmer, with their text.
+class Skimmer::CatchUpSink final : public ChannelEventSink {
+  public:
+    explicit CatchUpSink(Skimmer& skimmer) : skimmer_(skimmer) {}
+    void OnChannelEvent(const ChannelEvent& event) override {
+        const bool text =
+            event.kind == ChannelEvent::kCharacter || event.kind == ChannelEvent::kWordSpace;
+        skimmer_.OnChannelEvent(event, text ? skimmer_.charsets_.CodeToText(event.code)
+                                            : std::string_view());
+    }
+
+  private:
+    Skimmer& skimmer_;
+};
+
+Skimmer::Skimmer(OutputSink& sink, SkimOptions options)
+    : sink_(sink),
+      options_(std::move(options)),
+      ownRing_(std::make_unique<CaptureRing>()),
+      ownPump_(std::make_unique<BlockPump>(*ownRing_, *this)),
+      pump_(ownPump_.get()),
+      history_(static_cast<std::size_t>(kHistorySamples), 0) {
+    pump_->channels.clear();
+}
+
+Skimmer::Skimmer(BlockPump& pump, OutputSink& sink, SkimOptions options)
+    : sink_(sink),
+      options_(std::move(options)),
+      pump_(&pump),
+      history_(static_cast<std::size_t>(kHistorySamples), 0),
+      firstId_(kFirstSharedId),
+      nextId_(kFirstSharedId) {}
+
+Skimmer::~Skimmer() {
+    if (ownPump_ == nullptr) {
+        std::erase_if(pump_->channels, [this](const Channel& c) { return Owns(c.id); });
+    }
+}
+
+std::vector<StationView> Skimmer::Stations() const {
+    std::vector<StationView> out;
+    for (const Channel& channel : pump_->channels) {
+        auto it = stations_.find(channel.id);
+        if (it == stations_.end()) continue;
+        const Station& station = *it->second;
+        StationView view;
+        view.channel = channel.id;
+        view.centreBin = channel.CentreBin;
+        view.wpm = channel.decoder.Wpm();
+        view.snrDb = SnrDb(station);
+        view.call = station.call;
+        view.recent = station.recent;
+        view.lastActivity = station.lastCharSample;
+        out.push_back(view);
+    }
+    std::stable_sort(out.begin(), out.end(), [](const StationView& a, const StationView& b) {
+        return a.lastActivity > b.lastActivity;
+    });
+    return out;
+}
+
+Channel* Skimmer::FindChannel(int id) {
+    for (Channel& channel : pump_->channels) {
+        if (channel.id == id) return &channel;
+    }
+    return nullptr;
+}
+
+double Skimmer::SnrDb(const Station& station) const {
+    if (station.noise <= 0.0) return 99.0;
+    return std::clamp(20.0 * std::log10(station.mark / station.noise), -99.0, 99.0);
+}
+
+void Skimmer::Write(const std::string& line) {
+    sink_.Write(line);
+    sink_.Write("\n");
+}
+
+void Skimmer::ReportFatal(std::string_view text, std::string_view caption) {
+    const auto first = text.find_first_not_of(" \n");
+    const auto last = text.find_last_not_of(" \n");
+    fatal_ = first == std::string_view::npos ? std::string(caption)
+                                             : std::string(text.substr(first, last - first + 1));
+}
+
+void Skimmer::OnChannelEvent(const ChannelEvent& event, std::string_view cp1251) {
+    auto it = stations_.find(event.channel);
+    if (it == stations_.end()) return;
+    Station& station = *it->second;
+    Channel* channel = FindChannel(event.channel);
+
+    if (options_.output == SkimOptions::Output::kEvents) {
+        if (event.kind == ChannelEvent::kSpeed) {
+            if (!station.pendingEvent.empty()) {
+                char speed[64];
+                std::snprintf(speed, sizeof speed, ",\"wpm\":%.1f,\"lpm\":%d", event.wpm,
+                              event.lpm);
+                station.pendingEvent += speed;
+            }
+        } else if (event.kind != ChannelEvent::kRetune) {
+            if (!station.pendingEvent.empty()) Write(station.pendingEvent + "}");
+            char head[128];
+            std::snprintf(head, sizeof head, "{\"t\":%.4f,\"type\":\"%s\",\"ch\":%d",
+                          Seconds(event.sample),
+                          event.kind == ChannelEvent::kWordSpace ? "space" : "char",
+                          event.channel);
+            std::string line = head;
+            if (event.kind == ChannelEvent::kCharacter) {
+                std::string text;
+                AppendCp1251AsUtf8(cp1251, text);
+                line += ",\"text\":\"" + JsonEscape(text) +
+                        "\",\"code\":" + std::to_string(event.code);
+            }
+            char freq[48];
+            std::snprintf(freq, sizeof freq, ",\"freq_hz\":%.1f", event.centreBin * kHzPerBin);
+            line += freq;
+            station.pendingEvent = line;
+        }
+    }
+
+    if (event.kind == ChannelEvent::kCharacter) {
+        station.lastCharSample = event.sample;
+        for (const char c : cp1251) {
+            const auto upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            station.word.push_back(upper);
+            station.recent.push_back(upper);
+        }
+    } else if (event.kind == ChannelEvent::kWordSpace) {
+        if (!station.recent.empty() && station.recent.back() != ' ') station.recent.push_back(' ');
+        if (channel != nullptr) EndWord(station, *channel, event.sample);
+    }
+    if (station.recent.size() > kRecentCharacters) {
+        station.recent.erase(0, station.recent.size() - kRecentCharacters);
+    }
+}
+
+void Skimmer::EndWord(Station& station, const Channel& channel, std::int64_t sample) {
+    if (station.word.empty()) return;
+    if (!station.line.empty()) station.line += ' ';
+    station.line += station.word;
+    if (const std::optional<HeardCall> heard = station.watcher.AddWord(station.word)) {
+        station.call = heard->call;
+        Spot spot;
+        spot.spotter = options_.spotter;
+        spot.call = heard->call;
+        spot.cq = heard->cq;
+        spot.freqKhz = options_.dialKhz + channel.CentreBin * kHzPerBin / 1000.0;
+        spot.snrDb = static_cast<int>(std::lround(SnrDb(station)));
+        spot.wpm = static_cast<int>(std::lround(channel.decoder.Wpm()));
+        spot.inputSeconds = Seconds(sample);
+        spot.channel = station.id;
+        spot.utc = options_.clockTime ? std::time(nullptr)
+                                      : options_.startUtc +
+                                            static_cast<std::time_t>(spot.inputSeconds);
+        auto previous = spotted_.find(spot.call);
+        const bool fresh = previous == spotted_.end() ||
+                           std::fabs(previous->second.freqKhz - spot.freqKhz) > kRespotKhz ||
+                           spot.inputSeconds - previous->second.seconds >= kRespotSeconds;
+        if (fresh) {
+            spotted_[spot.call] = {spot.freqKhz, spot.inputSeconds};
+            for (SpotListener* listener : listeners_) listener->OnSpot(spot);
+            if (options_.output == SkimOptions::Output::kSpots) {
+                Write(FormatDxSpot(spot));
+                sink_.Flush();
+            } else if (options_.output == SkimOptions::Output::kEvents) {
+                Write(FormatSpotJson(spot));
+            }
+        }
+    }
+    station.word.clear();
+    if (station.line.size() >= kLineLength) FlushLine(station, channel);
+}
+
+void Skimmer::FlushLine(Station& station, const Channel& channel) {
+    if (!station.word.empty()) {
+        if (!station.line.empty()) station.line += ' ';
+        station.line += station.word;
+        station.word.clear();
+    }
+    if (station.line.empty()) return;
+    if (options_.output == SkimOptions::Output::kText) {
+        char head[64];
+        std::snprintf(head, sizeof head, "%4.0f Hz  %2.0f WPM  %+3.0f dB  ",
+                      channel.CentreBin * kHzPerBin, channel.decoder.Wpm(), SnrDb(station));
+        std::string text;
+        AppendCp1251AsUtf8(station.line, text);
+        Write(head + text);
+        sink_.Flush();
+    }
+    station.line.clear();
+}
+
+void Skimmer::FollowLevels(Station& station, Channel& channel) {
+    station.levels.Fade(kLevelFade);
+    for (const float e : channel.EnvelopeTrace) station.levels.Add(e);
+    const double noise = station.levels.Percentile(0.20);
+    const double mark = station.levels.Percentile(0.97);
+    // Only while the signal is there: in a pause the levels fall to the noise, and a threshold
+    // following them would key the noise into letters.
+    if (mark > kDistinctMark * noise) {
+        station.noise = noise;
+        station.mark = mark;
+        channel.DetectorThreshold = AboveLeakage(
+            ThresholdFromLevels(noise, mark, NoiseFloorForDot(channel.decoder.DotLength)), mark,
+            channel);
+    }
+    // The burst speed follows the sender's speed, checked every 32 blocks (about 6 s).
+    if (++station.blocks % 32 == 0) {
+        const int length = IntegrationLengthFor(BurstSpeedForDot(channel.decoder.DotLength));
+        if (length != channel.CwFilterTreshold) channel.ApplyIntegrationLength(length);
+    }
+    // AFC may refine the tuning, not wander off to another signal.
+    const int low = std::max(kFirstBin, station.openBin - kAfcReachBins);
+    const int high = std::min(kLastBin, station.openBin + kAfcReachBins);
+    if (channel.CentreBin < low || channel.CentreBin > high) {
+        channel.SetCentreBin(std::clamp(channel.CentreBin, low, high));
+    }
+}
+
+double Skimmer::AboveLeakage(double threshold, double mark, const Channel& channel) const {
+    const FilterRow& row = FilterCoefficientTables(channel.FilterWidth).Row(channel.CentreBin);
+    double leakage = 0.0;
+    for (const Channel& other : pump_->channels) {
+        if (other.id == channel.id || !Owns(other.id) ||
+            std::abs(other.CentreBin - channel.CentreBin) > kNeighbourBins) {
+            continue;
+        }
+        auto it = stations_.find(other.id);
+        if (it == stations_.end()) continue;
+        double gain = RowGainAt(row, other.CentreBin * kHzPerBin);
+        if (channel.FilterTwice) gain *= gain;
+        leakage = std::max(leakage, it->second->mark * gain);
+    }
+    // Twice the neighbour's leakage, but always below the channel's own marks. The neighbour's
+    // key clicks reach further than its carrier: beside one, half the mark level.
+    const double crowded = channel.FilterTwice ? 0.45 * mark : 0.0;
+    return std::max({threshold, crowded, std::min(2.0 * leakage, 0.7 * mark)});
+}
+
+bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
+    const std::int64_t oldest = std::max<std::int64_t>(0, historyEnd_ - kHistorySamples);
+    const std::int64_t start = std::max(oldest, signal.firstSample - kLeadSamples);
+    std::vector<std::int16_t> audio(static_cast<std::size_t>(historyEnd_ - start));
+    for (std::int64_t i = start; i < historyEnd_; ++i) {
+        audio[static_cast<std::size_t>(i - start)] =
+            history_[static_cast<std::size_t>(i % kHistorySamples)];
+    }
+    // A close neighbour, open already or found with this one: both filter twice.
+    bool crowded = false;
+    for (Channel& other : pump_->channels) {
+        if (Owns(other.id) && std::abs(other.CentreBin - signal.bin) <= kNeighbourBins) {
+            crowded = true;
+            other.FilterTwice = true;
+        }
+    }
+    for (const FoundSignal& other : finder_.Recent()) {
+        crowded = crowded || (other.bin != signal.bin &&
+                              std::abs(other.bin - signal.bin) <= kNeighbourBins);
+    }
+    const ChannelPreset preset = PresetChannel(audio.data(), audio.size(), signal.bin, crowded);
+    // Not keyed CW: no marks, no distinct mark level, or faster than 60 WPM.
+    if (preset.dot < kShortestDot || preset.mark < kDistinctMark * preset.noise) return false;
+
+    auto station = std::make_unique<Station>();
+    station->id = nextId_++;
+    station->openBin = signal.bin;
+    station->openedSample = now;
+    station->lastCharSample = now;
+    station->noise = preset.noise;
+    station->mark = preset.mark;
+
+    Channel channel(station->id);
+    channel.SetFilterWidth(kNarrow);
+    channel.SetCentreBin(signal.bin);
+    channel.FilterTwice = crowded;
+    channel.ApplyIntegrationLength(preset.integrationLength);
+    channel.DetectorThreshold = AboveLeakage(preset.threshold, preset.mark, channel);
+    channel.AutoTresholdDown = false;
+    channel.AutoGoToMaxDown = false;
+    channel.AfcDown = false;  // the catch-up has no spectrum to steer by
+    // Noise keyed while the station pauses stays out of its text and its speed.
+    channel.MarkLevelFraction = kMarkLevelFraction;
+    channel.decoder.WarmStart(preset.dot);
+
+    const int id = station->id;
+    stations_[id] = std::move(station);
+    CatchUpSink sink(*this);
+    // The catch-up's events must find the channel: decode into a copy kept in the pump.
+    pump_->channels.push_back(channel);
+    Channel& live = pump_->channels.back();
+    for (std::size_t at = 0; at < audio.size(); at += kBlockSamples) {
+        const int n = static_cast<int>(std::min<std::size_t>(kBlockSamples, audio.size() - at));
+        live.Process(audio.data() + at, n, start + static_cast<std::int64_t>(at), sink);
+        // The levels start from the signal's own past.
+        Station& opened = *stations_[id];
+        opened.levels.Fade(kLevelFade);
+        for (int k = 0; k < n / kEnvelopeTraceStep; ++k) {
+            opened.levels.Add(live.EnvelopeTrace[static_cast<std::size_t>(
+                (live.TraceNext - 1 - k + kEnvelopeTraceSize) % kEnvelopeTraceSize)]);
+        }
+    }
+    live.AfcDown = true;
+    live.AfcSpeed = 1;
+    return true;
+}
+
+void Skimmer::Close(int id) {
+    auto it = stations_.find(id);
+    if (it == stations_.end()) return;
+    if (Channel* channel = FindChannel(id)) {
+        FlushLine(*it->second, *channel);
+        if (!it->second->pendingEvent.empty()) Write(it->second->pendingEvent + "}");
+    }
+    stations_.erase(it);
+    std::erase_if(pump_->channels, [id](const Channel& c) { return c.id == id; });
+}
+
+void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) {
+    for (int i = 0; i < kBlockSamples; ++i) {
+        history_[static_cast<std::size_t>((blockStart + i) % kHistorySamples)] = samples[i];
+    }
+    historyEnd_ = blockStart + kBlockSamples;
+    const std::int64_t now = historyEnd_;
+
+    std::vector<int> closing;
+    for (Channel& channel : pump_->channels) {
+        auto it = stations_.find(channel.id);
+        if (it == stations_.end()) continue;
+        Station& station = *it->second;
+        if (!station.pendingEvent.empty()) {
+            Write(station.pendingEvent + "}");
+            station.pendingEvent.clear();
+        }
+        FollowLevels(station, channel);
+        if (Seconds(now - station.lastCharSample) > kLineSilenceS) FlushLine(station, channel);
+        if (Seconds(now - station.lastCharSample) > kSilenceToCloseS) closing.push_back(channel.id);
+    }
+    // Two channels drawn onto one signal: the younger goes.
+    for (const Channel& a : pump_->channels) {
+        for (const Channel& b : pump_->channels) {
+            if (a.id < b.id && Owns(a.id) && Owns(b.id) &&
+                std::abs(a.CentreBin - b.CentreBin) <= kSameSignalBins) {
+                closing.push_back(b.id);
+            }
+        }
+    }
+    for (const int id : closing) Close(id);
+
+    std::vector<int> occupied;
+    for (const Channel& channel : pump_->channels) {
+        if (Owns(channel.id)) occupied.push_back(channel.CentreBin);
+    }
+    for (const FoundSignal& signal : waiting_) occupied.push_back(signal.bin);
+    // A bin that showed no keyed CW stays quiet for a while: leakage and clicks beside a
+    // strong signal would otherwise be looked at again and again.
+    std::erase_if(refused_, [now](const Refused& r) { return r.until <= now; });
+    for (const Refused& r : refused_) occupied.push_back(r.bin);
+    finder_.Update(pump_->spectrum, blockStart, occupied, kSameSignalBins);
+    std::vector<FoundSignal> found = finder_.TakeNew();
+    // Signals waiting for marks are looked at again every 8 blocks (1.5 s).
+    if ((blockStart / kBlockSamples) % kRetryBlocks == 0) {
+        found.insert(found.end(), waiting_.begin(), waiting_.end());
+        waiting_.clear();
+    }
+    std::vector<int> opened;
+    for (const Channel& channel : pump_->channels) {
+        if (Owns(channel.id)) opened.push_back(channel.CentreBin);
+    }
+    for (const FoundSignal& signal : found) {
+        const bool near = std::any_of(opened.begin(), opened.end(), [&](int bin) {
+            return std::abs(bin - signal.bin) <= kSameSignalBins;
+        });
+        if (near) continue;
+        if (Open(signal, now)) {
+            opened.push_back(signal.bin);
+        } else if (Seconds(now - signal.firstSample) < kWaitForMarksS) {
+            waiting_.push_back(signal);  // too few marks yet (a slow sender): look again
+        } else {
+            refused_.push_back({signal.bin, now + kRefusedSamples});
+        }
+    }
+}
+
+void Skimmer::Finish() {
+    for (auto& [id, station] : stations_) {
+        if (Channel* channel = FindChannel(id)) {
+            if (!station->pendingEvent.empty()) {
+                Write(station->pendingEvent + "}");
+                station->pendingEvent.clear();
+            }
+            FlushLine(*station, *channel);
+        }
+    }
+    sink_.Flush();
+}
+
+}  // namespace dahlo

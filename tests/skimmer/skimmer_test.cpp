@@ -1,0 +1,266 @@
+// The skimmer on synthesized bands: every station's text and call, nothing from noise or from a
+// strong signal's clicks; callsign rules and the spot line.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/recording_kinds.h"
+#include "support/band_synth.h"
+#include "support/text_compare.h"
+#include "skimmer/callsign.h"
+#include "cli/decode_main.h"
+#include "skimmer/skimmer.h"
+#include "skimmer/spot.h"
+
+namespace dahlo {
+namespace {
+
+struct SkimResult {
+    std::string out;
+    int channelsOpened = 0;
+};
+
+SkimResult Skim(const std::vector<std::int16_t>& audio, SkimOptions::Output output) {
+    StringSink sink;
+    SkimOptions options;
+    options.output = output;
+    options.dialKhz = 14000.0;
+    options.startUtc = 1'800'000'000;  // 2027-01-15 08:00:00 UTC
+    Skimmer skimmer(sink, options);
+    std::vector<std::int16_t> block(kBlockSamples);
+    for (std::size_t at = 0; at < audio.size(); at += kBlockSamples) {
+        std::fill(block.begin(), block.end(), 0);
+        std::copy_n(audio.begin() + static_cast<std::ptrdiff_t>(at),
+                    std::min<std::size_t>(kBlockSamples, audio.size() - at), block.begin());
+        skimmer.Pump().ProcessBlock(block.data());
+    }
+    skimmer.Finish();
+    return {sink.text, skimmer.ChannelsEverOpened()};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+TEST(Skimmer, EveryStationOfABandIsCopiedAndSpottedOnce) {
+    const std::vector<test::BandStation> band = test::TestBand();
+    const std::vector<std::int16_t> audio =
+        test::SynthesizeBand(band, test::TestBandNoiseSigma());
+
+    // Text: each line goes to the station nearest its pitch.
+    std::map<std::size_t, std::string> copied;
+    for (const std::string& line : Lines(Skim(audio, SkimOptions::Output::kText).out)) {
+        double pitch = 0.0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%lf Hz", &pitch), 1) << line;
+        std::size_t nearest = 0;
+        for (std::size_t s = 1; s < band.size(); ++s) {
+            if (std::fabs(band[s].pitch_hz - pitch) < std::fabs(band[nearest].pitch_hz - pitch)) {
+                nearest = s;
+            }
+        }
+        ASSERT_LT(std::fabs(band[nearest].pitch_hz - pitch), 15.0) << line;
+        const std::size_t text = line.find("dB  ");
+        ASSERT_NE(text, std::string::npos) << line;
+        std::string& all = copied[nearest];
+        if (!all.empty()) all.push_back(' ');
+        all.append(line, text + 4, std::string::npos);
+    }
+    for (std::size_t s = 0; s < band.size(); ++s) {
+        const std::string sent = Upper(band[s].text);
+        const double cer = static_cast<double>(test::EditDistance(sent, copied[s])) /
+                           static_cast<double>(sent.size());
+        EXPECT_LE(cer, 0.05) << band[s].pitch_hz << " Hz: " << copied[s];
+    }
+
+    // Spots: each call once, at its station's frequency, and nothing else.
+    std::map<std::string, int> spots;
+    for (const std::string& line : Lines(Skim(audio, SkimOptions::Output::kSpots).out)) {
+        char call[32] = {};
+        double khz = 0.0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "DX de DAHLO-#: %lf %31s", &khz, call), 2) << line;
+        ++spots[call];
+        bool known = false;
+        for (const test::BandStation& s : band) {
+            if (s.call == call) {
+                known = true;
+                EXPECT_NEAR(khz, 14000.0 + s.pitch_hz / 1000.0, 0.051) << line;
+            }
+        }
+        EXPECT_TRUE(known) << line;
+    }
+    for (const test::BandStation& s : band) EXPECT_EQ(spots[s.call], 1) << s.call;
+    EXPECT_EQ(spots.size(), band.size());
+}
+
+TEST(Skimmer, NoiseAndAStrongClickySignalOpenNoGhosts) {
+    const std::vector<std::int16_t> noise = test::SynthesizeBand({}, 300.0, 7, 30.0);
+    const SkimResult quiet = Skim(noise, SkimOptions::Output::kEvents);
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(quiet.channelsOpened, 0);
+
+    // Hard keying at full scale: clicks and leakage far above the noise on either side.
+    test::BandStation loud{"cq cq de g3xyz g3xyz k", "G3XYZ", 30, 1000, -1, 0.0, 0.4, 0.0};
+    const SkimResult clicky = Skim(test::SynthesizeBand({loud}, 3.0), SkimOptions::Output::kText);
+    EXPECT_EQ(clicky.channelsOpened, 1) << clicky.out;
+    ASSERT_EQ(Lines(clicky.out).size(), 1u) << clicky.out;
+    EXPECT_NE(clicky.out.find("CQ CQ DE G3XYZ G3XYZ K"), std::string::npos) << clicky.out;
+}
+
+TEST(Skimmer, NoiseInAStationsPauseStaysOutOfItsText) {
+    // A beacon's two idents with 3.5 s between, the AGC lifting the noise there by 10 dB: the
+    // marks it keyed printed "E E E E TTTTVV" before the second ident.
+    const test::KindRecording r = test::MakeKindRecording(test::RecordingKind::kIdentPause, 2);
+    const std::vector<std::string> lines = Lines(Skim(r.samples, SkimOptions::Output::kText).out);
+    ASSERT_EQ(lines.size(), 2u);
+    for (const std::string& line : lines) {
+        EXPECT_NE(line.find("  VVV DE DB0ABC JO62"), std::string::npos) << line;
+        EXPECT_EQ(line.find(" E "), std::string::npos) << line;
+    }
+}
+
+// A window's pump with its own channel 0; the skimmer joins it and leaves channel 0 alone.
+class WindowLikeHost final : public ReceiverHost {
+  public:
+    void OnChannelEvent(const ChannelEvent& event, std::string_view text) override {
+        if (event.channel == 0) {
+            mainText.append(text);
+            mainSamples.push_back(event.sample);
+        } else if (skimmer != nullptr) {
+            skimmer->OnChannelEvent(event, text);
+        }
+    }
+    void OnBlockDone(const std::int16_t* samples, std::int64_t start) override {
+        if (skimmer != nullptr) skimmer->OnBlockDone(samples, start);
+    }
+    void ShowFreeBuffers(int) override {}
+    void PaintScope() override {}
+    void PaintSpectrum() override {}
+    void PumpMessages() override {}
+    void ReportFatal(std::string_view, std::string_view) override {}
+    Skimmer* skimmer = nullptr;
+    std::string mainText;
+    std::vector<std::int64_t> mainSamples;
+};
+
+WindowLikeHost RunWindowLike(const std::vector<std::int16_t>& audio, bool withSkimmer,
+                             std::vector<StationView>* stations) {
+    WindowLikeHost host;
+    auto ring = std::make_unique<CaptureRing>();
+    BlockPump pump(*ring, host);
+    pump.Main().SetCentreBin(static_cast<int>(std::lround(1700.0 / kHzPerBin)));
+    pump.Main().DetectorThreshold = 0.03;
+    StringSink sink;
+    std::unique_ptr<Skimmer> skimmer;
+    if (withSkimmer) {
+        skimmer = std::make_unique<Skimmer>(pump, sink, SkimOptions{});
+        host.skimmer = skimmer.get();
+    }
+    for (std::size_t at = 0; at + kBlockSamples <= audio.size(); at += kBlockSamples) {
+        pump.ProcessBlock(audio.data() + at);
+    }
+    if (stations != nullptr && skimmer) *stations = skimmer->Stations();
+    skimmer.reset();
+    EXPECT_EQ(pump.channels.size(), 1u);  // the skimmer took its channels with it
+    return host;
+}
+
+TEST(Skimmer, JoinsAnotherPumpWithoutDisturbingItsChannel) {
+    const std::vector<test::BandStation> band = test::TestBand();
+    const std::vector<std::int16_t> audio =
+        test::SynthesizeBand(band, test::TestBandNoiseSigma());
+    std::vector<StationView> stations;
+    const WindowLikeHost alone = RunWindowLike(audio, false, nullptr);
+    const WindowLikeHost joined = RunWindowLike(audio, true, &stations);
+    EXPECT_NE(alone.mainText.find("w1aw"), std::string::npos) << alone.mainText;
+    EXPECT_EQ(joined.mainText, alone.mainText);
+    EXPECT_EQ(joined.mainSamples, alone.mainSamples);
+
+    // Every station, the one channel 0 is on included, with its call; newest first.
+    std::map<std::string, int> calls;
+    for (const StationView& view : stations) {
+        EXPECT_GE(view.channel, 1000);
+        ++calls[view.call];
+        EXPECT_LE(view.recent.size(), Skimmer::kRecentCharacters);
+    }
+    for (const test::BandStation& s : band) EXPECT_EQ(calls[s.call], 1) << s.call;
+    for (std::size_t i = 1; i < stations.size(); ++i) {
+        EXPECT_GE(stations[i - 1].lastActivity, stations[i].lastActivity);
+    }
+}
+
+TEST(Callsigns, ShapesAndWhenTheyCount) {
+    for (const char* call : {"K1ABC", "DL2XYZ", "9A1AA", "2E0ABC", "3DA0AA", "E73ABC", "W1AW",
+                             "VK2AB", "DL/K1ABC", "K1ABC/P", "K1ABC/3", "OK1RR/QRP"}) {
+        EXPECT_TRUE(IsCallsign(call)) << call;
+    }
+    for (const char* word : {"5NN", "599", "TU", "TNX", "CQ", "TEST", "73", "R5", "K1", "QRP",
+                             "ABC1", "K1ABCDE", "1ABC", "DL2XYZ/", "/P", "K1#BC"}) {
+        EXPECT_FALSE(IsCallsign(word)) << word;
+    }
+    CallWatcher watcher;
+    std::vector<std::string> heard;
+    for (const char* w : {"5NN", "TU", "K2XYZ", "DE", "K1ABC", "K1ABC", "UR", "RST", "5NN", "CQ",
+                          "TEST", "DL2XYZ", "G3AAA", "G3AAA", "DE", "OKAORR", "OK1RR", "UR",
+                          "NAME", "HA5XX", "DE", "5NN", "UA3ABC"}) {
+        if (auto call = watcher.AddWord(w)) heard.push_back(call->call + (call->cq ? "/CQ" : "/DE"));
+    }
+    // K2XYZ once, not cued: not the sender. G3AAA at its repetition, CQ four words before.
+    // OK1RR after DE and its own garbled copy; not HA5XX after an ordinary word, nor UA3ABC
+    // after DE and 5NN.
+    EXPECT_EQ(heard, (std::vector<std::string>{"K1ABC/DE", "K1ABC/DE", "DL2XYZ/CQ", "G3AAA/CQ",
+                                               "OK1RR/DE"}));
+}
+
+TEST(Spots, ClusterLineColumns) {
+    Spot spot;
+    spot.call = "K1ABC";
+    spot.freqKhz = 14020.66;
+    spot.snrDb = 18;
+    spot.wpm = 22;
+    spot.cq = true;
+    spot.utc = 1'800'000'000 + 4 * 3600 + 34 * 60;  // 12:34 UTC
+    EXPECT_EQ(FormatDxSpot(spot),
+              "DX de DAHLO-#:   14020.7  K1ABC        CW    18 dB  22 WPM  CQ        1234Z");
+    spot.spotter = "OK1ABC-#";
+    spot.freqKhz = 7012.04;
+    spot.cq = false;
+    EXPECT_EQ(FormatDxSpot(spot),
+              "DX de OK1ABC-#:   7012.0  K1ABC        CW    18 dB  22 WPM  DE        1234Z");
+}
+
+TEST(SkimOptions, ReceiverControlsAndSpotOptionsAreRefusedWhereTheyDoNotApply) {
+    const auto run = [](std::vector<std::string> args) {
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        DecodeStreams streams;
+        streams.out = out;
+        streams.err = err;
+        const int status = RunDecodeTool(args, streams);
+        std::fclose(out);
+        std::fclose(err);
+        return status;
+    };
+    EXPECT_EQ(run({"--skim", "--pitch", "700", "x.wav"}), kExitFailure);
+    EXPECT_EQ(run({"--dial", "14000", "x.wav"}), kExitFailure);
+    EXPECT_EQ(run({"--spots", "--start", "25:00", "x.wav"}), kExitFailure);
+    EXPECT_EQ(run({"--spots", "--spotter", "bad call!", "x.wav"}), kExitFailure);
+    EXPECT_EQ(run({"--skim", "/nonexistent/band.wav"}), kExitFailure);
+}
+
+}  // namespace
+}  // namespace dahlo
