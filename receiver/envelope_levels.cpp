@@ -16,7 +16,7 @@ EnvelopeLevels LevelsFromSums(const LevelHistogram& sumsOfSquares, int window) {
     auto envelope = [&](double fraction) {
         return std::sqrt(sumsOfSquares.Percentile(fraction) / window);
     };
-    return EnvelopeLevels{envelope(0.20), envelope(0.97)};
+    return EnvelopeLevels{envelope(kNoisePercentile), envelope(kMarkPercentile)};
 }
 
 double NoiseFloorForDot(std::int64_t dot) {

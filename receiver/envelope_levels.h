@@ -11,7 +11,13 @@ namespace dahlo {
 // The menu speeds the presets choose from, slowest first, with their integration lengths.
 inline constexpr std::array<int, 4> kPresetBurstSpeeds = {100, 200, 300, 500};
 
-// The envelope's noise (20th percentile) and mark (97th percentile) levels.
+// Where in the envelope's distribution its noise and mark levels are read: a sender keys a
+// third to a half of the time, so the 20th percentile is key-up noise and the 97th the marks'
+// plateau above their ringing and edges.
+inline constexpr double kNoisePercentile = 0.20;
+inline constexpr double kMarkPercentile = 0.97;
+
+// The envelope's noise (kNoisePercentile) and mark (kMarkPercentile) levels.
 struct EnvelopeLevels {
     double noise = 0.0;
     double mark = 0.0;

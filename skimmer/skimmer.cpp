@@ -30,6 +30,23 @@ constexpr int kFirstSharedId = 1000;    // beside another program's channels
 constexpr std::int64_t kRetryBlocks = 8;
 constexpr std::int64_t kRefusedSamples = 20LL * kSampleRateHz;
 constexpr double kRespotSeconds = 600.0;
+// Samples to full scale +-2.0, as the receiver's own input stage scales them.
+constexpr double kSampleScale = 1.0 / 16384.0;
+// Marks for the first dot measurement: runs above the threshold bridged over dips of up to this
+// many samples (beats with a neighbour), and kept when at least this long (clicks are shorter).
+constexpr std::int64_t kBridgedDipSamples = 10;
+constexpr std::int64_t kShortestMarkSamples = 10;
+// A dot is never measured shorter than this (about 660 WPM): the burst window's stretch taken
+// off a noisy mark must not leave nothing.
+constexpr std::int64_t kShortestMeasuredDot = 20;
+constexpr int kUnmeasuredBurstLpm = 200;  // the window's default burst speed
+constexpr int kBurstCheckBlocks = 32;     // about 6 s between looks at the sender's speed
+// Beside a neighbour the threshold stays above its leakage (twice it) but under this fraction of
+// the channel's own marks; its key clicks reach further than its carrier: with the filter run
+// twice (a crowded channel) it stays at least at kCrowdedMarkFraction of the marks.
+constexpr double kLeakageMargin = 2.0;
+constexpr double kLeakageCapFraction = 0.7;
+constexpr double kCrowdedMarkFraction = 0.45;
 
 double Seconds(std::int64_t sample) { return static_cast<double>(sample) / kSampleRateHz; }
 
@@ -53,14 +70,14 @@ Envelope EnvelopeOf(const std::int16_t* samples, std::size_t count, int bin, int
     Envelope envelope;
     envelope.values.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
-        double y = filter.MainFilterStep(samples[i] / 16384.0);
+        double y = filter.MainFilterStep(samples[i] * kSampleScale);
         if (filterTwice) y = second.MainFilterStep(y);
         const double e = burst.BurstFilterStep(y);
         envelope.values[i] = static_cast<float>(e);
         if (e > 0.0) histogram->Add(e);
     }
-    envelope.noise = histogram->Percentile(0.20);
-    envelope.mark = histogram->Percentile(0.97);
+    envelope.noise = histogram->Percentile(kNoisePercentile);
+    envelope.mark = histogram->Percentile(kMarkPercentile);
     return envelope;
 }
 
@@ -86,8 +103,8 @@ ChannelPreset PresetChannel(const std::int16_t* samples, std::size_t count, int 
         if (e > threshold) {
             run += gap + 1;
             gap = 0;
-        } else if (run > 0 && ++gap > 10) {
-            if (run >= 10) marks.push_back(run);
+        } else if (run > 0 && ++gap > kBridgedDipSamples) {
+            if (run >= kShortestMarkSamples) marks.push_back(run);
             run = 0;
             gap = 0;
         }
@@ -100,9 +117,9 @@ ChannelPreset PresetChannel(const std::int16_t* samples, std::size_t count, int 
             if (m <= 2 * shortest) dots.push_back(m);
         }
         const std::int64_t measured = dots[dots.size() / 2];
-        preset.dot = std::max<std::int64_t>(20, measured - stretch);
+        preset.dot = std::max(kShortestMeasuredDot, measured - stretch);
     }
-    const int lpm = preset.dot > 0 ? BurstSpeedForDot(preset.dot) : 200;
+    const int lpm = preset.dot > 0 ? BurstSpeedForDot(preset.dot) : kUnmeasuredBurstLpm;
     preset.integrationLength = IntegrationLengthFor(lpm);
     const Envelope second =
         EnvelopeOf(samples, count, bin, BurstWindowFor(preset.integrationLength), filterTwice);
@@ -324,8 +341,8 @@ void Skimmer::FlushLine(Station& station, const Channel& channel) {
 void Skimmer::FollowLevels(Station& station, Channel& channel) {
     station.levels.Fade(kLevelFade);
     for (const float e : channel.EnvelopeTrace) station.levels.Add(e);
-    const double noise = station.levels.Percentile(0.20);
-    const double mark = station.levels.Percentile(0.97);
+    const double noise = station.levels.Percentile(kNoisePercentile);
+    const double mark = station.levels.Percentile(kMarkPercentile);
     // Only while the signal is there: in a pause the levels fall to the noise, and a threshold
     // following them would key the noise into letters.
     if (mark > kDistinctMark * noise) {
@@ -335,8 +352,8 @@ void Skimmer::FollowLevels(Station& station, Channel& channel) {
             ThresholdFromLevels(noise, mark, NoiseFloorForDot(channel.decoder.DotLength)), mark,
             channel);
     }
-    // The burst speed follows the sender's speed, checked every 32 blocks (about 6 s).
-    if (++station.blocks % 32 == 0) {
+    // The burst speed follows the sender's speed.
+    if (++station.blocks % kBurstCheckBlocks == 0) {
         const int length = IntegrationLengthFor(BurstSpeedForDot(channel.decoder.DotLength));
         if (length != channel.CwFilterTreshold) channel.ApplyIntegrationLength(length);
     }
@@ -362,10 +379,9 @@ double Skimmer::AboveLeakage(double threshold, double mark, const Channel& chann
         if (channel.FilterTwice) gain *= gain;
         leakage = std::max(leakage, it->second->mark * gain);
     }
-    // Twice the neighbour's leakage, but always below the channel's own marks. The neighbour's
-    // key clicks reach further than its carrier: beside one, half the mark level.
-    const double crowded = channel.FilterTwice ? 0.45 * mark : 0.0;
-    return std::max({threshold, crowded, std::min(2.0 * leakage, 0.7 * mark)});
+    const double crowded = channel.FilterTwice ? kCrowdedMarkFraction * mark : 0.0;
+    return std::max(
+        {threshold, crowded, std::min(kLeakageMargin * leakage, kLeakageCapFraction * mark)});
 }
 
 bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
