@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <cstdio>
+#include <cstdlib>
 
 #include "soft/soft_track.h"
 
@@ -102,8 +104,11 @@ void SoftDecoder::EstimateLevels(std::size_t valid, double& noise, double& signa
     const auto q = static_cast<std::ptrdiff_t>(kNoiseQuantile * static_cast<double>(slots));
     std::nth_element(levelSlots_.begin(), levelSlots_.begin() + q,
                      levelSlots_.begin() + static_cast<std::ptrdiff_t>(slots));
-    // The quantile of exponentially distributed noise power: q = -ln(1 - p) * mean.
-    noise = levelSlots_[static_cast<std::size_t>(q)] / -std::log1p(-kNoiseQuantile);
+    // The quantile of exponentially distributed noise power is -ln(1 - p) * mean; with the key
+    // down part of the time, the lowest slots are all noise and p is a quantile of the key-up
+    // slots only.
+    noise = levelSlots_[static_cast<std::size_t>(q)] /
+            -std::log1p(-kNoiseQuantile / (1.0 - kTypicalDuty));
     noise = std::min(noise, mean);
     signal_per_sample = (mean - noise) / kTypicalDuty / kLevelSlotSamples;
 }
@@ -117,7 +122,9 @@ void SoftDecoder::TryAcquire(std::vector<SoftChar>& out, std::size_t valid) {
     double noise = 0.0;
     double signal = 0.0;
     EstimateLevels(valid, noise, signal);
+    // The speed whose timing model fits the decoded runs best, among those that found a signal.
     SoftTrack* best = nullptr;
+    lastScore_ = -1e300;
     for (std::size_t i = 0; i < candidates_.size(); ++i) {
         const double dot = config_.dot_samples > 0.0
                                ? config_.dot_samples
@@ -126,10 +133,14 @@ void SoftDecoder::TryAcquire(std::vector<SoftChar>& out, std::size_t valid) {
         SoftTrack& trial = *candidates_[i];
         trial.Start(first, dot, noise, signal);
         trial.Process(window_.data(), size, nullptr, 0.0);
-        if (best == nullptr || trial.Score() > best->Score()) best = &trial;
+        trial.Flush(nullptr, 0.0);
+        lastScore_ = std::max(lastScore_, trial.Score());
+        if (trial.Score() >= kLockScore && (best == nullptr || trial.TimingFit() > best->TimingFit())) {
+            best = &trial;
+        }
+        if (std::getenv("SOFT_DEBUG")) std::fprintf(stderr, "  trial %.1f wpm score %.1f fit %.2f -> %.1f wpm snr %.1f\n", 13230.0/dot, trial.Score(), trial.TimingFit(), 13230.0/trial.DotSamples(), trial.SnrDb());
     }
-    lastScore_ = best->Score();
-    if (lastScore_ < kLockScore) {
+    if (best == nullptr) {
         nextAttempt_ = received_ + kAcquireRetrySamples;
         return;
     }

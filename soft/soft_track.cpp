@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <cstdio>
+#include <cstdlib>
 
 #include "morse/charset.h"
 
@@ -38,9 +40,11 @@ constexpr std::int64_t kLevelLagSlots = 6;
 // (8 dB over a few seconds), counted in mark time only.
 constexpr double kNoiseTimeConstantS = 3.0;
 constexpr double kSignalTimeConstantS = 0.5;
-// Mark power never below this share of the noise (keeps the likelihoods defined on noise),
-// and the noise never below this share of the mark power (clean signals: LLRs stay finite).
-constexpr double kMinSignalToNoise = 0.1;
+// A dot's energy never below this many times the noise (a dot at 3 dB Eb/N0: weaker than any
+// signal worth decoding; a lower floor could trap the tracker where no slot looks like a
+// mark), and the noise never below this share of the mark power (clean signals: LLRs stay
+// finite).
+constexpr double kMinDotSignalToNoise = 2.0;
 constexpr double kMaxSignalToNoise = 1e4;
 constexpr double kMinNoise = 1e-3;  // far below the quantization noise of 16-bit samples
 
@@ -116,6 +120,7 @@ void SoftTrack::BuildTimingModel() {
         double remaining = 1.0;
         for (int d = 1; d <= n; ++d) {
             const int s = offset_[k] + d - 1;
+            logLength_[s] = std::log(mass * weights[d - 1] / total);
             if (open && d == n) {
                 logEnd_[s] = std::log(kPauseEndPerSlot);
                 logGoOn_[s] = std::log1p(-kPauseEndPerSlot);
@@ -142,7 +147,7 @@ void SoftTrack::Start(std::int64_t first_sample, double dot_samples, double nois
     nextSample_ = first_sample;
     slotFirstSample_ = first_sample;
     noise_ = std::max(noise, kMinNoise);
-    signal_ = std::max(signal_per_sample, 0.0);
+    signal_ = std::max(signal_per_sample, kMinDotSignalToNoise * noise_ / dot_);
     letterGapDots_ = 3.0;
     wordGapDots_ = 7.0;
     BuildTimingModel();
@@ -168,6 +173,9 @@ void SoftTrack::Start(std::int64_t first_sample, double dot_samples, double nois
     wordSpacePending_ = false;
     anyCharacter_ = false;
     charConfidence_ = 0.0;
+    runFirstSlot_ = 0;
+    runLogSum_ = 0.0;
+    runCount_ = 0;
 }
 
 void SoftTrack::Process(const std::int16_t* samples, std::size_t count,
@@ -311,8 +319,9 @@ void SoftTrack::TrackLevels(std::int64_t t) {
         const double a = length / (kNoiseTimeConstantS * kSoftSampleRateHz);
         noise_ += a * (s.energy - noise_);
     }
+    if (std::getenv("SOFT_TRACE") && std::abs(dot_ - std::atof(std::getenv("SOFT_TRACE"))) < 30) std::fprintf(stderr, "t %ld y %.1f llr %.1f kind %d noise %.1f sig*L %.1f\n", (long)target, s.energy, s.llr, (int)run.kind, noise_, signal_*length);
     noise_ = std::max(noise_, kMinNoise);
-    signal_ = std::max(signal_, kMinSignalToNoise * noise_ / length);
+    signal_ = std::max(signal_, kMinDotSignalToNoise * noise_ / dot_);
 }
 
 void SoftTrack::AdaptSpeed(double observed_dot) {
@@ -324,6 +333,14 @@ void SoftTrack::Commit(std::int64_t c, Kind kind, std::vector<SoftChar>* out,
                        double min_confidence) {
     committed_ = c + 1;
     const Slot& s = SlotAt(c);
+    if (kind != lastKind_) {
+        if (lastKind_ != kWordGap && runFirstSlot_ > 0) {
+            const int d = static_cast<int>(std::min<std::int64_t>(c - runFirstSlot_, kMaxSlots[lastKind_]));
+            runLogSum_ += logLength_[offset_[lastKind_] + d - 1];
+            ++runCount_;
+        }
+        runFirstSlot_ = c;
+    }
     if (IsMark(kind)) {
         if (!inMark_) {
             inMark_ = true;

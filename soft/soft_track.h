@@ -45,6 +45,9 @@ class SoftTrack {
     double SnrDb() const;
     // Running mean of the confidences of the characters read.
     double CharacterConfidence() const { return charConfidence_; }
+    // Mean log-probability of the committed runs' lengths under the timing model (marks and
+    // the gaps inside words and between letters): how well this speed fits the keying.
+    double TimingFit() const { return runCount_ > 0 ? runLogSum_ / runCount_ : -1e9; }
 
   private:
     struct Predecessor {
@@ -99,6 +102,7 @@ class SoftTrack {
     std::array<int, kKindCount> offset_{};
     std::array<double, kStateCount> logGoOn_{};
     std::array<double, kStateCount> logEnd_{};
+    std::array<double, kStateCount> logLength_{};  // log P(run lasts exactly d slots)
     std::array<double, kKindCount> logEnter_{};  // given the previous group ended
     double letterGapDots_ = 3.0;
     double wordGapDots_ = 7.0;
@@ -127,6 +131,9 @@ class SoftTrack {
     bool wordSpacePending_ = false;
     bool anyCharacter_ = false;
     double charConfidence_ = 0.0;
+    std::int64_t runFirstSlot_ = 0;
+    double runLogSum_ = 0.0;
+    int runCount_ = 0;
 };
 
 }  // namespace dahlo

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -120,6 +121,19 @@ double Cer(const std::string& sent, const MorseSynthOptions& o) {
 int main(int argc, char** argv) {
     bool quick = false;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--one") == 0 && i + 5 < argc) {
+            // --one WPM PITCH SNR QSB SEED: a single recording, shown.
+            g_verbose = true;
+            MorseSynthOptions o;
+            o.wpm = std::atof(argv[i + 1]);
+            o.signal.pitch_hz = std::atof(argv[i + 2]);
+            o.signal.level_dbfs = -20.0;
+            if (std::atof(argv[i + 3]) < 99) o.snr_db = std::atof(argv[i + 3]);
+            o.qsb_depth_db = std::atof(argv[i + 4]);
+            o.seed = std::strtoull(argv[i + 5], nullptr, 10);
+            Cer(QsoText(o.seed, 14), o);
+            return 0;
+        }
         if (std::strcmp(argv[i], "--verbose") == 0) g_verbose = true;
         else if (std::strcmp(argv[i], "--quick") == 0) quick = true;
         else {
