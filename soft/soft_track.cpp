@@ -46,7 +46,8 @@ constexpr double kSignalTimeConstantS = 0.5;
 // finite).
 constexpr double kMinDotSignalToNoise = 2.0;
 constexpr double kMaxSignalToNoise = 1e4;
-constexpr double kMinNoise = 1e-3;  // far below the quantization noise of 16-bit samples
+constexpr double kMinNoise = 1e-3;
+constexpr double kWindowWeight = 0.5;  // far below the quantization noise of 16-bit samples
 
 // Speed follows each element with this weight (about 20 elements to settle); a single element
 // moves it at most by this ratio either way.
@@ -141,6 +142,9 @@ void SoftTrack::Start(std::int64_t first_sample, double dot_samples, double nois
     sin_ = 0.0;
     accRe_ = 0.0;
     accIm_ = 0.0;
+    prevRe_ = 0.0;
+    prevIm_ = 0.0;
+    prevLength_ = 0;
     dot_ = std::clamp(dot_samples, kMinDotSamples, kMaxDotSamples);
     slotLength_ = static_cast<int>(std::lround(dot_ / kSlotsPerDot));
     slotFill_ = 0;
@@ -213,7 +217,16 @@ void SoftTrack::EndSlot() {
     Slot& slot = SlotAt(t);
     slot.firstSample = slotFirstSample_;
     slot.energy = (accRe_ * accRe_ + accIm_ * accIm_) / slotLength_;
-    slot.llr = MarkLlr(slot.energy, slotLength_);
+    // The likelihood looks at this slot and the one before it summed coherently: half a dot of
+    // integration gains over adding quarter-dot energies, and counting each slot in two windows
+    // is undone by the weight.
+    const double re = accRe_ + prevRe_;
+    const double im = accIm_ + prevIm_;
+    const int length = slotLength_ + prevLength_;
+    slot.llr = kWindowWeight * MarkLlr((re * re + im * im) / length, length);
+    prevRe_ = accRe_;
+    prevIm_ = accIm_;
+    prevLength_ = slotLength_;
     ViterbiStep(t, slot.llr);
     ++slot_;
     TrackLevels(t);

@@ -88,6 +88,9 @@ class SoftTrack {
     double sin_ = 0.0;
     double accRe_ = 0.0;
     double accIm_ = 0.0;
+    double prevRe_ = 0.0;  // the slot before, for the half-dot window
+    double prevIm_ = 0.0;
+    int prevLength_ = 0;
     int slotLength_ = 1;
     int slotFill_ = 0;
     std::int64_t nextSample_ = 0;

@@ -96,6 +96,9 @@ std::string Decode(const std::vector<std::int16_t>& audio, double pitch, double 
     }
     decoder.Flush(chars);
     std::string text;
+    if (std::getenv("SOFT_CHARS")) {
+        for (const dahlo::SoftChar& c : chars) std::fprintf(stderr, "%.2fs %s%s wpm %.1f p %.2f\n", c.sample / 11025.0, c.word_space_before ? "_" : "", c.text.data(), c.wpm, c.confidence);
+    }
     for (const dahlo::SoftChar& c : chars) {
         if (c.word_space_before && !text.empty()) text += ' ';
         text += c.text.data();
