@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <cstdio>
-#include <cstdlib>
 
 #include "soft/soft_track.h"
 
@@ -138,7 +136,6 @@ void SoftDecoder::TryAcquire(std::vector<SoftChar>& out, std::size_t valid) {
         if (trial.Score() >= kLockScore && (best == nullptr || trial.TimingFit() > best->TimingFit())) {
             best = &trial;
         }
-        if (std::getenv("SOFT_DEBUG")) std::fprintf(stderr, "  trial %.1f wpm score %.1f fit %.2f -> %.1f wpm snr %.1f\n", 13230.0/dot, trial.Score(), trial.TimingFit(), 13230.0/trial.DotSamples(), trial.SnrDb());
     }
     if (best == nullptr) {
         nextAttempt_ = received_ + kAcquireRetrySamples;

@@ -5,8 +5,6 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
-#include <cstdio>
-#include <cstdlib>
 
 #include "morse/charset.h"
 
@@ -55,13 +53,15 @@ constexpr double kSpeedWeight = 0.05;
 constexpr double kMaxSpeedStepRatio = 2.0;
 constexpr double kMinDotSamples = 13230.0 / 60.0;  // 60 WPM
 constexpr double kMaxDotSamples = 13230.0 / 5.0;   // 5 WPM
-// Letter and word gaps follow the sender too (Farnsworth, slow hands) within these bounds.
-constexpr double kGapWeight = 0.1;
-constexpr double kMinLetterGapDots = 2.2;
-constexpr double kMaxLetterGapDots = 4.5;
-constexpr double kMinWordGapDots = 5.0;
-constexpr double kMaxWordGapDots = 11.0;
-constexpr double kRebuildRatio = 0.05;  // retabulate the timing model past this change
+// Word spaces: a gap between characters longer than this many of the sender's letter gaps
+// (between 3 and 7 dots, nearer 3 for hand keying's long letter gaps). The letter gap is the
+// 40 % quantile of the gaps between characters (about one in five is a word space), followed
+// in steps of a few percent, within bounds from fast keyers to wide Farnsworth spacing.
+constexpr double kWordSpaceRatio = 1.55;
+constexpr double kLetterGapQuantile = 0.4;
+constexpr double kGapStep = 0.15;
+constexpr double kMinLetterGapDots = 2.5;
+constexpr double kMaxLetterGapDots = 15.0;
 
 // Character confidence: logistic in the weakest mark's log-likelihood ratio. A quarter-dot slot
 // of noise alone gives up to ~2 nats now and then; a real dot at 12 dB Eb/N0 gives ~15.
@@ -104,7 +104,7 @@ SoftTrack::SoftTrack(double pitch_hz) : ring_(kRingSlots) {
 }
 
 void SoftTrack::BuildTimingModel() {
-    const double mean[kKindCount] = {1.0, kDashDots, 1.0, letterGapDots_, wordGapDots_};
+    const double mean[kKindCount] = {1.0, kDashDots, 1.0, 3.0, 7.0};
     for (int k = 0; k < kKindCount; ++k) {
         const double spread = IsMark(k) ? kMarkSpreadLog : kGapSpreadLog;
         const double meanSlots = mean[k] * kSlotsPerDot;
@@ -153,7 +153,6 @@ void SoftTrack::Start(std::int64_t first_sample, double dot_samples, double nois
     noise_ = std::max(noise, kMinNoise);
     signal_ = std::max(signal_per_sample, kMinDotSignalToNoise * noise_ / dot_);
     letterGapDots_ = 3.0;
-    wordGapDots_ = 7.0;
     BuildTimingModel();
     score_.fill(kMinusInfinity);
     score_[kStateCount - 1] = 0.0;  // a pause before the first mark
@@ -332,7 +331,6 @@ void SoftTrack::TrackLevels(std::int64_t t) {
         const double a = length / (kNoiseTimeConstantS * kSoftSampleRateHz);
         noise_ += a * (s.energy - noise_);
     }
-    if (std::getenv("SOFT_TRACE") && std::abs(dot_ - std::atof(std::getenv("SOFT_TRACE"))) < 30) std::fprintf(stderr, "t %ld y %.1f llr %.1f kind %d noise %.1f sig*L %.1f\n", (long)target, s.energy, s.llr, (int)run.kind, noise_, signal_*length);
     noise_ = std::max(noise_, kMinNoise);
     signal_ = std::max(signal_, kMinDotSignalToNoise * noise_ / dot_);
 }
@@ -383,28 +381,16 @@ void SoftTrack::Commit(std::int64_t c, Kind kind, std::vector<SoftChar>* out,
         if (kind != kElementGap) {
             gapIsElementGap_ = false;
             if (code_ != 1) EndCharacter(out, min_confidence);
-            if (kind == kWordGap && anyCharacter_) wordSpacePending_ = true;
         }
     }
-    // A letter or word gap that just ended: its length in dots teaches the gap model.
+    // A gap between characters just ended: a word space when long against the sender's own
+    // letter gaps (tracked as a low quantile of these gaps, so Farnsworth spacing is followed).
     if (IsMark(kind) && (lastKind_ == kLetterGap || lastKind_ == kWordGap)) {
         const double dots = static_cast<double>(s.firstSample - gapFirstSample_) / dot_;
-        if (lastKind_ == kLetterGap && dots < kMaxLetterGapDots * 1.5) {
-            const double g = std::clamp(letterGapDots_ + kGapWeight * (dots - letterGapDots_),
-                                        kMinLetterGapDots, kMaxLetterGapDots);
-            if (std::abs(g / letterGapDots_ - 1.0) > kRebuildRatio) {
-                letterGapDots_ = g;
-                BuildTimingModel();
-            } else {
-                letterGapDots_ = g;
-            }
-        } else if (lastKind_ == kWordGap && dots < kMaxWordGapDots * 1.5) {
-            const double g = std::clamp(wordGapDots_ + kGapWeight * (dots - wordGapDots_),
-                                        kMinWordGapDots, kMaxWordGapDots);
-            const bool rebuild = std::abs(g / wordGapDots_ - 1.0) > kRebuildRatio;
-            wordGapDots_ = g;
-            if (rebuild) BuildTimingModel();
-        }
+        wordSpacePending_ = anyCharacter_ && dots > letterGapDots_ * kWordSpaceRatio;
+        const double step = dots < letterGapDots_ ? kLetterGapQuantile - 1.0 : kLetterGapQuantile;
+        letterGapDots_ = std::clamp(letterGapDots_ * std::exp(kGapStep * step), kMinLetterGapDots,
+                                    kMaxLetterGapDots);
     }
     lastKind_ = kind;
 }

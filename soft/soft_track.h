@@ -107,8 +107,7 @@ class SoftTrack {
     std::array<double, kStateCount> logEnd_{};
     std::array<double, kStateCount> logLength_{};  // log P(run lasts exactly d slots)
     std::array<double, kKindCount> logEnter_{};  // given the previous group ended
-    double letterGapDots_ = 3.0;
-    double wordGapDots_ = 7.0;
+    double letterGapDots_ = 3.0;  // the sender's gap between letters, in dots
 
     // Viterbi.
     std::array<double, kStateCount> score_{};
