@@ -22,6 +22,11 @@ constexpr double kDotSamplesAtOneWpm = 13230.0;  // 1.2 s * 11025 Hz
 // Lock when the best trial explains the window better than noise by this many nats: noise
 // alone reaches ~15 over four seconds; a −10 dB signal at 20 WPM ~100.
 constexpr double kLockScore = 30.0;
+// Weight of a trial's likelihood per decoded run against its mean timing log-probability.
+// Clean signals give every trial a huge likelihood; past this many nats per run the timing
+// fit alone decides.
+constexpr double kScoreWeight = 0.5;
+constexpr double kMaxScorePerRun = 8.0;
 // First level guesses from short slots: the noise from a low quantile (the key is up at least
 // this often), the mark power from the mean at a typical duty cycle.
 constexpr int kLevelSlotSamples = 64;
@@ -120,9 +125,11 @@ void SoftDecoder::TryAcquire(std::vector<SoftChar>& out, std::size_t valid) {
     double noise = 0.0;
     double signal = 0.0;
     EstimateLevels(valid, noise, signal);
-    // The speed whose timing model fits the decoded runs best, among those that found a signal.
-    SoftTrack* best = nullptr;
+    // Each trial speed decodes the window. On weak signals the timing fit alone may lean to
+    // slow speeds that merge elements, the likelihood alone to others; their sum picks the
+    // sender's speed.
     lastScore_ = -1e300;
+    int runs = 1;
     for (std::size_t i = 0; i < candidates_.size(); ++i) {
         const double dot = config_.dot_samples > 0.0
                                ? config_.dot_samples
@@ -133,8 +140,17 @@ void SoftDecoder::TryAcquire(std::vector<SoftChar>& out, std::size_t valid) {
         trial.Process(window_.data(), size, nullptr, 0.0);
         trial.Flush(nullptr, 0.0);
         lastScore_ = std::max(lastScore_, trial.Score());
-        if (trial.Score() >= kLockScore && (best == nullptr || trial.TimingFit() > best->TimingFit())) {
-            best = &trial;
+        runs = std::max(runs, trial.RunCount());
+    }
+    SoftTrack* best = nullptr;
+    double bestRank = 0.0;
+    for (const auto& trial : candidates_) {
+        if (trial->Score() < kLockScore) continue;
+        const double perRun = std::min(trial->Score() / runs, kMaxScorePerRun);
+        const double rank = trial->TimingFit() + kScoreWeight * perRun;
+        if (best == nullptr || rank > bestRank) {
+            best = trial.get();
+            bestRank = rank;
         }
     }
     if (best == nullptr) {

@@ -34,6 +34,7 @@ constexpr std::int64_t kCommitLagSlots = 160;
 constexpr std::size_t kRingSlots = 256;  // > the commit lag, a power of two for the modulo
 // Levels follow the path a few slots back, where it has settled, without waiting for commits.
 constexpr std::int64_t kLevelLagSlots = 6;
+constexpr std::int64_t kSpeedLagSlots = 48;
 // Noise floor time constant: steady noise, slow drift. Mark level: fast enough for slow QSB
 // (8 dB over a few seconds), counted in mark time only.
 constexpr double kNoiseTimeConstantS = 3.0;
@@ -47,9 +48,9 @@ constexpr double kMaxSignalToNoise = 1e4;
 constexpr double kMinNoise = 1e-3;
 constexpr double kWindowWeight = 0.5;  // far below the quantization noise of 16-bit samples
 
-// Speed follows each element with this weight (about 20 elements to settle); a single element
+// Speed follows each element with this weight (about a dozen elements to settle); a single element
 // moves it at most by this ratio either way.
-constexpr double kSpeedWeight = 0.05;
+constexpr double kSpeedWeight = 0.08;
 constexpr double kMaxSpeedStepRatio = 2.0;
 constexpr double kMinDotSamples = 13230.0 / 60.0;  // 60 WPM
 constexpr double kMaxDotSamples = 13230.0 / 5.0;   // 5 WPM
@@ -153,6 +154,8 @@ void SoftTrack::Start(std::int64_t first_sample, double dot_samples, double nois
     noise_ = std::max(noise, kMinNoise);
     signal_ = std::max(signal_per_sample, kMinDotSignalToNoise * noise_ / dot_);
     letterGapDots_ = 3.0;
+    tentativeKind_ = kWordGap;
+    tentativeFirstSample_ = first_sample;
     BuildTimingModel();
     score_.fill(kMinusInfinity);
     score_[kStateCount - 1] = 0.0;  // a pause before the first mark
@@ -229,6 +232,7 @@ void SoftTrack::EndSlot() {
     ViterbiStep(t, slot.llr);
     ++slot_;
     TrackLevels(t);
+    TrackSpeed(t);
     accRe_ = 0.0;
     accIm_ = 0.0;
     slotFill_ = 0;
@@ -317,6 +321,22 @@ SoftTrack::Run SoftTrack::RunAt(std::int64_t target) const {
     return run;
 }
 
+void SoftTrack::TrackSpeed(std::int64_t t) {
+    // The speed follows decisions settled over three characters or so rather than the commits
+    // far behind, so a change of speed is caught within a few elements.
+    const std::int64_t target = t - kSpeedLagSlots;
+    if (target < 0) return;
+    const Slot& s = SlotAt(target);
+    const Run run = RunAt(target);
+    if (run.kind != tentativeKind_ && (IsMark(run.kind) || IsMark(tentativeKind_))) {
+        const double runSamples = static_cast<double>(s.firstSample - tentativeFirstSample_);
+        if (tentativeKind_ == kDash) AdaptSpeed(runSamples / kDashDots);
+        if (tentativeKind_ == kDot || tentativeKind_ == kElementGap) AdaptSpeed(runSamples);
+        tentativeFirstSample_ = s.firstSample;
+    }
+    tentativeKind_ = run.kind;
+}
+
 void SoftTrack::TrackLevels(std::int64_t t) {
     const std::int64_t target = t - kLevelLagSlots;
     if (target < 0) return;
@@ -357,7 +377,6 @@ void SoftTrack::Commit(std::int64_t c, Kind kind, std::vector<SoftChar>* out,
             inMark_ = true;
             markLlr_ = 0.0;
             markFirstSample_ = s.firstSample;
-            if (gapIsElementGap_ && code_ != 1) AdaptSpeed(double(s.firstSample - gapFirstSample_));
             if (code_ == 1) {
                 charFirstSample_ = s.firstSample;
                 charMinLlr_ = std::numeric_limits<double>::infinity();
@@ -369,8 +388,6 @@ void SoftTrack::Commit(std::int64_t c, Kind kind, std::vector<SoftChar>* out,
         if (inMark_) {
             inMark_ = false;
             const bool dash = markKind_ == kDash;
-            const double length = static_cast<double>(s.firstSample - markFirstSample_);
-            AdaptSpeed(dash ? length / kDashDots : length);
             if (code_ >= 128) codeOverflow_ = true;
             code_ = (code_ << 1) | (dash ? 1u : 0u);
             if (codeOverflow_) code_ = 1u << 8;  // stays out of the table until the character ends

@@ -48,6 +48,7 @@ class SoftTrack {
     // Mean log-probability of the committed runs' lengths under the timing model (marks and
     // the gaps inside words and between letters): how well this speed fits the keying.
     double TimingFit() const { return runCount_ > 0 ? runLogSum_ / runCount_ : -1e9; }
+    int RunCount() const { return runCount_; }
 
   private:
     struct Predecessor {
@@ -72,6 +73,7 @@ class SoftTrack {
     void ViterbiStep(std::int64_t t, double llr);
     Run RunAt(std::int64_t target) const;  // the best path's run covering slot `target`
     void TrackLevels(std::int64_t t);
+    void TrackSpeed(std::int64_t t);
     void Commit(std::int64_t c, Kind kind, std::vector<SoftChar>* out, double min_confidence);
     void EndCharacter(std::vector<SoftChar>* out, double min_confidence);
     void AdaptSpeed(double observed_dot);
@@ -96,7 +98,9 @@ class SoftTrack {
     std::int64_t nextSample_ = 0;
     std::int64_t slotFirstSample_ = 0;
 
-    // Speed and levels.
+    // Speed and levels; the settled decisions they learn from.
+    int tentativeKind_ = kWordGap;
+    std::int64_t tentativeFirstSample_ = 0;
     double dot_ = 500.0;
     double noise_ = 1.0;
     double signal_ = 1.0;
