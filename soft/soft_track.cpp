@@ -38,7 +38,7 @@ constexpr std::int64_t kSpeedLagSlots = 48;
 // Noise floor time constant: steady noise, slow drift. Mark level: fast enough for slow QSB
 // (8 dB over a few seconds), counted in mark time only.
 constexpr double kNoiseTimeConstantS = 3.0;
-constexpr double kSignalTimeConstantS = 0.5;
+constexpr double kSignalTimeConstantS = 0.25;
 // A dot's energy never below this many times the noise (a dot at 3 dB Eb/N0: weaker than any
 // signal worth decoding; a lower floor could trap the tracker where no slot looks like a
 // mark), and the noise never below this share of the mark power (clean signals: LLRs stay
