@@ -54,19 +54,21 @@ std::string QsoText(std::uint64_t seed, int words) {
     const char* const reports[] = {"599", "5nn", "579", "559", "449", "339"};
     const std::string me = Callsign(r);
     const std::string you = Callsign(r);
-    std::string text = you + " de " + me;
+    std::string text = you;
+    text.append(" de ").append(me);
     int n = 3;
     while (n < words) {
         switch (r.Below(6)) {
-            case 0: text += " rst " + std::string(r.Pick(reports)); break;
-            case 1: text += " name " + std::string(r.Pick(names)); break;
-            case 2: text += " " + you; break;
-            case 3: text += " pwr " + std::to_string(5 + r.Below(96)) + "w"; break;
-            default: text += " " + std::string(r.Pick(abbreviations)); break;
+            case 0: text.append(" rst ").append(r.Pick(reports)); break;
+            case 1: text.append(" name ").append(r.Pick(names)); break;
+            case 2: text.append(" ").append(you); break;
+            case 3: text.append(" pwr ").append(std::to_string(5 + r.Below(96))).append("w"); break;
+            default: text.append(" ").append(r.Pick(abbreviations)); break;
         }
         n += 2;
     }
-    return text + " " + you + " de " + me + " k";
+    text.append(" ").append(you).append(" de ").append(me).append(" k");
+    return text;
 }
 
 std::string Normalize(const std::string& text) {
