@@ -15,6 +15,7 @@ declare -A allowed=(
   [capture]="dsp"
   [export]="settings"
   [receiver]="dsp morse settings capture"
+  [soft]="dsp morse settings"
   [recording]="dsp capture"
   [decode]="dsp morse settings capture receiver recording"
   [skimmer]="dsp morse settings capture receiver"

@@ -1,0 +1,460 @@
+#include "soft/soft_track.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numbers>
+
+#include "morse/charset.h"
+
+namespace dahlo {
+
+namespace {
+
+constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
+
+// Timing model, lengths in dots. Log-normal spreads: machine keying sits well inside them,
+// hand keying (about 15 % per element) at their edge.
+constexpr double kMarkSpreadLog = 0.25;
+constexpr double kGapSpreadLog = 0.3;
+constexpr double kDashDots = 3.0;
+// What follows a mark: most marks are inside a character; letters outnumber words ~4:1.
+constexpr double kAfterMarkElementGap = 0.6;
+constexpr double kAfterMarkLetterGap = 0.3;
+constexpr double kAfterMarkWordGap = 0.1;
+constexpr double kAfterGapDot = 0.55;  // dots are a little more common than dashes in text
+// Word gaps up to this part of their mass end inside the modelled lengths; the rest become a
+// pause of any length, which ends with this chance per slot (a mean of five dots).
+constexpr double kWordGapModelledMass = 0.7;
+constexpr double kPauseEndPerSlot = 1.0 / (5.0 * SoftTrack::kSlotsPerDot);
+
+// Decisions are committed this many slots behind the newest (40 dots: past any character).
+constexpr std::int64_t kCommitLagSlots = 160;
+constexpr std::size_t kRingSlots = 256;  // > the commit lag, a power of two for the modulo
+// Levels follow the path a few slots back, where it has settled, without waiting for commits.
+constexpr std::int64_t kLevelLagSlots = 6;
+constexpr std::int64_t kSpeedLagSlots = 48;
+// Noise floor time constant: steady noise, slow drift. Mark level: fast enough for slow QSB
+// (8 dB over a few seconds), counted in mark time only.
+constexpr double kNoiseTimeConstantS = 3.0;
+constexpr double kSignalTimeConstantS = 0.25;
+// A dot's energy never below this many times the noise (a dot at 3 dB Eb/N0: weaker than any
+// signal worth decoding; a lower floor could trap the tracker where no slot looks like a
+// mark), and the noise never below this share of the mark power (clean signals: LLRs stay
+// finite).
+constexpr double kMinDotSignalToNoise = 2.0;
+constexpr double kMaxSignalToNoise = 1e4;
+constexpr double kMinNoise = 1e-3;
+constexpr double kWindowWeight = 0.5;  // far below the quantization noise of 16-bit samples
+
+// Speed follows each element with this weight (about a dozen elements to settle); a single element
+// moves it at most by this ratio either way.
+constexpr double kSpeedWeight = 0.08;
+constexpr double kMaxSpeedStepRatio = 2.0;
+constexpr double kMinDotSamples = 13230.0 / 60.0;  // 60 WPM
+constexpr double kMaxDotSamples = 13230.0 / 5.0;   // 5 WPM
+// Word spaces: a gap between characters longer than this many of the sender's letter gaps
+// (between 3 and 7 dots, nearer 3 for hand keying's long letter gaps). The letter gap is the
+// 40 % quantile of the gaps between characters (about one in five is a word space), followed
+// in steps of a few percent, within bounds from fast keyers to wide Farnsworth spacing.
+constexpr double kWordSpaceRatio = 1.55;
+constexpr double kLetterGapQuantile = 0.4;
+constexpr double kGapStep = 0.15;
+constexpr double kMinLetterGapDots = 2.5;
+constexpr double kMaxLetterGapDots = 15.0;
+
+// Character confidence: logistic in the weakest mark's log-likelihood ratio. A quarter-dot slot
+// of noise alone gives up to ~2 nats now and then; a real dot at 12 dB Eb/N0 gives ~15.
+constexpr double kConfidenceMidLlr = 7.0;
+constexpr double kConfidenceScaleLlr = 2.0;
+constexpr double kCharConfidenceWeight = 0.2;
+
+double LogBesselI0(double x) {
+    // Beyond 30 the asymptotic series is exact to double precision for our use.
+    if (x < 30.0) return std::log(std::cyl_bessel_i(0.0, x));
+    return x - 0.5 * std::log(2.0 * std::numbers::pi * x) + std::log1p(1.0 / (8.0 * x));
+}
+
+// Log-normal weight of a run of `slots` slots around `mean_slots`, with the slot quantization
+// (half a slot either way) added to the spread.
+double LogDurationWeight(int slots, double mean_slots, double spread_log) {
+    const double quantization = 0.6 / mean_slots;
+    const double s2 = spread_log * spread_log + quantization * quantization;
+    const double l = std::log(slots / mean_slots);
+    return -l * l / (2.0 * s2) - std::log(static_cast<double>(slots));
+}
+
+}  // namespace
+
+SoftTrack::SoftTrack(double pitch_hz) : ring_(kRingSlots) {
+    const double w = 2.0 * std::numbers::pi * pitch_hz / kSoftSampleRateHz;
+    cosStep_ = std::cos(w);
+    sinStep_ = std::sin(w);
+    int o = 0;
+    for (int k = 0; k < kKindCount; ++k) {
+        offset_[k] = o;
+        o += kMaxSlots[k];
+    }
+    logEnter_[kDot] = std::log(kAfterGapDot);
+    logEnter_[kDash] = std::log(1.0 - kAfterGapDot);
+    logEnter_[kElementGap] = std::log(kAfterMarkElementGap);
+    logEnter_[kLetterGap] = std::log(kAfterMarkLetterGap);
+    logEnter_[kWordGap] = std::log(kAfterMarkWordGap);
+    Start(0, 1000.0, 1.0, 1.0);
+}
+
+void SoftTrack::BuildTimingModel() {
+    const double mean[kKindCount] = {1.0, kDashDots, 1.0, 3.0, 7.0};
+    for (int k = 0; k < kKindCount; ++k) {
+        const double spread = IsMark(k) ? kMarkSpreadLog : kGapSpreadLog;
+        const double meanSlots = mean[k] * kSlotsPerDot;
+        const int n = kMaxSlots[k];
+        double weights[64];
+        double total = 0.0;
+        for (int d = 1; d <= n; ++d) {
+            weights[d - 1] = std::exp(LogDurationWeight(d, meanSlots, spread));
+            total += weights[d - 1];
+        }
+        const bool open = k == kWordGap;
+        const double mass = open ? kWordGapModelledMass : 1.0;
+        // Hazard: the chance of ending at d given the run lasted d slots.
+        double remaining = 1.0;
+        for (int d = 1; d <= n; ++d) {
+            const int s = offset_[k] + d - 1;
+            logLength_[s] = std::log(mass * weights[d - 1] / total);
+            if (open && d == n) {
+                logEnd_[s] = std::log(kPauseEndPerSlot);
+                logGoOn_[s] = std::log1p(-kPauseEndPerSlot);
+                break;
+            }
+            const double p = mass * weights[d - 1] / total;
+            const double hazard = (d == n || remaining <= p) ? 1.0 : p / remaining;
+            remaining -= p;
+            logEnd_[s] = std::log(hazard);
+            logGoOn_[s] = hazard >= 1.0 ? kMinusInfinity : std::log1p(-hazard);
+        }
+    }
+}
+
+void SoftTrack::Start(std::int64_t first_sample, double dot_samples, double noise,
+                      double signal_per_sample) {
+    cos_ = 1.0;
+    sin_ = 0.0;
+    accRe_ = 0.0;
+    accIm_ = 0.0;
+    prevRe_ = 0.0;
+    prevIm_ = 0.0;
+    prevLength_ = 0;
+    dot_ = std::clamp(dot_samples, kMinDotSamples, kMaxDotSamples);
+    slotLength_ = static_cast<int>(std::lround(dot_ / kSlotsPerDot));
+    slotFill_ = 0;
+    nextSample_ = first_sample;
+    slotFirstSample_ = first_sample;
+    noise_ = std::max(noise, kMinNoise);
+    signal_ = std::max(signal_per_sample, kMinDotSignalToNoise * noise_ / dot_);
+    letterGapDots_ = 3.0;
+    tentativeKind_ = kWordGap;
+    tentativeFirstSample_ = first_sample;
+    BuildTimingModel();
+    score_.fill(kMinusInfinity);
+    score_[kStateCount - 1] = 0.0;  // a pause before the first mark
+    scoreOffset_ = 0.0;
+    pauseRunStart_ = -1;
+    bestState_ = kStateCount - 1;
+    slot_ = 0;
+    std::fill(ring_.begin(), ring_.end(), Slot{});
+    committed_ = 0;
+    lastKind_ = kWordGap;
+    inMark_ = false;
+    markKind_ = kDot;
+    markLlr_ = 0.0;
+    markFirstSample_ = 0;
+    gapFirstSample_ = first_sample;
+    gapIsElementGap_ = false;
+    code_ = 1;
+    codeOverflow_ = false;
+    charFirstSample_ = 0;
+    charMinLlr_ = 0.0;
+    wordSpacePending_ = false;
+    anyCharacter_ = false;
+    charConfidence_ = 0.0;
+    runFirstSlot_ = 0;
+    runLogSum_ = 0.0;
+    runCount_ = 0;
+}
+
+void SoftTrack::Process(const std::int16_t* samples, std::size_t count,
+                        std::vector<SoftChar>* out, double min_confidence) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const double x = samples[i];
+        accRe_ += x * cos_;
+        accIm_ -= x * sin_;
+        const double c = cos_ * cosStep_ - sin_ * sinStep_;
+        sin_ = sin_ * cosStep_ + cos_ * sinStep_;
+        cos_ = c;
+        ++nextSample_;
+        if (++slotFill_ < slotLength_) continue;
+        EndSlot();
+        // Renormalize once a slot: the phasor's length drifts by rounding only.
+        const double g = 1.5 - 0.5 * (cos_ * cos_ + sin_ * sin_);
+        cos_ *= g;
+        sin_ *= g;
+        const std::int64_t target = slot_ - 1 - kCommitLagSlots;
+        if (target >= committed_) {
+            const Run run = RunAt(target);
+            Commit(target, run.kind, out, min_confidence);
+        }
+    }
+}
+
+double SoftTrack::MarkLlr(double energy, int length) const {
+    const double s = signal_ * length;
+    const double n = std::max(noise_, s / kMaxSignalToNoise);
+    return -s / n + LogBesselI0(2.0 * std::sqrt(energy * s) / n);
+}
+
+void SoftTrack::EndSlot() {
+    const std::int64_t t = slot_;
+    Slot& slot = SlotAt(t);
+    slot.firstSample = slotFirstSample_;
+    slot.energy = (accRe_ * accRe_ + accIm_ * accIm_) / slotLength_;
+    // The likelihood looks at this slot and the one before it summed coherently: half a dot of
+    // integration gains over adding quarter-dot energies, and counting each slot in two windows
+    // is undone by the weight.
+    const double re = accRe_ + prevRe_;
+    const double im = accIm_ + prevIm_;
+    const int length = slotLength_ + prevLength_;
+    slot.llr = kWindowWeight * MarkLlr((re * re + im * im) / length, length);
+    prevRe_ = accRe_;
+    prevIm_ = accIm_;
+    prevLength_ = slotLength_;
+    ViterbiStep(t, slot.llr);
+    ++slot_;
+    TrackLevels(t);
+    TrackSpeed(t);
+    accRe_ = 0.0;
+    accIm_ = 0.0;
+    slotFill_ = 0;
+    slotFirstSample_ = nextSample_;
+    slotLength_ = static_cast<int>(std::lround(dot_ / kSlotsPerDot));
+}
+
+void SoftTrack::ViterbiStep(std::int64_t t, double llr) {
+    // The best way for each group (marks, gaps) to have ended with the previous slot.
+    double bestMarkEnd = kMinusInfinity;
+    double bestGapEnd = kMinusInfinity;
+    int bestMarkState = 0;
+    int bestGapState = kStateCount - 1;
+    for (int s = 0; s < kStateCount; ++s) {
+        const double v = score_[s] + logEnd_[s];
+        if (s < offset_[kElementGap]) {
+            if (v > bestMarkEnd) {
+                bestMarkEnd = v;
+                bestMarkState = s;
+            }
+        } else if (v > bestGapEnd) {
+            bestGapEnd = v;
+            bestGapState = s;
+        }
+    }
+    auto predecessorOf = [&](int s) {
+        Predecessor p;
+        int k = kKindCount - 1;
+        while (s < offset_[k]) --k;
+        p.kind = static_cast<std::uint8_t>(k);
+        const int d = s - offset_[k] + 1;
+        p.runStart = (s == kStateCount - 1) ? pauseRunStart_ : t - d;
+        return p;
+    };
+    Slot& slot = SlotAt(t);
+    slot.beforeMark = predecessorOf(bestGapState);
+    slot.beforeGap = predecessorOf(bestMarkState);
+
+    // The open pause state: reached from the longest modelled word gap or by staying.
+    const int last = kStateCount - 1;
+    const double fromBelow = score_[last - 1] + logGoOn_[last - 1];
+    const double stay = score_[last] + logGoOn_[last];
+    double pauseScore;
+    if (fromBelow > stay) {
+        pauseScore = fromBelow;
+        pauseRunStart_ = t - (kMaxSlots[kWordGap] - 1);
+    } else {
+        pauseScore = stay;
+    }
+    for (int k = 0; k < kKindCount; ++k) {
+        const double obs = IsMark(k) ? llr : 0.0;
+        const int first = offset_[k];
+        const int n = kMaxSlots[k];
+        for (int d = n; d >= 2; --d) {
+            score_[first + d - 1] = score_[first + d - 2] + logGoOn_[first + d - 2] + obs;
+        }
+        score_[first] = (IsMark(k) ? bestGapEnd : bestMarkEnd) + logEnter_[k] + obs;
+    }
+    score_[last] = pauseScore;  // a gap: no observation term
+
+    double best = kMinusInfinity;
+    for (int s = 0; s < kStateCount; ++s) {
+        if (score_[s] > best) {
+            best = score_[s];
+            bestState_ = s;
+        }
+    }
+    for (double& s : score_) s -= best;
+    scoreOffset_ += best;
+}
+
+SoftTrack::Run SoftTrack::RunAt(std::int64_t target) const {
+    int k = kKindCount - 1;
+    while (bestState_ < offset_[k]) --k;
+    const std::int64_t t = slot_ - 1;
+    Run run{static_cast<Kind>(k), bestState_ == kStateCount - 1
+                                      ? pauseRunStart_
+                                      : t - (bestState_ - offset_[k])};
+    while (run.start > target) {
+        const Slot& s = SlotAt(run.start);
+        const Predecessor& p = IsMark(run.kind) ? s.beforeMark : s.beforeGap;
+        if (p.runStart >= run.start) break;  // never: runs only reach back
+        run.kind = static_cast<Kind>(p.kind);
+        run.start = p.runStart;
+    }
+    return run;
+}
+
+void SoftTrack::TrackSpeed(std::int64_t t) {
+    // The speed follows decisions settled over three characters or so rather than the commits
+    // far behind, so a change of speed is caught within a few elements.
+    const std::int64_t target = t - kSpeedLagSlots;
+    if (target < 0) return;
+    const Slot& s = SlotAt(target);
+    const Run run = RunAt(target);
+    if (run.kind != tentativeKind_ && (IsMark(run.kind) || IsMark(tentativeKind_))) {
+        const double runSamples = static_cast<double>(s.firstSample - tentativeFirstSample_);
+        if (tentativeKind_ == kDash) AdaptSpeed(runSamples / kDashDots);
+        if (tentativeKind_ == kDot || tentativeKind_ == kElementGap) AdaptSpeed(runSamples);
+        tentativeFirstSample_ = s.firstSample;
+    }
+    tentativeKind_ = run.kind;
+}
+
+void SoftTrack::TrackLevels(std::int64_t t) {
+    const std::int64_t target = t - kLevelLagSlots;
+    if (target < 0) return;
+    const Slot& s = SlotAt(target);
+    const double length = static_cast<double>(SlotAt(target + 1).firstSample - s.firstSample);
+    if (length <= 0.0) return;
+    const Run run = RunAt(target);
+    if (IsMark(run.kind)) {
+        const double a = length / (kSignalTimeConstantS * kSoftSampleRateHz);
+        signal_ += a * ((s.energy - noise_) / length - signal_);
+    } else {
+        const double a = length / (kNoiseTimeConstantS * kSoftSampleRateHz);
+        noise_ += a * (s.energy - noise_);
+    }
+    noise_ = std::max(noise_, kMinNoise);
+    signal_ = std::max(signal_, kMinDotSignalToNoise * noise_ / dot_);
+}
+
+void SoftTrack::AdaptSpeed(double observed_dot) {
+    const double r = std::clamp(observed_dot / dot_, 1.0 / kMaxSpeedStepRatio, kMaxSpeedStepRatio);
+    dot_ = std::clamp(dot_ * std::exp(kSpeedWeight * std::log(r)), kMinDotSamples, kMaxDotSamples);
+}
+
+void SoftTrack::Commit(std::int64_t c, Kind kind, std::vector<SoftChar>* out,
+                       double min_confidence) {
+    committed_ = c + 1;
+    const Slot& s = SlotAt(c);
+    if (kind != lastKind_) {
+        if (lastKind_ != kWordGap && runFirstSlot_ > 0) {
+            const int d = static_cast<int>(std::min<std::int64_t>(c - runFirstSlot_, kMaxSlots[lastKind_]));
+            runLogSum_ += logLength_[offset_[lastKind_] + d - 1];
+            ++runCount_;
+        }
+        runFirstSlot_ = c;
+    }
+    if (IsMark(kind)) {
+        if (!inMark_) {
+            inMark_ = true;
+            markLlr_ = 0.0;
+            markFirstSample_ = s.firstSample;
+            if (code_ == 1) {
+                charFirstSample_ = s.firstSample;
+                charMinLlr_ = std::numeric_limits<double>::infinity();
+            }
+        }
+        markLlr_ += s.llr;
+        markKind_ = kind;
+    } else {
+        if (inMark_) {
+            inMark_ = false;
+            const bool dash = markKind_ == kDash;
+            if (code_ >= 128) codeOverflow_ = true;
+            code_ = (code_ << 1) | (dash ? 1u : 0u);
+            if (codeOverflow_) code_ = 1u << 8;  // stays out of the table until the character ends
+            charMinLlr_ = std::min(charMinLlr_, markLlr_);
+            gapFirstSample_ = s.firstSample;
+            gapIsElementGap_ = kind == kElementGap;
+        }
+        if (kind != kElementGap) {
+            gapIsElementGap_ = false;
+            if (code_ != 1) EndCharacter(out, min_confidence);
+        }
+    }
+    // A gap between characters just ended: a word space when long against the sender's own
+    // letter gaps (tracked as a low quantile of these gaps, so Farnsworth spacing is followed).
+    if (IsMark(kind) && (lastKind_ == kLetterGap || lastKind_ == kWordGap)) {
+        const double dots = static_cast<double>(s.firstSample - gapFirstSample_) / dot_;
+        wordSpacePending_ = anyCharacter_ && dots > letterGapDots_ * kWordSpaceRatio;
+        const double step = dots < letterGapDots_ ? kLetterGapQuantile - 1.0 : kLetterGapQuantile;
+        letterGapDots_ = std::clamp(letterGapDots_ * std::exp(kGapStep * step), kMinLetterGapDots,
+                                    kMaxLetterGapDots);
+    }
+    lastKind_ = kind;
+}
+
+void SoftTrack::EndCharacter(std::vector<SoftChar>* out, double min_confidence) {
+    const std::uint32_t code = code_;
+    const bool overflow = codeOverflow_;
+    code_ = 1;
+    codeOverflow_ = false;
+    const double z = (charMinLlr_ - kConfidenceMidLlr) / kConfidenceScaleLlr;
+    const double confidence = 1.0 / (1.0 + std::exp(-z));
+    charConfidence_ += kCharConfidenceWeight * (confidence - charConfidence_);
+    if (overflow || code >= 256) return;
+    const char* text = EnglishCharsetTable()[code];
+    if (text[0] == '%') return;
+    const bool wordBefore = wordSpacePending_;
+    wordSpacePending_ = false;
+    anyCharacter_ = true;
+    if (out == nullptr || confidence < min_confidence) return;
+    SoftChar ch;
+    ch.sample = charFirstSample_;
+    std::strncpy(ch.text.data(), text, ch.text.size() - 1);
+    ch.word_space_before = wordBefore;
+    ch.wpm = 13230.0 / dot_;
+    ch.confidence = confidence;
+    out->push_back(ch);
+}
+
+void SoftTrack::Flush(std::vector<SoftChar>* out, double min_confidence) {
+    for (std::int64_t c = committed_; c < slot_; ++c) {
+        const Run run = RunAt(c);
+        Commit(c, run.kind, out, min_confidence);
+    }
+    if (inMark_) Commit(slot_, kWordGap, out, min_confidence);
+    if (code_ != 1) EndCharacter(out, min_confidence);
+}
+
+double SoftTrack::Score() const {
+    return scoreOffset_;
+}
+
+double SoftTrack::SnrDb() const {
+    // Tone power is twice the mixed signal power per sample; the mixed noise power is that of
+    // the real input, spread over 5512.5 Hz.
+    const double tone = 2.0 * signal_;
+    const double noiseIn2500 = noise_ * 2500.0 / (kSoftSampleRateHz / 2.0);
+    return 10.0 * std::log10(tone / noiseIn2500);
+}
+
+}  // namespace dahlo

@@ -1,0 +1,145 @@
+#pragma once
+// One hypothesis of a sender at a given speed: the quarter-dot slot detector, the Viterbi search
+// over Morse timing, the level trackers and the reading of committed runs into characters.
+// SoftDecoder runs several during acquisition (one per trial speed) and one afterwards.
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "soft/soft_decoder.h"
+
+namespace dahlo {
+
+class SoftTrack {
+  public:
+    // Keying kinds of the timing model; marks first.
+    enum Kind : std::uint8_t { kDot, kDash, kElementGap, kLetterGap, kWordGap, kKindCount };
+
+    // Slots per dot: enough resolution for hand keying and the edges, few enough states.
+    static constexpr int kSlotsPerDot = 4;
+    // Longest run of each kind, in slots; the last word-gap state is a pause of any length.
+    static constexpr std::array<int, kKindCount> kMaxSlots = {9, 22, 10, 24, 56};
+    static constexpr int kStateCount = 9 + 22 + 10 + 24 + 56;
+
+    explicit SoftTrack(double pitch_hz);
+
+    // Starts afresh at sample index `first_sample` with a dot of `dot_samples`, a noise power of
+    // `noise` per sample (after mixing) and a mark power of `signal_per_sample` * slot length.
+    void Start(std::int64_t first_sample, double dot_samples, double noise,
+               double signal_per_sample);
+
+    // Feeds samples; characters go to `out` when it is not null (a trial track keeps none).
+    void Process(const std::int16_t* samples, std::size_t count, std::vector<SoftChar>* out,
+                 double min_confidence);
+    // Commits every slot decoded so far and ends the character in progress.
+    void Flush(std::vector<SoftChar>* out, double min_confidence);
+
+    // Log-likelihood (nats) of the best keying so far against noise alone, timing priors
+    // included: how well this speed explains the input.
+    double Score() const;
+    double DotSamples() const { return dot_; }
+    double Noise() const { return noise_; }
+    double SignalPerSample() const { return signal_; }
+    // SNR of the marks in 2500 Hz, in dB.
+    double SnrDb() const;
+    // Running mean of the confidences of the characters read.
+    double CharacterConfidence() const { return charConfidence_; }
+    // Mean log-probability of the committed runs' lengths under the timing model (marks and
+    // the gaps inside words and between letters): how well this speed fits the keying.
+    double TimingFit() const { return runCount_ > 0 ? runLogSum_ / runCount_ : -1e9; }
+    int RunCount() const { return runCount_; }
+
+  private:
+    struct Predecessor {
+        std::uint8_t kind = kWordGap;
+        std::int64_t runStart = -1;
+    };
+    struct Slot {
+        std::int64_t firstSample = 0;
+        double energy = 0.0;  // |sum of mixed samples|^2 / length
+        double llr = 0.0;     // log p(energy | mark) / p(energy | space)
+        Predecessor beforeMark;  // the gap a mark entered at this slot follows
+        Predecessor beforeGap;   // the mark a gap entered at this slot follows
+    };
+    struct Run {
+        Kind kind;
+        std::int64_t start;
+    };
+
+    void BuildTimingModel();
+    void EndSlot();
+    double MarkLlr(double energy, int length) const;
+    void ViterbiStep(std::int64_t t, double llr);
+    Run RunAt(std::int64_t target) const;  // the best path's run covering slot `target`
+    void TrackLevels(std::int64_t t);
+    void TrackSpeed(std::int64_t t);
+    void Commit(std::int64_t c, Kind kind, std::vector<SoftChar>* out, double min_confidence);
+    void EndCharacter(std::vector<SoftChar>* out, double min_confidence);
+    void AdaptSpeed(double observed_dot);
+    Slot& SlotAt(std::int64_t t) { return ring_[static_cast<std::size_t>(t) % ring_.size()]; }
+    const Slot& SlotAt(std::int64_t t) const {
+        return ring_[static_cast<std::size_t>(t) % ring_.size()];
+    }
+    static bool IsMark(int kind) { return kind <= kDash; }
+
+    // Oscillator and slot integrator.
+    double cosStep_;
+    double sinStep_;
+    double cos_ = 1.0;
+    double sin_ = 0.0;
+    double accRe_ = 0.0;
+    double accIm_ = 0.0;
+    double prevRe_ = 0.0;  // the slot before, for the half-dot window
+    double prevIm_ = 0.0;
+    int prevLength_ = 0;
+    int slotLength_ = 1;
+    int slotFill_ = 0;
+    std::int64_t nextSample_ = 0;
+    std::int64_t slotFirstSample_ = 0;
+
+    // Speed and levels; the settled decisions they learn from.
+    int tentativeKind_ = kWordGap;
+    std::int64_t tentativeFirstSample_ = 0;
+    double dot_ = 500.0;
+    double noise_ = 1.0;
+    double signal_ = 1.0;
+
+    // Timing model: per state, log P(run goes on) and log P(run ends here).
+    std::array<int, kKindCount> offset_{};
+    std::array<double, kStateCount> logGoOn_{};
+    std::array<double, kStateCount> logEnd_{};
+    std::array<double, kStateCount> logLength_{};  // log P(run lasts exactly d slots)
+    std::array<double, kKindCount> logEnter_{};  // given the previous group ended
+    double letterGapDots_ = 3.0;  // the sender's gap between letters, in dots
+
+    // Viterbi.
+    std::array<double, kStateCount> score_{};
+    double scoreOffset_ = 0.0;
+    std::int64_t pauseRunStart_ = -1;  // run start of the open-ended last word-gap state
+    int bestState_ = 0;
+    std::int64_t slot_ = 0;  // slots completed
+    std::vector<Slot> ring_;
+
+    // Reading committed slots.
+    std::int64_t committed_ = 0;  // next slot to commit
+    int lastKind_ = kWordGap;
+    bool inMark_ = false;
+    int markKind_ = kDot;
+    double markLlr_ = 0.0;
+    std::int64_t markFirstSample_ = 0;
+    std::int64_t gapFirstSample_ = 0;
+    bool gapIsElementGap_ = false;
+    std::uint32_t code_ = 1;
+    bool codeOverflow_ = false;
+    std::int64_t charFirstSample_ = 0;
+    double charMinLlr_ = 0.0;
+    bool wordSpacePending_ = false;
+    bool anyCharacter_ = false;
+    double charConfidence_ = 0.0;
+    std::int64_t runFirstSlot_ = 0;
+    double runLogSum_ = 0.0;
+    int runCount_ = 0;
+};
+
+}  // namespace dahlo
