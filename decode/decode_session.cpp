@@ -106,13 +106,16 @@ void DecodeHost::CloseWord(std::int64_t sample) {
             out = nextAbsent_ < spans.size() && spans[nextAbsent_].begin <= wordFirstSample_;
         }
         if (!word_.empty()) {
-            squelch_.Add(std::move(word_), wordCharacters_, wordText_, sample, out);
+            squelch_.Add(std::move(word_), wordCharacters_, wordText_, sample, out, wordMarks_,
+                         wordTonedMarks_);
         }
         word_.clear();
     }
     wordFirstSample_ = -1;
     wordText_.clear();
     wordCharacters_ = 0;
+    wordMarks_ = 0;
+    wordTonedMarks_ = 0;
     sink_.Flush();
 }
 
@@ -130,6 +133,8 @@ void DecodeHost::AppendDecodedText(const ChannelEvent& event, std::string_view c
     if (code != 0) {
         ++characters_;
         ++wordCharacters_;
+        wordMarks_ += event.marks;
+        wordTonedMarks_ += event.tonedMarks;
         if (squelchOn_) AppendCp1251AsUtf8(cp1251, wordText_);
     }
     if (format_.events) {

@@ -107,6 +107,8 @@ class DecodeHost : public ReceiverHost {
     std::string word_;      // the bytes of the word being received, while the squelch is on
     std::string wordText_;  // its UTF-8 text
     int wordCharacters_ = 0;
+    int wordMarks_ = 0;  // evidence from the signal for the word being received
+    int wordTonedMarks_ = 0;
     bool closing_ = false;  // events: a word space came; the word closes after its speed
     std::int64_t closingSample_ = 0;
     std::int64_t lastSample_ = 0;  // of the last character or space

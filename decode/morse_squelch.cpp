@@ -40,10 +40,10 @@ double MorseTextScore(std::string_view text) {
 }
 
 void WordSquelch::Add(std::string bytes, int characters, std::string_view text, std::int64_t sample,
-                      bool out) {
+                      bool out, int marks, int tonedMarks) {
     const bool undecodable = text.find_first_of("#{") != std::string_view::npos;
-    words_.push_back(
-        Word{std::move(bytes), characters, MorseTextScore(text), sample, out, undecodable});
+    words_.push_back(Word{std::move(bytes), characters, MorseTextScore(text), sample, out,
+                          undecodable, marks, tonedMarks});
     while (next_ + kSquelchNeighbours < words_.size()) Decide(next_++);
     Trim();
 }
@@ -82,7 +82,14 @@ void WordSquelch::Decide(std::size_t index) {
     const double weight = word.undecodable ? word.score : word.score / 2.0;
     const bool kept = word.score > 0.0 ? word.score + std::max(before, after) > 0.0
                                        : weight + std::min(before, after) > 0.0;
-    if (decided) decided(word, !word.out && kept);
+    if (!decided) return;
+    if (word.marks > 0 && 2 * word.tonedMarks >= word.marks) {
+        decided(word, true);
+    } else if (word.marks > 0 && word.tonedMarks == 0) {
+        decided(word, false);
+    } else {
+        decided(word, !word.out && kept);
+    }
 }
 
 void WordSquelch::Trim() {

@@ -19,7 +19,11 @@ namespace dahlo {
 // two-element letters e, t, i, a, n, m, which noise produces. Empty text scores 0.
 double MorseTextScore(std::string_view text);
 
-// Words in, each kept or dropped, by the scores of up to kSquelchNeighbours words either side
+// Words in, each kept or dropped. Where the signal tells (the word's marks were measured), it
+// decides: a word most of whose marks the tone stood out during is the sender's and is kept,
+// even where the look at the input thought the signal absent; a word none of whose marks had the
+// tone is noise and is dropped. Otherwise (some marks with the tone, or none measured) the
+// letters decide, by the scores of up to kSquelchNeighbours words either side
 // (those within kSquelchContextSamples of it): a plausible word is kept when its score and those
 // of the words on one side add up to more than 0, a junk word when they do on both sides (so that
 // the first and last words of text next to noise stay, and the noise next to text goes), a junk
@@ -41,13 +45,17 @@ class WordSquelch {
         std::int64_t sample = 0;  // where its last character was given out
         bool out = false;
         bool undecodable = false;  // holds a form no character has
+        // Evidence from the signal: the word's marks, and those the tone stood out during
+        // (0 marks: not measured).
+        int marks = 0;
+        int tonedMarks = 0;
     };
     // Told each word in order, and whether it is kept.
     std::function<void(const Word& word, bool kept)> decided;
 
     // A finished word; `text` is its UTF-8 text, for the score.
     void Add(std::string bytes, int characters, std::string_view text, std::int64_t sample,
-             bool out = false);
+             bool out = false, int marks = 0, int tonedMarks = 0);
     // A character came at `sample` (the keying goes on).
     void Activity(std::int64_t sample) { activity_ = sample; }
     // The decode has reached `sample`: decides the words whose context is complete.

@@ -180,6 +180,8 @@ PresetPlan PlanPresets(SampleSource& source, const PresetRequest& request,
     // walking towards it.
     if (!request.afcGiven) controls.afcNeedsTone = true;
     controls.markLevelFraction = kMarkLevelFraction;
+    // The squelch judges words by whether their marks were the signal's.
+    controls.toneEvidence = true;
     std::array<EnvelopeLevels, kPresetBurstSpeeds.size()> levels{};
     double markSpread = 1.0;
     if (needThreshold) {

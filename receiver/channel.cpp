@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "dsp/local_median.h"
 
@@ -29,6 +30,7 @@ void Channel::Reset() {
     TraceNext = 0;
     traceCountdown_ = kEnvelopeTraceStep;
     markCheck = MarkCheck{};
+    tone = ToneLook{};
 }
 
 void Channel::SelectFilterCoefficients() {
@@ -75,6 +77,11 @@ void Channel::SteerAtBlockStart(const SpectrumState& spectrum, std::int64_t samp
         markCheck.blockTone = ToneAtCentre(spectrum, kMarkToneRatio);
         if (decoder.KeyWasDown == 1) markCheck.tone = markCheck.tone || markCheck.blockTone;
     }
+    if (ToneEvidence) {
+        tone.block = ToneInPassband(spectrum, kMarkToneRatio);
+        if (tone.block) tone.lastTone = sample;
+        if (decoder.KeyWasDown == 1) tone.mark = tone.mark || tone.block;
+    }
     if (LastRawKeyDown == 1 && AfcDown && (!AfcNeedsTone || ToneAtCentre(spectrum))) {
         RunAfc(spectrum);
     }
@@ -97,6 +104,25 @@ bool Channel::ToneAtCentre(const SpectrumState& spectrum, double ratio) const {
         peak = std::max(peak, spectrum.SmoothedMagnitude[k]);
     }
     return peak > 0.0 && peak >= ratio * floor;
+}
+
+bool Channel::ToneInPassband(const SpectrumState& spectrum, double ratio) const {
+    const int centre = ClampCentreBin(CentreBin);
+    const double floor = LocalMedian(spectrum.SmoothedMagnitude, centre);
+    if (!(floor > 0.0)) return false;
+    const double needed = ratio * floor;
+    const FilterRow& row = FilterCoefficientTables(FilterWidth).Row(centre);
+    const double centreGain = RowGainAt(row, centre * kHzPerBin);
+    const int lo = std::max(kFirstBin, centre - kLocalMedianHalfWidth);
+    const int hi = std::min(kLastBin, centre + kLocalMedianHalfWidth);
+    for (int k = lo; k <= hi; ++k) {
+        const double magnitude = spectrum.SmoothedMagnitude[k];
+        if (magnitude < needed) continue;
+        if (std::abs(k - centre) <= 1) return true;
+        const double gain = std::min(1.0, RowGainAt(row, k * kHzPerBin) / centreGain);
+        if (magnitude * gain >= needed) return true;
+    }
+    return false;
 }
 
 DecodeResult Channel::OwnWordSpace(DecodeResult decoded) const {
@@ -141,12 +167,19 @@ void Channel::Process(const std::int16_t* samples, int count, std::int64_t first
             if (keyEdges != nullptr) {
                 keyEdges->OnKeyEdge(id, firstSample + i, decoder.KeyWasDown == 1);
             }
-            if (checking && decoder.KeyWasDown == 1) {
-                markCheck.down = firstSample + i;
-                markCheck.peak = e;
-                markCheck.tone = markCheck.blockTone;
-            } else if (checking && !KeepMark(firstSample + i, sink)) {
-                continue;
+            if (decoder.KeyWasDown == 1) {
+                if (checking) {
+                    markCheck.down = firstSample + i;
+                    markCheck.peak = e;
+                    markCheck.tone = markCheck.blockTone;
+                }
+                tone.mark = tone.block;
+            } else {
+                if (checking && !KeepMark(firstSample + i, sink)) continue;
+                if (ToneEvidence) {
+                    ++tone.marks;
+                    if (tone.mark) ++tone.tonedMarks;
+                }
             }
         } else if (checking && decoder.KeyWasDown == 1) {
             markCheck.peak = std::max(markCheck.peak, e);
@@ -165,7 +198,15 @@ void Channel::Tell(DecodeResult decoded, std::int64_t sample, ChannelEventSink& 
     event.sample = sample;
     event.code = decoded.code;
     event.centreBin = CentreBin;
+    if (event.kind == ChannelEvent::kCharacter && ToneEvidence) {
+        event.marks = tone.marks;
+        event.tonedMarks = tone.tonedMarks;
+        tone.marks = 0;
+        tone.tonedMarks = 0;
+    }
     sink.OnChannelEvent(event);
+    event.marks = 0;
+    event.tonedMarks = 0;
     if (decoded.showSpeed) {
         event.kind = ChannelEvent::kSpeed;
         event.code = 0;

@@ -34,6 +34,10 @@ struct ChannelEvent {
     int centreBin = 0;   // the centre at that moment; kRetune: the new centre
     double wpm = 0.0;    // kSpeed: the decoder's speed, right after the character or space
     int lpm = 0;         // kSpeed
+    // kCharacter, with Channel::ToneEvidence on: the character's marks, and how many of them
+    // the tone stood out at the centre during. 0 marks: not measured.
+    int marks = 0;
+    int tonedMarks = 0;
 };
 
 class ChannelEventSink {
@@ -86,6 +90,11 @@ class Channel {
     // join the first letter after the pause or drag the decoder's speed towards its own; a
     // weaker station answering shows its tone and counts. 0, as in the window: every mark counts.
     double MarkLevelFraction = 0.0;
+    // Evidence from the signal rather than from the letters: whether the tone stands out at the
+    // centre (ToneInPassband at kMarkToneRatio) is looked at in every block, carried to each mark
+    // that touches such a block, and told with each character (ChannelEvent::marks and
+    // tonedMarks). Off in the window.
+    bool ToneEvidence = false;
     // Told every key change when set; none in the window.
     KeyEdgeObserver* keyEdges = nullptr;
 
@@ -119,6 +128,15 @@ class Channel {
         int levelNext = 0;
         std::int64_t lastCounted = 0;  // where the last mark that counted ended
     } markCheck;
+
+    // The look at the tone for ToneEvidence.
+    struct ToneLook {
+        bool block = false;         // the tone stands out in the present block
+        bool mark = false;          // ... in a block the present mark touched
+        int marks = 0;              // marks since the last character
+        int tonedMarks = 0;         // of them, those with the tone
+        std::int64_t lastTone = -1; // first sample of the last block with the tone; -1: none yet
+    } tone;
 
     // Back to a cold start on the same settings: filter, envelope, average, integrator and
     // decoder as at the beginning.
@@ -154,6 +172,12 @@ class Channel {
     // Whether the smoothed spectrum within a bin of the centre stands at least `ratio` times as
     // high as the median of the 41 bins around it: a tone is there, not only noise.
     bool ToneAtCentre(const SpectrumState& spectrum, double ratio = 2.0) const;
+
+    // Whether a tone stands out within the filter's reach: some bin within the local median's
+    // span of the centre, weighed by the filter's gain there relative to the centre's (a bin
+    // within one of the centre counts in full), stands at least `ratio` times as high as the
+    // median around the centre. What keys the channel is then a tone, not noise.
+    bool ToneInPassband(const SpectrumState& spectrum, double ratio) const;
 
   private:
     // The decoder's result with its word space moved to WordSpaceTenths.

@@ -30,6 +30,7 @@ void ApplyControls(const ReceiverControls& controls, Channel& channel) {
     channel.WordSpaceTenths = controls.wordSpaceTenths;
     channel.AfcNeedsTone = controls.afcNeedsTone;
     channel.MarkLevelFraction = controls.markLevelFraction;
+    channel.ToneEvidence = controls.toneEvidence;
     if (controls.warmStartDot > 0) channel.decoder.WarmStart(controls.warmStartDot);
 }
 

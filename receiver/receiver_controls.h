@@ -34,6 +34,8 @@ struct ReceiverControls {
     // Marks under this fraction of the sender's level where no tone is seen are taken back (see
     // Channel::MarkLevelFraction); 0 in the window: every mark counts.
     double markLevelFraction = 0.0;
+    // Each character carries how many of its marks the tone stood out during; off in the window.
+    bool toneEvidence = false;
 };
 
 // The controls a settings file holds (centre clamped, width mapped, a length of 0 or less 175).

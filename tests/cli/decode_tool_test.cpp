@@ -146,6 +146,16 @@ TEST_F(DecodeToolTest, DecodesANoisyRecordingAtTenDecibels) {
     EXPECT_EQ(Trimmed(r.out), "test de ok2xyz 599 tu");
 }
 
+// Words of the one- and two-element letters look like noise to the letters; their marks show
+// the tone, and that decides.
+TEST_F(DecodeToolTest, WordsOfShortLettersArePrintedWhenTheirMarksShowTheTone) {
+    const std::string text = "hi anna = name is tina = team meet at ten am = time to eat = 73 es gn";
+    for (const std::optional<double> snr : {std::optional<double>{}, std::optional<double>{10.0}}) {
+        const auto r = RunTool({Write("w.wav", Synth(text, 24, 750, -20, snr))});
+        EXPECT_EQ(Trimmed(r.out), text) << (snr ? "+10 dB" : "clean");
+    }
+}
+
 TEST_F(DecodeToolTest, ReadsOtherRatesStereoAndFlac) {
     const auto samples = Synth(kText, 20, 700, -20);
     const std::vector<std::string> files = {
