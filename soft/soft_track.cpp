@@ -36,9 +36,9 @@ constexpr std::size_t kRingSlots = 256;  // > the commit lag, a power of two for
 constexpr std::int64_t kLevelLagSlots = 6;
 constexpr std::int64_t kSpeedLagSlots = 48;
 // Noise floor time constant: steady noise, slow drift. Mark level: fast enough for slow QSB
-// (8 dB over a few seconds), counted in mark time only.
+// (8 dB over a few seconds: up to 4 dB/s), counted in mark time only.
 constexpr double kNoiseTimeConstantS = 3.0;
-constexpr double kSignalTimeConstantS = 0.25;
+constexpr double kSignalTimeConstantS = 0.12;
 // Gap slots count in the noise floor clipped at this many times the floor (a missed mark or a
 // burst moves it little; noise alone exceeds it in 2 % of slots).
 constexpr double kNoiseClip = 4.0;
@@ -63,8 +63,8 @@ constexpr double kMaxCoherentShare = 0.95;
 // finite).
 constexpr double kMinDotSignalToNoise = 2.0;
 constexpr double kMaxSignalToNoise = 1e4;
-constexpr double kMinNoise = 1e-3;
-constexpr double kWindowWeight = 0.5;  // far below the quantization noise of 16-bit samples
+constexpr double kMinNoise = 1e-3;  // far below the quantization noise of 16-bit samples
+constexpr double kWindowWeight = 0.5;  // each slot is in two half-dot windows
 
 // Speed follows each element with this weight (about a dozen elements to settle); a single element
 // moves it at most by this ratio either way.
