@@ -2,8 +2,10 @@
 // Soft-decision Morse decoding for weak signals.
 //
 // The method: the tone is mixed to zero at the given pitch and integrated over slots of a quarter
-// dot; each slot's energy gives a log-likelihood ratio of mark against space (Rician against
-// exponential, with noise floor and mark level tracked so slow fading is followed). A Viterbi
+// dot; each slot's sum gives a log-likelihood ratio of mark against space, partially coherent:
+// a carrier phase loop on settled marks (following a pitch a few hertz off) lets marks add as
+// one matched filter, mixed with the unknown-phase model by how well each fits; noise floor and
+// mark level are tracked from run interiors so slow fading is followed. A Viterbi
 // search over an explicit-duration model of Morse timing (dots, dashes, gaps of 1, 3 and 7 dots,
 // hand-keying spread) finds the likeliest keying; runs older than a fixed lag are read as
 // characters through the English table. The speed is measured from the first seconds of signal

@@ -36,17 +36,35 @@ constexpr std::size_t kRingSlots = 256;  // > the commit lag, a power of two for
 constexpr std::int64_t kLevelLagSlots = 6;
 constexpr std::int64_t kSpeedLagSlots = 48;
 // Noise floor time constant: steady noise, slow drift. Mark level: fast enough for slow QSB
-// (8 dB over a few seconds), counted in mark time only.
+// (8 dB over a few seconds: up to 4 dB/s), counted in mark time only.
 constexpr double kNoiseTimeConstantS = 3.0;
-constexpr double kSignalTimeConstantS = 0.25;
+constexpr double kSignalTimeConstantS = 0.12;
+// Gap slots count in the noise floor clipped at this many times the floor (a missed mark or a
+// burst moves it little; noise alone exceeds it in 2 % of slots).
+constexpr double kNoiseClip = 4.0;
+// Mark power relative to the tracked level, and how likely each is: the tracker may lag a fade
+// by a few dB either way.
+constexpr std::array<double, 3> kLevelSpread = {0.5, 1.0, 1.6};
+constexpr std::array<double, 3> kLevelWeight = {0.2, 0.6, 0.2};
+// Carrier phase from settled mark slots, a second-order loop: the phase moves by this share of
+// each slot's error (about ten slots of memory) and the rate by this share (critical damping);
+// the first slots are averaged plainly. The phase known to about 0.3 rad (a Tikhonov spread of
+// this concentration), the share of the coherent model learnt at this rate per mark slot.
+constexpr double kPhaseGain = 0.1;
+constexpr double kPhaseRateGain = kPhaseGain * kPhaseGain / 4.0;
+constexpr double kPhaseConcentration = 10.0;
+constexpr double kCoherentShareRate = 0.02;
+constexpr double kInitialCoherentShare = 0.3;
+constexpr double kMinCoherentShare = 0.02;
+constexpr double kMaxCoherentShare = 0.95;
 // A dot's energy never below this many times the noise (a dot at 3 dB Eb/N0: weaker than any
 // signal worth decoding; a lower floor could trap the tracker where no slot looks like a
 // mark), and the noise never below this share of the mark power (clean signals: LLRs stay
 // finite).
 constexpr double kMinDotSignalToNoise = 2.0;
 constexpr double kMaxSignalToNoise = 1e4;
-constexpr double kMinNoise = 1e-3;
-constexpr double kWindowWeight = 0.5;  // far below the quantization noise of 16-bit samples
+constexpr double kMinNoise = 1e-3;  // far below the quantization noise of 16-bit samples
+constexpr double kWindowWeight = 0.5;  // each slot is in two half-dot windows
 
 // Speed follows each element with this weight (about a dozen elements to settle); a single element
 // moves it at most by this ratio either way.
@@ -154,6 +172,11 @@ void SoftTrack::Start(std::int64_t first_sample, double dot_samples, double nois
     noise_ = std::max(noise, kMinNoise);
     signal_ = std::max(signal_per_sample, kMinDotSignalToNoise * noise_ / dot_);
     letterGapDots_ = 3.0;
+    phase_ = 0.0;
+    phaseSample_ = static_cast<double>(first_sample);
+    phaseRate_ = 0.0;
+    phaseSlots_ = 0;
+    coherentShare_ = kInitialCoherentShare;
     tentativeKind_ = kWordGap;
     tentativeFirstSample_ = first_sample;
     BuildTimingModel();
@@ -208,10 +231,66 @@ void SoftTrack::Process(const std::int16_t* samples, std::size_t count,
     }
 }
 
-double SoftTrack::MarkLlr(double energy, int length) const {
+double SoftTrack::MarkLlr(double re, double im, int length, double center_sample) const {
+    // Two models of a mark's phase, mixed by how well each has fit: near the tracked carrier
+    // phase (then slots add coherently, as one long matched filter) or unknown. The level is
+    // known only roughly (fading, a tracker behind it): both are averaged over a spread of
+    // levels around the tracked one.
+    const double phase = phase_ + phaseRate_ * (center_sample - phaseSample_);
+    const double c = std::cos(phase);
+    const double si = std::sin(phase);
+    const double scale = 1.0 / std::sqrt(static_cast<double>(length));
+    const double ur = (re * c + im * si) * scale;  // the window's sum turned to the carrier
+    const double ui = (im * c - re * si) * scale;
+    const double magnitude = std::sqrt(ur * ur + ui * ui);
+    const double logCoherent = std::log(coherentShare_) - LogBesselI0(kPhaseConcentration);
+    const double logIncoherent = std::log1p(-coherentShare_);
+    double top = kMinusInfinity;
+    std::array<double, kLevelSpread.size()> terms{};
+    for (std::size_t i = 0; i < kLevelSpread.size(); ++i) {
+        const double s = signal_ * length * kLevelSpread[i];
+        const double n = std::max(noise_, s / kMaxSignalToNoise);
+        const double g = 2.0 * std::sqrt(s) / n;
+        const double along = kPhaseConcentration + g * ur;
+        const double coherent = logCoherent + LogBesselI0(std::sqrt(along * along + g * g * ui * ui));
+        const double incoherent = logIncoherent + LogBesselI0(g * magnitude);
+        const double hi = std::max(coherent, incoherent);
+        terms[i] = std::log(kLevelWeight[i]) - s / n + hi +
+                   std::log(std::exp(coherent - hi) + std::exp(incoherent - hi));
+        top = std::max(top, terms[i]);
+    }
+    double sum = 0.0;
+    for (const double term : terms) sum += std::exp(term - top);
+    return top + std::log(sum);
+}
+
+void SoftTrack::TrackPhase(const Slot& slot, double length) {
+    const double center = static_cast<double>(slot.firstSample) + 0.5 * length;
+    const double predicted = phase_ + phaseRate_ * (center - phaseSample_);
+    const double c = std::cos(predicted);
+    const double si = std::sin(predicted);
+    const double ur = slot.re * c + slot.im * si;
+    const double ui = slot.im * c - slot.re * si;
+    const double error = std::atan2(ui, ur);
+    const double gain = std::max(kPhaseGain, 1.0 / (phaseSlots_ + 1));
+    ++phaseSlots_;
+    phase_ = std::remainder(predicted + gain * error, 2.0 * std::numbers::pi);
+    phaseSample_ = center;
+    if (phaseSlots_ > 1.0 / kPhaseGain) phaseRate_ += kPhaseRateGain * error / length;
+
+    // Which model explained this slot better, weighed by the present shares.
+    const double scale = 1.0 / std::sqrt(length);
     const double s = signal_ * length;
     const double n = std::max(noise_, s / kMaxSignalToNoise);
-    return -s / n + LogBesselI0(2.0 * std::sqrt(energy * s) / n);
+    const double g = 2.0 * std::sqrt(s) / n;
+    const double along = kPhaseConcentration + g * ur * scale;
+    const double coherent = std::log(coherentShare_) - LogBesselI0(kPhaseConcentration) +
+                            LogBesselI0(std::sqrt(along * along + g * g * ui * ui * scale * scale));
+    const double incoherent = std::log1p(-coherentShare_) +
+                              LogBesselI0(g * std::sqrt(ur * ur + ui * ui) * scale);
+    const double posterior = 1.0 / (1.0 + std::exp(incoherent - coherent));
+    coherentShare_ = std::clamp(coherentShare_ + kCoherentShareRate * (posterior - coherentShare_),
+                                kMinCoherentShare, kMaxCoherentShare);
 }
 
 void SoftTrack::EndSlot() {
@@ -219,13 +298,16 @@ void SoftTrack::EndSlot() {
     Slot& slot = SlotAt(t);
     slot.firstSample = slotFirstSample_;
     slot.energy = (accRe_ * accRe_ + accIm_ * accIm_) / slotLength_;
+    slot.re = accRe_;
+    slot.im = accIm_;
     // The likelihood looks at this slot and the one before it summed coherently: half a dot of
     // integration gains over adding quarter-dot energies, and counting each slot in two windows
     // is undone by the weight.
     const double re = accRe_ + prevRe_;
     const double im = accIm_ + prevIm_;
     const int length = slotLength_ + prevLength_;
-    slot.llr = kWindowWeight * MarkLlr((re * re + im * im) / length, length);
+    const double center = static_cast<double>(slotFirstSample_) + 0.5 * (slotLength_ - prevLength_);
+    slot.llr = kWindowWeight * MarkLlr(re, im, length, center);
     prevRe_ = accRe_;
     prevIm_ = accIm_;
     prevLength_ = slotLength_;
@@ -339,17 +421,28 @@ void SoftTrack::TrackSpeed(std::int64_t t) {
 
 void SoftTrack::TrackLevels(std::int64_t t) {
     const std::int64_t target = t - kLevelLagSlots;
-    if (target < 0) return;
+    if (target < 1) return;
     const Slot& s = SlotAt(target);
     const double length = static_cast<double>(SlotAt(target + 1).firstSample - s.firstSample);
     if (length <= 0.0) return;
+    // Only slots inside a run, not at its edges: a slot at an edge holds part of a mark and part
+    // of a gap, which would pull the noise floor up with the signal and the mark level down.
     const Run run = RunAt(target);
+    const Run next = RunAt(target + 1);
+    const Run before = RunAt(target - 1);
+    if (run.start == target || next.start != run.start || IsMark(before.kind) != IsMark(run.kind)) {
+        return;
+    }
     if (IsMark(run.kind)) {
         const double a = length / (kSignalTimeConstantS * kSoftSampleRateHz);
         signal_ += a * ((s.energy - noise_) / length - signal_);
+        TrackPhase(s, length);
     } else {
+        // Winsorized mean: a missed mark moves the floor by little; the factor undoes the clip's
+        // bias on exponentially distributed noise power.
+        const double clipped = std::min(s.energy, kNoiseClip * noise_) / -std::expm1(-kNoiseClip);
         const double a = length / (kNoiseTimeConstantS * kSoftSampleRateHz);
-        noise_ += a * (s.energy - noise_);
+        noise_ += a * (clipped - noise_);
     }
     noise_ = std::max(noise_, kMinNoise);
     signal_ = std::max(signal_, kMinDotSignalToNoise * noise_ / dot_);

@@ -58,6 +58,8 @@ class SoftTrack {
     struct Slot {
         std::int64_t firstSample = 0;
         double energy = 0.0;  // |sum of mixed samples|^2 / length
+        double re = 0.0;      // the sum of mixed samples
+        double im = 0.0;
         double llr = 0.0;     // log p(energy | mark) / p(energy | space)
         Predecessor beforeMark;  // the gap a mark entered at this slot follows
         Predecessor beforeGap;   // the mark a gap entered at this slot follows
@@ -69,7 +71,8 @@ class SoftTrack {
 
     void BuildTimingModel();
     void EndSlot();
-    double MarkLlr(double energy, int length) const;
+    double MarkLlr(double re, double im, int length, double center_sample) const;
+    void TrackPhase(const Slot& slot, double length);
     void ViterbiStep(std::int64_t t, double llr);
     Run RunAt(std::int64_t target) const;  // the best path's run covering slot `target`
     void TrackLevels(std::int64_t t);
@@ -104,6 +107,14 @@ class SoftTrack {
     double dot_ = 500.0;
     double noise_ = 1.0;
     double signal_ = 1.0;
+    // Carrier phase of the marks against the local oscillator: phase at a sample, its rate, how
+    // many mark slots it has learnt from, and the share of marks it explains better than an
+    // unknown phase (0..1).
+    double phase_ = 0.0;
+    double phaseSample_ = 0.0;
+    double phaseRate_ = 0.0;  // rad per sample: the pitch's offset
+    int phaseSlots_ = 0;
+    double coherentShare_ = 0.0;
 
     // Timing model: per state, log P(run goes on) and log P(run ends here).
     std::array<int, kKindCount> offset_{};

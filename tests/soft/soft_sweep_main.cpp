@@ -110,9 +110,10 @@ std::string Decode(const std::vector<std::int16_t>& audio, double pitch, double 
 
 bool g_verbose = false;
 
-double Cer(const std::string& sent, const MorseSynthOptions& o) {
+// `pitch` is the tone the decoder is told (0: the sent one).
+double Cer(const std::string& sent, const MorseSynthOptions& o, double pitch = 0.0) {
     const std::string want = Normalize(sent);
-    const std::string got = Normalize(Decode(dahlo::test::SynthesizeMorse(sent, o), o.signal.pitch_hz));
+    const std::string got = Normalize(Decode(dahlo::test::SynthesizeMorse(sent, o), pitch > 0.0 ? pitch : o.signal.pitch_hz));
     const double cer = static_cast<double>(dahlo::test::EditDistance(want, got)) / static_cast<double>(want.size());
     if (g_verbose) {
         std::fprintf(stderr, "wpm %.0f pitch %.0f snr %.0f qsb %.0f jitter %.2f cer %.3f\n  sent: %s\n  got:  %s\n", o.wpm,
@@ -187,6 +188,7 @@ int main(int argc, char** argv) {
         double snr;  // >= 99: no noise
         double jitter;
         double farnsworth;
+        double pitch_error_hz = 0.0;  // the tone this far above the pitch given to the decoder
     };
     const Case cases[] = {
         {"clean 10 WPM", 10, 99, 0, 0},       {"clean 20 WPM", 20, 99, 0, 0},
@@ -195,6 +197,9 @@ int main(int argc, char** argv) {
         {"hand 0.10 20 WPM +3 dB", 20, 3, 0.10, 0}, {"hand 0.15 18 WPM clean", 18, 99, 0.15, 0},
         {"hand 0.15 25 WPM -6 dB", 25, -6, 0.15, 0}, {"Farnsworth 20/12 clean", 20, 99, 0, 12},
         {"Farnsworth 18/10 -4 dB", 18, -4, 0, 10},
+        {"-8 dB 22 WPM, 4 Hz off pitch", 22, -8, 0, 0, 4.0},
+        {"-10 dB 20 WPM, 3 Hz off pitch", 20, -10, 0, 0, 3.0},
+        {"-6 dB 25 WPM, 10 Hz off pitch", 25, -6, 0, 0, 10.0},
     };
     std::uint64_t seed = 9000;
     for (const Case& c : cases) {
@@ -206,7 +211,8 @@ int main(int argc, char** argv) {
         o.jitter = c.jitter;
         o.farnsworth_wpm = c.farnsworth;
         o.seed = ++seed;
-        std::printf("| %s | %.3f |\n", c.name, Cer(QsoText(seed, 14), o));
+        o.signal.pitch_hz += c.pitch_error_hz;
+        std::printf("| %s | %.3f |\n", c.name, Cer(QsoText(seed, 14), o, o.signal.pitch_hz - c.pitch_error_hz));
         std::fflush(stdout);
     }
     return 0;

@@ -230,11 +230,21 @@ std::vector<std::int16_t> SynthesizeMorse(std::string_view text, const MorseSynt
     std::vector<double> mix(static_cast<std::size_t>(total), 0.0);
     AddTone(mix, runs, 0, options.signal, rise);
     if (options.qsb_depth_db > 0.0 && options.qsb_period_s > 0.0) {
+        // The fade's shape in dB below the peak at phase 0..1 of a period.
+        const auto fadeDb = [&](double phase) {
+            return 0.5 * options.qsb_depth_db * (1.0 - std::cos(2.0 * std::numbers::pi * phase));
+        };
+        // The level and the SNR state the tone's mean power over a period: the peak lies this
+        // far above them.
+        constexpr int kMeanSteps = 1000;
+        double meanPower = 0.0;
+        for (int i = 0; i < kMeanSteps; ++i) {
+            meanPower += std::pow(10.0, -fadeDb((i + 0.5) / kMeanSteps) / 10.0) / kMeanSteps;
+        }
+        const double peakGain = 1.0 / std::sqrt(meanPower);
         for (std::size_t n = 0; n < mix.size(); ++n) {
             const double t = static_cast<double>(n) / kSampleRateHz;
-            const double depthDb = 0.5 * options.qsb_depth_db *
-                                   (1.0 - std::cos(2.0 * std::numbers::pi * t / options.qsb_period_s));
-            mix[n] *= std::pow(10.0, -depthDb / 20.0);
+            mix[n] *= peakGain * std::pow(10.0, -fadeDb(t / options.qsb_period_s) / 20.0);
         }
     }
 

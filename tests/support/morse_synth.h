@@ -65,8 +65,10 @@ struct MorseSynthOptions {
     // 2500 Hz bandwidth, in dB. Absent: no noise.
     std::optional<double> snr_db;
     double jitter = 0.0;  // standard deviation of each element's and gap's length, relative
-    // Slow fading of the main tone (not of the noise): its level swings between 0 and
-    // -qsb_depth_db along a raised cosine of period qsb_period_s (0: steady).
+    // Slow fading of the main tone (not of the noise): its level swings by qsb_depth_db along a
+    // raised cosine of period qsb_period_s (0: steady), starting at the peak. The level and the
+    // SNR state the tone's mean power over the fade; the peak lies above them (about 3.6 dB for
+    // an 8 dB fade), the trough below.
     double qsb_depth_db = 0.0;
     double qsb_period_s = 7.0;
     double lead_silence_s = 0.5;
