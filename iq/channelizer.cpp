@@ -48,6 +48,9 @@ constexpr std::size_t kFramesPerDispatch = 256;
 // arbitrary-rate resampler refuses 0.5 itself).
 constexpr double kMaxResamplerBandwidth = 0.49;
 
+// Filter phases of liquid's arbitrary-rate resampler (its default).
+constexpr unsigned kArbitraryPhases = 64;
+
 // The shift of the sub-band centre to kAudioCentreHz: bin 240 of 2048 turns exactly once every
 // 128 samples.
 constexpr int kShiftPeriod = 128;
@@ -298,18 +301,21 @@ Channelizer::Channelizer(double rateHz, SubbandConsumer consumer, ChannelizerOpt
         Impl::Subband& s = im.subbands[i];
         const int offsetIndex = i - (plan_.count - 1) / 2;
         s.bankChannel = (offsetIndex + channels) % channels;
+        // One design, copied: designing a Kaiser bank per sub-band would take seconds.
         if (im.resampling.interp != 0) {
-            s.rational = rresamp_crcf_create_kaiser(
-                static_cast<unsigned>(im.resampling.interp),
-                static_cast<unsigned>(im.resampling.decim), kResamplerSemiLength, bandwidth,
-                kStopBandDb);
-            rresamp_crcf_set_scale(s.rational, 1.0f);  // unity gain (its default is not)
+            s.rational = i == 0 ? rresamp_crcf_create_kaiser(
+                                      static_cast<unsigned>(im.resampling.interp),
+                                      static_cast<unsigned>(im.resampling.decim),
+                                      kResamplerSemiLength, bandwidth, kStopBandDb)
+                                : rresamp_crcf_copy(im.subbands[0].rational);
+            if (i == 0 && s.rational) rresamp_crcf_set_scale(s.rational, 1.0f);  // unity gain
             s.resampIn.resize(static_cast<std::size_t>(im.resampling.decim));
             s.resampOut.resize(static_cast<std::size_t>(im.resampling.interp));
         } else {
             const float ratio = static_cast<float>(kAudioRateHz / bankRateHz);
-            s.arbitrary = resamp_crcf_create(ratio, kResamplerSemiLength, bandwidth, kStopBandDb,
-                                             64);
+            s.arbitrary = i == 0 ? resamp_crcf_create(ratio, kResamplerSemiLength, bandwidth,
+                                                      kStopBandDb, kArbitraryPhases)
+                                 : resamp_crcf_copy(im.subbands[0].arbitrary);
             s.resampOut.resize(static_cast<std::size_t>(std::ceil(ratio)) + 2);
         }
         if (s.rational == nullptr && s.arbitrary == nullptr) {

@@ -39,21 +39,22 @@ std::vector<std::complex<float>> Tone(double rateHz, double offsetHz, float ampl
     return x;
 }
 
-// Amplitude of the component at `hz` over 8192 samples from the second second (Hann window).
+// Amplitude of the component at `hz` over 4096 samples from the second second (Hann window).
 double AmplitudeAt(const std::vector<std::int16_t>& audio, double hz) {
-    constexpr std::size_t kLength = 8192;
+    constexpr std::size_t kLength = 4096;
     constexpr std::size_t kStart = kAudioRateHz;
-    double re = 0.0;
-    double im = 0.0;
+    const std::complex<double> step = std::polar(1.0, -2 * M_PI * hz / kAudioRateHz);
+    std::complex<double> phasor = 1.0;
+    std::complex<double> sum = 0.0;
     for (std::size_t k = 0; k < kLength; ++k) {
         const double w = 0.5 - 0.5 * std::cos(2 * M_PI * k / kLength);
-        re += w * audio[kStart + k] * std::cos(2 * M_PI * hz * k / kAudioRateHz);
-        im += w * audio[kStart + k] * std::sin(2 * M_PI * hz * k / kAudioRateHz);
+        sum += w * audio[kStart + k] * phasor;
+        phasor *= step;
     }
-    return 4 * std::hypot(re, im) / kLength;
+    return 4 * std::abs(sum) / kLength;
 }
 
-// The loudest component in the useful band (to within one 1.35 Hz step) and its frequency.
+// The loudest component in the useful band (to within a 1.35 Hz step) and its frequency.
 std::pair<double, double> LoudestInUsefulBand(const std::vector<std::int16_t>& audio) {
     std::pair<double, double> loudest{0.0, 0.0};
     for (double hz = kUsefulLowHz; hz <= kUsefulHighHz; hz += 1.35) {
