@@ -77,12 +77,17 @@ IqBand RandomIqBand(int count, double rate_hz, double centre_hz, double duration
         for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         const std::string once = random() % 2 == 0 ? "cq cq de " + lower + " " + lower + " k "
                                                    : "test " + lower + " " + lower + " ";
-        // Repeat until the keying fills the duration.
-        const double secondsPerChar = 7.0 * 1.2 / s.wpm;  // a rough mean, dots and gaps
-        while (s.start_s + secondsPerChar * static_cast<double>(s.text.size() + once.size()) <
-               duration_s - 1.5) {
-            s.text += once;
-        }
+        // Repeat while the keying still ends a second before the band does.
+        MorseSynthOptions keying;
+        keying.wpm = s.wpm;
+        keying.lead_silence_s = s.start_s;
+        keying.trail_silence_s = 0.0;
+        const auto seconds = [&](const std::string& text) {
+            std::int64_t samples = 0;
+            for (const KeyRun& run : SynthesizeKeying(text, keying)) samples += run.samples;
+            return static_cast<double>(samples) / kSynthSampleRate;
+        };
+        while (seconds(s.text + once) < duration_s - 1.0) s.text += once;
         if (s.text.empty()) s.text = once;
         while (!s.text.empty() && s.text.back() == ' ') s.text.pop_back();
         band.stations.push_back(s);
