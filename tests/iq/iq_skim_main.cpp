@@ -2,6 +2,7 @@
 // recording is cut into sub-bands, each sub-band's audio runs through a skimmer of its own, and
 // every line whose station the sub-band owns is printed once with its RF frequency.
 //   dahlo-iq-skim FILE [--centre HZ] [--truth FILE.truth.tsv] [--threads N]
+//                      [--format cu8|cs16|cf32 --rate HZ]   (raw samples; FILE "-" is stdin)
 // With --truth: per station, the text decoded at its frequency against what it sent (CER) and
 // whether its call was heard (recall).
 #include <algorithm>
@@ -49,15 +50,27 @@ int main(int argc, char** argv) {
     std::optional<double> centre;
     std::string truthPath;
     int threads = 1;
+    std::string format;
+    double rate = 0.0;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--centre") centre = std::atof(argv[i + 1]);
         else if (option == "--truth") truthPath = argv[i + 1];
         else if (option == "--threads") threads = std::atoi(argv[i + 1]);
+        else if (option == "--format") format = argv[i + 1];
+        else if (option == "--rate") rate = std::atof(argv[i + 1]);
     }
     std::unique_ptr<iq::IqSource> source;
     try {
-        source = iq::OpenIqFile(argv[1], centre);
+        if (format.empty()) {
+            source = iq::OpenIqFile(argv[1], centre);
+        } else {
+            const std::string path = argv[1];
+            std::FILE* raw = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+            const auto parsed = iq::ParseIqFormat(format);
+            if (raw == nullptr || !parsed) throw iq::IqError(path + ": cannot open it as " + format);
+            source = iq::OpenRawIq(raw, path, *parsed, rate, centre);  // closed at exit
+        }
     } catch (const iq::IqError& e) {
         std::fprintf(stderr, "dahlo-iq-skim: %s\n", e.what());
         return 1;
