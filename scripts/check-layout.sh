@@ -17,11 +17,12 @@ declare -A allowed=(
   [receiver]="dsp morse settings capture"
   [soft]="dsp morse settings"
   [recording]="dsp capture"
+  [iq]=""
   [decode]="dsp morse settings capture receiver recording"
   [skimmer]="dsp morse settings capture receiver"
   [spots]="dsp morse settings capture receiver skimmer"
   [rig]=""
-  [cli]="dsp morse settings capture receiver recording decode skimmer spots rig"
+  [cli]="dsp morse settings capture receiver recording iq decode skimmer spots rig"
   [app]="dsp morse settings capture export receiver skimmer spots"
 )
 
