@@ -29,7 +29,7 @@ Spot MakeSpot(const std::string& call, double freqKhz) {
     spot.freqKhz = freqKhz;
     spot.snrDb = 20;
     spot.wpm = 25;
-    spot.cq = true;
+    spot.kind = SpotKind::kCq;
     spot.utc = 1'800'000'000;
     return spot;
 }
