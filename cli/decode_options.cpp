@@ -57,6 +57,15 @@ std::optional<std::string> ParseServiceOption(const std::string& arg, const std:
             return "'" + value + "' is not HOST:PORT of a rigctld (e.g. localhost:4532)";
         }
         options.rigAddress = value;
+    } else if (arg == "--known-calls") {
+        if (value.empty()) return std::string("needs a file of callsigns (MASTER.SCP)");
+        options.knownCallsFile = value;
+    } else if (arg == "--respot-minutes") {
+        double minutes = 0.0;
+        if (!ParseNumber(value, minutes) || minutes < 0.0 || minutes > 1440.0) {
+            return "'" + value + "' is not a number of minutes (0..1440)";
+        }
+        options.respotMinutes = minutes;
     } else if (arg == "--rig-model") {
         if (!ParseInteger(value, number) || number < 1) {
             return "'" + value + "' is not a Hamlib rig model number (rigctl --list)";
@@ -71,8 +80,15 @@ std::optional<std::string> ParseServiceOption(const std::string& arg, const std:
 
 std::optional<std::string> CheckServiceOptions(const DecodeOptions& options) {
     const bool rig = !options.rigAddress.empty() || options.rigModel || options.rigDevice;
-    if (!options.skim && (options.spotPort || options.listenAddress || rig)) {
-        return "options --spot-port, --listen, --rig, --rig-model and --rig-device need --skim";
+    if (!options.skim && (options.spotPort || options.listenAddress || rig ||
+                          options.knownCallsFile || options.respotMinutes)) {
+        return "options --spot-port, --listen, --rig, --rig-model, --rig-device, --known-calls "
+               "and --respot-minutes need --skim";
+    }
+    // Without the dial a spot would carry the audio pitch as its frequency: no logger wants it.
+    if (options.spotPort && !rig && options.dialKhz == 0.0) {
+        return std::string(
+            "option --spot-port: spots need the radio's frequency; give --dial KHZ or --rig");
     }
     if (options.listenAddress && !options.spotPort) {
         return std::string("option --listen: the address of --spot-port; give the port too");
@@ -190,7 +206,8 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
                 options.startUtc = *utc;
             }
         } else if (arg == "--spot-port" || arg == "--listen" || arg == "--rig" ||
-                   arg == "--rig-model" || arg == "--rig-device") {
+                   arg == "--rig-model" || arg == "--rig-device" || arg == "--known-calls" ||
+                   arg == "--respot-minutes") {
             if (!takeValue()) return bad("needs a value");
             if (auto e = ParseServiceOption(arg, value, options)) return bad(*e);
         } else if (arg == "--live") {
@@ -340,9 +357,14 @@ Skimming (every signal in the passband at once):
   --start TIME           UTC time of a recording's first sample, 2026-12-08T14:30:00Z or 14:30
                          (default: now); live spots carry the clock's time
   --spot-port PORT       also serve the spots to loggers on this telnet port, as a DX-cluster
-                         node does (0: any free port, told on standard error)
+                         node does (0: any free port, told on standard error); needs --dial
+                         or --rig
   --listen ADDRESS       the address the spot port listens on (default 127.0.0.1; :: or 0.0.0.0
                          for every interface)
+  --known-calls FILE     callsigns spotted after one clean copy (MASTER.SCP: one call a line);
+                         any other call is spotted after two copies on its frequency
+  --respot-minutes N     a call is spotted again on the same frequency after N minutes
+                         (default 10); at once when it moved more than 1 kHz
   --rig HOST:PORT        read the dial about once a second from a rigctld (Hamlib)
   --rig-model N          ... or from a radio Hamlib drives itself (rigctl --list gives N)
   --rig-device DEV       that radio's port, e.g. /dev/ttyUSB0

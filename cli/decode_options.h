@@ -44,6 +44,10 @@ struct DecodeOptions {
     std::string rigAddress;
     std::optional<int> rigModel;
     std::optional<std::string> rigDevice;
+    // Spots: calls spotted after one copy (--known-calls, MASTER.SCP), and how long a call waits
+    // before it is spotted again on the same frequency (--respot-minutes).
+    std::optional<std::string> knownCallsFile;
+    std::optional<double> respotMinutes;
     bool verbose = false;  // the controls used, on standard error
     bool help = false;
     bool version = false;

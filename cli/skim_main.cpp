@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 
 #include "rig/rig_dial.h"
 #include "recording/sample_source.h"
@@ -82,6 +84,17 @@ int RunSkim(const DecodeOptions& options, const DecodeStreams& streams) {
     skim.clockTime = options.input == InputKind::kLive;
     skim.startUtc = options.startUtc ? static_cast<std::time_t>(*options.startUtc)
                                      : std::time(nullptr);
+    if (options.respotMinutes) skim.respotMinutes = *options.respotMinutes;
+    std::optional<KnownCalls> known;
+    if (options.knownCallsFile) {
+        try {
+            known = KnownCalls::Load(*options.knownCallsFile);
+        } catch (const std::runtime_error& e) {
+            Fail(streams.err, e.what());
+            return kExitFailure;
+        }
+        skim.knownCalls = &*known;
+    }
     FileSink sink(streams.out);
 
     std::unique_ptr<SampleSource> source;

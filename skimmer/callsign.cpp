@@ -51,6 +51,23 @@ bool IsDesignator(std::string_view w) {
     return true;
 }
 
+// A call's kind is read from this many words before it (CQ TEST and a call twice fit).
+constexpr std::size_t kKindWords = 5;
+
+SpotKind KindFrom(const std::deque<std::string>& before) {
+    bool cq = false, test = false, dx = false, beacon = false;
+    for (const std::string& w : before) {
+        cq = cq || w == "CQ";
+        test = test || w == "TEST";
+        dx = dx || (cq && w == "DX");
+        beacon = beacon || w == "VVV";
+    }
+    if (beacon) return SpotKind::kBeacon;
+    if (test) return SpotKind::kTest;
+    if (dx) return SpotKind::kDx;
+    return cq ? SpotKind::kCq : SpotKind::kDe;
+}
+
 }  // namespace
 
 bool IsCallsign(std::string_view word) {
@@ -70,10 +87,11 @@ bool IsCallsign(std::string_view word) {
 
 std::optional<HeardCall> CallWatcher::AddWord(std::string_view word) {
     std::optional<HeardCall> heard;
-    const bool cue = word == "CQ" || word == "TEST" || word == "DE";
+    const bool cue =
+        word == "CQ" || word == "TEST" || word == "DE" || (word == "DX" && previous_ == "CQ");
     if (IsCallsign(word)) {
         if (cued_ || previous_ == word) {
-            heard = HeardCall{std::string(word), wordsSinceCq_ <= 4};
+            heard = HeardCall{std::string(word), KindFrom(before_)};
         }
         cued_ = false;
     } else if (cued_ && !cue && word.size() >= 5 &&
@@ -85,11 +103,8 @@ std::optional<HeardCall> CallWatcher::AddWord(std::string_view word) {
         cued_ = cue;
     }
     if (cue) cued_ = true;
-    if (word == "CQ" || word == "TEST") {
-        wordsSinceCq_ = 0;
-    } else if (wordsSinceCq_ < 1000) {
-        ++wordsSinceCq_;
-    }
+    before_.emplace_back(word);
+    if (before_.size() > kKindWords) before_.pop_front();
     previous_ = std::string(word);
     return heard;
 }

@@ -2,9 +2,12 @@
 // Callsigns in decoded text: which words are shaped like an amateur callsign, and when a channel's
 // text says that a callsign is the sender's.
 
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "skimmer/spot.h"
 
 namespace dahlo {
 
@@ -16,12 +19,14 @@ bool IsCallsign(std::string_view word);
 
 struct HeardCall {
     std::string call;
-    bool cq = false;  // it followed CQ or TEST (a station calling), else it followed DE or itself
+    // From the few words before it: BEACON after VVV, TEST after CQ TEST, DX after CQ DX, CQ
+    // after CQ, else DE.
+    SpotKind kind = SpotKind::kDe;
 };
 
 // Follows the words of one channel. A callsign counts when it comes right after CQ, TEST or DE
 // (or after those and one garbled word of five or more letters without a digit), or twice in a
-// row; it is a CQ when CQ or TEST was among the few words before it.
+// row; its kind comes from the few words before it.
 class CallWatcher {
   public:
     std::optional<HeardCall> AddWord(std::string_view word);
@@ -29,7 +34,7 @@ class CallWatcher {
   private:
     std::string previous_;
     bool cued_ = false;  // the next callsign answers a CQ, TEST or DE
-    int wordsSinceCq_ = 1000;
+    std::deque<std::string> before_;  // the words before this one, newest last
 };
 
 }  // namespace dahlo

@@ -23,13 +23,11 @@ constexpr int kSameSignalBins = 7;     // two channels this near are one signal 
 constexpr int kNeighbourBins = 16;     // a neighbour this near leaks into the filter (86 Hz)
 constexpr double kLevelFade = 0.97;    // per block: the levels span about 6 s
 constexpr double kDistinctMark = 2.5;  // mark / noise needed to move the threshold
-constexpr double kRespotKhz = 0.5;
 constexpr std::int64_t kShortestDot = 13230 / 60;  // samples: 60 WPM
 constexpr double kWaitForMarksS = 8.0;  // how long a found signal may take to show its marks
 constexpr int kFirstSharedId = 1000;    // beside another program's channels
 constexpr std::int64_t kRetryBlocks = 8;
 constexpr std::int64_t kRefusedSamples = 20LL * kSampleRateHz;
-constexpr double kRespotSeconds = 600.0;
 // Samples to full scale +-2.0, as the receiver's own input stage scales them.
 constexpr double kSampleScale = 1.0 / 16384.0;
 // Marks for the first dot measurement: runs above the threshold bridged over dips of up to this
@@ -167,7 +165,8 @@ Skimmer::Skimmer(OutputSink& sink, SkimOptions options)
       ownRing_(std::make_unique<CaptureRing>()),
       ownPump_(std::make_unique<BlockPump>(*ownRing_, *this)),
       pump_(ownPump_.get()),
-      history_(static_cast<std::size_t>(kHistorySamples), 0) {
+      history_(static_cast<std::size_t>(kHistorySamples), 0),
+      spotRules_(options_.knownCalls, 60.0 * options_.respotMinutes) {
     pump_->channels.clear();
 }
 
@@ -177,7 +176,8 @@ Skimmer::Skimmer(BlockPump& pump, OutputSink& sink, SkimOptions options)
       pump_(&pump),
       history_(static_cast<std::size_t>(kHistorySamples), 0),
       firstId_(kFirstSharedId),
-      nextId_(kFirstSharedId) {}
+      nextId_(kFirstSharedId),
+      spotRules_(options_.knownCalls, 60.0 * options_.respotMinutes) {}
 
 Skimmer::~Skimmer() {
     if (ownPump_ == nullptr) {
@@ -287,11 +287,10 @@ void Skimmer::EndWord(Station& station, const Channel& channel, std::int64_t sam
     if (!station.line.empty()) station.line += ' ';
     station.line += station.word;
     if (const std::optional<HeardCall> heard = station.watcher.AddWord(station.word)) {
-        station.call = heard->call;
         Spot spot;
         spot.spotter = options_.spotter;
         spot.call = heard->call;
-        spot.cq = heard->cq;
+        spot.kind = heard->kind;
         spot.freqKhz = options_.dialKhz + channel.CentreBin * kHzPerBin / 1000.0;
         spot.snrDb = static_cast<int>(std::lround(SnrDb(station)));
         spot.wpm = static_cast<int>(std::lround(channel.decoder.Wpm()));
@@ -300,12 +299,11 @@ void Skimmer::EndWord(Station& station, const Channel& channel, std::int64_t sam
         spot.utc = options_.clockTime ? std::time(nullptr)
                                       : options_.startUtc +
                                             static_cast<std::time_t>(spot.inputSeconds);
-        auto previous = spotted_.find(spot.call);
-        const bool fresh = previous == spotted_.end() ||
-                           std::fabs(previous->second.freqKhz - spot.freqKhz) > kRespotKhz ||
-                           spot.inputSeconds - previous->second.seconds >= kRespotSeconds;
-        if (fresh) {
-            spotted_[spot.call] = {spot.freqKhz, spot.inputSeconds};
+        const SpotRules::Verdict verdict =
+            spotRules_.Hear(spot.call, spot.freqKhz, spot.inputSeconds);
+        // A busted copy never takes the place of the better call.
+        if (verdict != SpotRules::Verdict::kBusted) station.call = heard->call;
+        if (verdict == SpotRules::Verdict::kSpot) {
             for (SpotListener* listener : listeners_) listener->OnSpot(spot);
             if (options_.output == SkimOptions::Output::kSpots) {
                 Write(FormatDxSpot(spot));

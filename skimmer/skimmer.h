@@ -22,6 +22,7 @@
 #include "skimmer/callsign.h"
 #include "receiver/output_sink.h"
 #include "skimmer/spot.h"
+#include "skimmer/spot_rules.h"
 
 namespace dahlo {
 
@@ -32,6 +33,9 @@ struct SkimOptions {
     double dialKhz = 0.0;      // the radio's dial; a station is at dial + pitch (upper sideband)
     std::time_t startUtc = 0;  // the time of the input's first sample
     bool clockTime = false;    // live: spots carry the clock's time instead
+    // Calls spotted after one copy; null: every call needs two. Must outlive the skimmer.
+    const KnownCalls* knownCalls = nullptr;
+    double respotMinutes = 10.0;  // a call on the frequency of its last spot waits this long
 };
 
 // What a channel starts with, from a stretch of audio around its signal.
@@ -135,12 +139,7 @@ class Skimmer final : public ReceiverHost {
     int firstId_ = 1;
     int nextId_ = 1;
     std::string fatal_;
-    // The last spot of each call: where and when, for spotting it once.
-    struct Spotted {
-        double freqKhz;
-        double seconds;
-    };
-    std::map<std::string, Spotted> spotted_;
+    SpotRules spotRules_;
     std::vector<SpotListener*> listeners_;
 };
 

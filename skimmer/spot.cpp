@@ -16,6 +16,17 @@ std::string UtcHhmm(std::time_t utc) {
 
 }  // namespace
 
+const char* SpotKindName(SpotKind kind) {
+    switch (kind) {
+        case SpotKind::kCq: return "CQ";
+        case SpotKind::kDx: return "DX";
+        case SpotKind::kTest: return "TEST";
+        case SpotKind::kBeacon: return "BEACON";
+        case SpotKind::kDe: break;
+    }
+    return "DE";
+}
+
 std::string FormatDxSpot(const Spot& spot) {
     std::string line = "DX de " + spot.spotter + ":";
     char freq[32];
@@ -29,7 +40,7 @@ std::string FormatDxSpot(const Spot& spot) {
     line += "  ";
     char rest[128];
     std::snprintf(rest, sizeof rest, "%-12s CW   %3d dB  %2d WPM  %-2s", spot.call.c_str(),
-                  spot.snrDb, spot.wpm, spot.cq ? "CQ" : "DE");
+                  spot.snrDb, spot.wpm, SpotKindName(spot.kind));
     line += rest;
     // The time ends in column 75, or one blank after a long call.
     const std::string time = UtcHhmm(spot.utc);
@@ -44,7 +55,7 @@ std::string FormatSpotJson(const Spot& spot) {
     std::snprintf(text, sizeof text,
                   "{\"type\":\"spot\",\"call\":\"%s\",\"freq_khz\":%.1f,\"snr_db\":%d,\"wpm\":%d,"
                   "\"mode\":\"%s\",\"t\":%.4f,\"ch\":%d,\"utc\":\"%s\"}",
-                  spot.call.c_str(), spot.freqKhz, spot.snrDb, spot.wpm, spot.cq ? "CQ" : "DE",
+                  spot.call.c_str(), spot.freqKhz, spot.snrDb, spot.wpm, SpotKindName(spot.kind),
                   spot.inputSeconds, spot.channel, UtcHhmm(spot.utc).c_str());
     return text;
 }

@@ -8,21 +8,27 @@
 
 namespace dahlo {
 
+// What the station was doing: calling CQ, CQ DX, CQ TEST (a contest), sending a beacon's
+// message (VVV DE ...), or only giving its call (DE).
+enum class SpotKind { kDe, kCq, kDx, kTest, kBeacon };
+// "DE", "CQ", "DX", "TEST", "BEACON".
+const char* SpotKindName(SpotKind kind);
+
 struct Spot {
     std::string spotter = "DAHLO-#";
     std::string call;
     double freqKhz = 0.0;  // dial + pitch
     int snrDb = 0;
     int wpm = 0;
-    bool cq = false;         // "CQ" when the call followed CQ or TEST, else "DE"
+    SpotKind kind = SpotKind::kDe;
     std::time_t utc = 0;     // when it was heard
     double inputSeconds = 0.0;  // where in the input
     int channel = 0;
 };
 
-// "DX de DAHLO-#:   14020.7  K1ABC        CW    18 dB  22 WPM  CQ      1234Z": the frequency ends
-// in column 24, the call takes 13 columns from column 27, the comment 30 from column 40, the
-// time ends in column 75. No line end.
+// "DX de DAHLO-#:   14020.7  K1ABC        CW    18 dB  22 WPM  CQ        1234Z": the frequency
+// ends in column 24, the call takes 13 columns from column 27, the comment (mode, SNR, speed,
+// kind) 30 from column 40, the time ends in column 75. No line end.
 std::string FormatDxSpot(const Spot& spot);
 
 // {"type":"spot","call":"K1ABC","freq_khz":14020.7,"snr_db":18,"wpm":22,"mode":"CQ","t":12.3456,

@@ -9,13 +9,20 @@
 #include <cctype>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
+#include <map>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <sstream>
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
+#include "skimmer/callsign.h"
 #include "spots/telnet_login.h"
 
 namespace dahlo {
@@ -25,6 +32,26 @@ using asio::ip::tcp;
 namespace {
 
 constexpr auto kAcceptRetry = std::chrono::milliseconds(200);
+constexpr int kShowDxDefault = 30;  // spots sh/dx replays without a count
+
+// "09-Dec-2026 0612Z", as cluster nodes show the time in their prompt; no locale.
+std::string NodeTime() {
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d-%s-%04d %02d%02dZ", tm.tm_mday, kMonths[tm.tm_mon % 12],
+                  tm.tm_year + 1900, tm.tm_hour, tm.tm_min);
+    return text;
+}
+
+// A login is a callsign, with a cluster's SSID ("K1ABC-2") allowed.
+bool IsLoginCall(const std::string& login) {
+    const std::string base = login.substr(0, login.find('-'));
+    return IsCallsign(base);
+}
 
 }  // namespace
 
@@ -55,9 +82,24 @@ class SpotServerCore {
     std::set<std::shared_ptr<Session>> sessions;
     bool stopping = false;
 
-    // Between the skimmer's thread and the network thread.
+    // The last spots for sh/dx, and the last spot of each call for a new client (network thread).
+    std::deque<std::string> recent;
+    struct Active {
+        std::string line;
+        std::chrono::steady_clock::time_point when;
+        std::uint64_t order;  // of the hand-over: several share one time
+    };
+    std::uint64_t spotsTaken = 0;
+    std::map<std::string, Active> active;
+
+    // Between the skimmer's thread and the network thread: lines and their calls (empty: a line
+    // that is not a spot).
+    struct HandOver {
+        std::string line;
+        std::string call;
+    };
     std::mutex handOverMutex;
-    std::deque<std::string> handOver;
+    std::deque<HandOver> handOver;
     bool drainPosted = false;
     bool stopped = false;  // under handOverMutex
 
@@ -75,7 +117,9 @@ class Session : public std::enable_shared_from_this<Session> {
         : server_(server),
           socket_(std::move(socket)),
           loginTimer_(server.io),
-          login_(server.limits.callLength, server.limits.loginBytes) {}
+          keepAliveTimer_(server.io),
+          login_(server.limits.callLength, server.limits.loginBytes),
+          command_(server.limits.commandLength, SIZE_MAX) {}
 
     void Start() {
         Queue(SpotServer::kPrompt);
@@ -91,23 +135,18 @@ class Session : public std::enable_shared_from_this<Session> {
     // A spot line (with its line end).
     void Spot(const std::string& line) {
         if (closed_ || !loggedIn_ || finishing_) return;
-        if (queue_.size() >= server_.limits.queueLines ||
-            queuedBytes_ + line.size() > server_.limits.queueBytes) {
-            Close(true);  // it does not read: letting it queue would cost everyone memory
-            return;
-        }
-        Queue(line);
+        Bounded(line);
     }
 
-    // The server stops: what is queued goes out, then the connection is closed from our side.
+    // The server stops: what is queued and a goodbye go out, then the connection is closed
+    // from our side.
     void Finish() {
         if (closed_) return;
-        finishing_ = true;
         if (!loggedIn_) {
             Close(false);
-        } else if (!writing_ && queue_.empty()) {
-            EndSending();
+            return;
         }
+        Leave("73 de " + server_.nodeCall + ": the skimmer stops. Goodbye.\r\n");
     }
 
     void Close(bool dropped) {
@@ -116,6 +155,7 @@ class Session : public std::enable_shared_from_this<Session> {
         asio::error_code ignored;
         socket_.close(ignored);
         loginTimer_.cancel();
+        keepAliveTimer_.cancel();
         server_.Closed(shared_from_this(), dropped, loggedIn_);
     }
 
@@ -123,7 +163,28 @@ class Session : public std::enable_shared_from_this<Session> {
     void Queue(std::string line) {
         queuedBytes_ += line.size();
         queue_.push_back(std::move(line));
+        lastSent_ = std::chrono::steady_clock::now();
         Write();
+    }
+
+    // Queues within the client's limits; a client that does not read is dropped, since letting
+    // it queue would cost everyone memory.
+    void Bounded(const std::string& line) {
+        if (queue_.size() >= server_.limits.queueLines ||
+            queuedBytes_ + line.size() > server_.limits.queueBytes) {
+            Close(true);
+            return;
+        }
+        Queue(line);
+    }
+
+    // The last line to this client, then a clean end.
+    void Leave(const std::string& line) {
+        if (finishing_) return;
+        Bounded(line);
+        if (closed_) return;
+        finishing_ = true;
+        if (!writing_ && queue_.empty()) EndSending();
     }
 
     void Write() {
@@ -165,38 +226,133 @@ class Session : public std::enable_shared_from_this<Session> {
                 self->Close(false);  // the client left
                 return;
             }
-            if (!self->loggedIn_ && !self->Login(self->in_.data(), n)) {
+            if (!self->Take(self->in_.data(), n)) {
                 self->Close(true);
                 return;
             }
-            self->Read();  // once logged in, what the client says is read and let go
+            if (!self->closed_) self->Read();
         });
     }
 
-    // Takes the callsign from what the client sent; false when it sends too much before it.
-    bool Login(const unsigned char* bytes, std::size_t count) {
-        const LoginReader::State state = login_.Feed(bytes, count);
-        if (state == LoginReader::State::kLoggedIn) LoggedInAs();
-        return state != LoginReader::State::kRefused;
+    // The login, then command lines; false when the client sends too much before its call.
+    bool Take(const unsigned char* bytes, std::size_t count) {
+        while (count > 0 && !closed_ && !finishing_) {
+            if (!loggedIn_) {
+                const LoginReader::State state = login_.Feed(bytes, count);
+                const std::size_t used = login_.Used();
+                bytes += used;
+                count -= used;
+                loginBytes_ += used;
+                if (state == LoginReader::State::kRefused) return false;
+                if (state == LoginReader::State::kReading) return true;
+                if (IsLoginCall(login_.Call())) {
+                    LoggedInAs();
+                } else {
+                    Queue("Sorry, '" + login_.Call() + "' is not a callsign.\r\n" +
+                          SpotServer::kPrompt);
+                    const std::size_t left = server_.limits.loginBytes > loginBytes_
+                                                 ? server_.limits.loginBytes - loginBytes_
+                                                 : 0;
+                    login_ = LoginReader(server_.limits.callLength, left);
+                }
+            } else if (skipLine_) {
+                // The rest of a line too long to be a command.
+                while (count > 0 && *bytes != '\r' && *bytes != '\n') {
+                    ++bytes;
+                    --count;
+                }
+                if (count > 0) skipLine_ = false;
+            } else {
+                const LoginReader::State state = command_.Feed(bytes, count);
+                bytes += command_.Used();
+                count -= command_.Used();
+                if (state == LoginReader::State::kReading) return true;
+                if (state == LoginReader::State::kRefused) {
+                    skipLine_ = true;
+                    Answer("That line is too long for a command.");
+                } else {
+                    Command(command_.Call());
+                }
+                command_ = LoginReader(server_.limits.commandLength, SIZE_MAX);
+            }
+        }
+        return true;
+    }
+
+    std::string Prompt() const {
+        return login_.Call() + " de " + server_.nodeCall + " " + NodeTime() + " dahlo >\r\n";
+    }
+
+    void Answer(const std::string& line) { Bounded(line + "\r\n" + Prompt()); }
+
+    // One command line (upper case): sh/dx [N], bye or quit; anything else gets one line.
+    void Command(const std::string& line) {
+        std::istringstream words(line);
+        std::string verb;
+        words >> verb;
+        if (verb == "BYE" || verb == "QUIT" || verb == "B" || verb == "Q") {
+            Leave("73 de " + server_.nodeCall + ", goodbye " + login_.Call() + ".\r\n");
+        } else if (verb == "SH/DX" || verb == "SHOW/DX") {
+            int count = kShowDxDefault;
+            std::string number;
+            if (words >> number) {
+                char* end = nullptr;
+                const long n = std::strtol(number.c_str(), &end, 10);
+                count = *end == '\0' && n > 0 ? static_cast<int>(std::min<long>(n, 1000)) : count;
+            }
+            const std::deque<std::string>& recent = server_.recent;
+            const std::size_t first =
+                recent.size() > static_cast<std::size_t>(count) ? recent.size() - count : 0;
+            std::string lines;
+            for (std::size_t i = first; i < recent.size(); ++i) lines += recent[i];
+            Bounded(lines + Prompt());
+        } else if (verb.rfind("SET/", 0) == 0 || verb.rfind("UNSET/", 0) == 0) {
+            Answer(verb + ": this skimmer keeps no settings for its clients; nothing changed.");
+        } else {
+            Answer("Unknown command " + verb + "; this node knows sh/dx [N] and bye.");
+        }
     }
 
     void LoggedInAs() {
         loggedIn_ = true;
         loginTimer_.cancel();
         ++server_.loggedIn;
-        Queue("Hello " + login_.Call() + ", this is " + server_.nodeCall +
-              ", a Dahlo CW skimmer. Spots follow.\r\n");
+        std::string welcome = "Hello " + login_.Call() + ", this is " + server_.nodeCall +
+                              ", a Dahlo CW skimmer. Spots follow.\r\n";
+        // The stations active now, so a client that joins late has the band at once.
+        std::vector<const SpotServerCore::Active*> now;
+        for (const auto& [call, spot] : server_.active) now.push_back(&spot);
+        std::sort(now.begin(), now.end(), [](auto* a, auto* b) { return a->order < b->order; });
+        for (const auto* spot : now) welcome += spot->line;
+        Queue(welcome + Prompt());
+        KeepAlive();
+    }
+
+    void KeepAlive() {
+        keepAliveTimer_.expires_after(server_.limits.keepAlive);
+        keepAliveTimer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+            if (ec || self->closed_ || self->finishing_) return;
+            if (std::chrono::steady_clock::now() - self->lastSent_ >= self->server_.limits.keepAlive) {
+                self->Bounded(self->Prompt());
+            }
+            if (!self->closed_) self->KeepAlive();
+        });
     }
 
     SpotServerCore& server_;
     tcp::socket socket_;
     asio::steady_timer loginTimer_;
+    asio::steady_timer keepAliveTimer_;
     std::array<unsigned char, 1024> in_{};
     LoginReader login_;
+    std::size_t loginBytes_ = 0;
+    LoginReader command_;
+    bool skipLine_ = false;
     bool loggedIn_ = false;
     std::deque<std::string> queue_;
     std::size_t queuedBytes_ = 0;
     std::string sending_;
+    std::chrono::steady_clock::time_point lastSent_;
     bool writing_ = false;
     bool finishing_ = false;
     bool closed_ = false;
@@ -231,7 +387,7 @@ void SpotServerCore::Accept() {
 }
 
 void SpotServerCore::Drain() {
-    std::deque<std::string> lines;
+    std::deque<HandOver> lines;
     {
         std::lock_guard<std::mutex> lock(handOverMutex);
         lines.swap(handOver);
@@ -240,9 +396,15 @@ void SpotServerCore::Drain() {
     if (lines.empty()) return;
     // A client may be dropped (and leave the set) while its line is queued.
     const std::vector<std::shared_ptr<Session>> clients(sessions.begin(), sessions.end());
-    for (const std::string& line : lines) {
-        for (const auto& client : clients) client->Spot(line);
+    const auto now = std::chrono::steady_clock::now();
+    for (const HandOver& item : lines) {
+        for (const auto& client : clients) client->Spot(item.line);
+        if (item.call.empty()) continue;
+        recent.push_back(item.line);
+        if (recent.size() > limits.historyLines) recent.pop_front();
+        active[item.call] = {item.line, now, spotsTaken++};
     }
+    std::erase_if(active, [&](const auto& entry) { return now - entry.second.when > limits.activeFor; });
 }
 
 void SpotServerCore::BeginStop(std::chrono::milliseconds flushFor) {
@@ -342,10 +504,14 @@ std::string SpotServer::Address() const {
 }
 
 void SpotServer::OnSpot(const Spot& spot) {
-    Send(FormatDxSpot(spot));
+    HandOver(FormatDxSpot(spot), spot.call);
 }
 
 void SpotServer::Send(std::string line) {
+    HandOver(std::move(line), std::string());
+}
+
+void SpotServer::HandOver(std::string line, std::string call) {
     line += "\r\n";
     std::lock_guard<std::mutex> lock(impl_->handOverMutex);
     if (impl_->stopped) return;
@@ -353,7 +519,7 @@ void SpotServer::Send(std::string line) {
         ++impl_->linesLost;
         return;
     }
-    impl_->handOver.push_back(std::move(line));
+    impl_->handOver.push_back({std::move(line), std::move(call)});
     if (!impl_->drainPosted) {
         impl_->drainPosted = true;
         asio::post(impl_->io, [impl = impl_.get()] { impl->Drain(); });

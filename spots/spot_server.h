@@ -1,6 +1,9 @@
 #pragma once
 // The spot server: a telnet port that loggers connect to as to a DX-cluster node. Each client is
-// asked for its callsign, then gets every new spot line. The network runs on a thread of its own;
+// asked for its callsign (until it gives one), greeted, given the spots of the stations active
+// now and a prompt, then every new spot line. It answers sh/dx [N] with the last N spots, bye
+// or quit with a goodbye, anything else with one line; an idle client gets the prompt every few
+// minutes, and every client a goodbye when the server stops. The network runs on a thread of its own;
 // the skimmer's thread only hands a line over through a short bounded queue, so neither a slow
 // client nor many of them can hold up the decoding. Each client has a bounded queue of its own
 // and is dropped when it overflows.
@@ -30,6 +33,10 @@ struct SpotServerLimits {
     std::size_t maxClients = 1000;
     std::size_t handOverLines = 4096;  // skimmer to network thread
     int sendBufferBytes = 32 * 1024;   // the kernel's share per client
+    std::size_t commandLength = 256;   // a command line after the login
+    std::chrono::milliseconds keepAlive{180'000};  // an idle client gets the prompt again
+    std::size_t historyLines = 100;    // spots kept for sh/dx
+    std::chrono::milliseconds activeFor{600'000};  // a new client gets the spots this recent
 };
 
 // What happened so far; any thread.
@@ -64,7 +71,7 @@ class SpotServer final : public SpotListener {
     // A spot as a DX-cluster line to every logged-in client. Any thread; never blocks on the
     // network.
     void OnSpot(const Spot& spot) override;
-    // A line (without line end) to every logged-in client, as OnSpot.
+    // A line (without line end) to every logged-in client, as OnSpot; not kept for sh/dx.
     void Send(std::string line);
 
     // Stops taking clients, sends every client what is queued for it, closes each connection
@@ -75,6 +82,8 @@ class SpotServer final : public SpotListener {
     SpotServerStats Stats() const;
 
   private:
+    void HandOver(std::string line, std::string call);
+
     std::unique_ptr<SpotServerCore> impl_;
 };
 

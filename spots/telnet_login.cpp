@@ -16,9 +16,11 @@ constexpr unsigned char kDont = 254;
 }  // namespace
 
 LoginReader::State LoginReader::Feed(const unsigned char* bytes, std::size_t count) {
+    used_ = 0;
     if (state_ != State::kReading) return state_;
     received_ += count;
     for (std::size_t i = 0; i < count && state_ == State::kReading; ++i) {
+        used_ = i + 1;
         const unsigned char b = bytes[i];
         switch (telnet_) {
             case Telnet::kData:

@@ -21,6 +21,8 @@ class LoginReader {
     State Feed(const unsigned char* bytes, std::size_t count);
     State Current() const { return state_; }
     const std::string& Call() const { return call_; }
+    // How many bytes of the last Feed it took (the rest belong to what follows the line).
+    std::size_t Used() const { return used_; }
 
   private:
     enum class Telnet { kData, kCommand, kOption, kSub, kSubIac };
@@ -31,6 +33,7 @@ class LoginReader {
     Telnet telnet_ = Telnet::kData;
     std::string call_;
     State state_ = State::kReading;
+    std::size_t used_ = 0;
 };
 
 }  // namespace dahlo

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -112,7 +113,11 @@ TEST(SpotTool, SpotsFollowTheRigsDialThroughAChangeALossAndItsReturn) {
         GTEST_SKIP() << "rigctld (Debian package libhamlib-utils) is not installed";
     test::Rigctld rig(test::FreePort());
     ASSERT_TRUE(rig.SetFrequencyHz(14020000));
-    ChildProcess decode({DAHLO_DECODE_PROGRAM, "--spots", "--rig", rig.Address(), "-"});
+    // The calls are known: each is spotted at its first clean copy, as the dial stood then.
+    const std::string known = testing::TempDir() + "dahlo_known_calls.scp";
+    std::ofstream(known) << "# calls\nK1ABC\nW2XYZ\nDL3ABC\n\nOH2BH\n";
+    ChildProcess decode(
+        {DAHLO_DECODE_PROGRAM, "--spots", "--rig", rig.Address(), "--known-calls", known, "-"});
     ASSERT_TRUE(decode.WaitForErr("dial 14020.0 kHz")) << decode.Err();
     const milliseconds twoPolls(2500);
 
@@ -172,15 +177,21 @@ RunResult RunDecode(std::vector<std::string> args) {
 
 TEST(SpotTool, APortOrRigThatCannotBeHadIsOneLineAndExitTwo) {
     auto occupied = std::make_unique<ChildProcess>(
-        std::vector<std::string>{DAHLO_DECODE_PROGRAM, "--skim", "--spot-port", "0", "-"});
+        std::vector<std::string>{DAHLO_DECODE_PROGRAM, "--skim", "--spot-port", "0", "--dial",
+                                 "7000", "-"});
     const int busyPort = PortFromStderr(*occupied);
     ASSERT_GT(busyPort, 0);
     const std::string nobody = "127.0.0.1:" + std::to_string(test::FreePort());
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--skim", "--spot-port", std::to_string(busyPort)}, "in use"},
-        {{"--skim", "--spot-port", "7300", "--listen", "10.1.2.300"}, "--listen"},
+        {{"--skim", "--spot-port", std::to_string(busyPort), "--dial", "7000"}, "in use"},
+        {{"--skim", "--spot-port", "7300", "--dial", "7000", "--listen", "10.1.2.300"},
+         "--listen"},
         {{"--skim", "--spot-port", "70000"}, "--spot-port"},
+        {{"--skim", "--spot-port", "7300"}, "give --dial KHZ or --rig"},
+        {{"--skim", "--known-calls", "/nonexistent/MASTER.SCP"}, "cannot read"},
+        {{"--skim", "--known-calls", "/proc/self/exe"}, "not a callsign"},
+        {{"--skim", "--respot-minutes", "soon"}, "--respot-minutes"},
         {{"--skim", "--listen", "::1"}, "--listen"},
         {{"--spot-port", "7300"}, "need --skim"},
         {{"--rig", nobody}, "need --skim"},

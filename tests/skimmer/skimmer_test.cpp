@@ -18,6 +18,7 @@
 #include "cli/decode_main.h"
 #include "skimmer/skimmer.h"
 #include "skimmer/spot.h"
+#include "skimmer/spot_rules.h"
 
 namespace dahlo {
 namespace {
@@ -216,14 +217,52 @@ TEST(Callsigns, ShapesAndWhenTheyCount) {
     std::vector<std::string> heard;
     for (const char* w : {"5NN", "TU", "K2XYZ", "DE", "K1ABC", "K1ABC", "UR", "RST", "5NN", "CQ",
                           "TEST", "DL2XYZ", "G3AAA", "G3AAA", "DE", "OKAORR", "OK1RR", "UR",
-                          "NAME", "HA5XX", "DE", "5NN", "UA3ABC"}) {
-        if (auto call = watcher.AddWord(w)) heard.push_back(call->call + (call->cq ? "/CQ" : "/DE"));
+                          "NAME", "HA5XX", "DE", "5NN", "UA3ABC", "CQ", "DX", "JA1XYZ", "VVV", "DE", "9A1AA"}) {
+        if (auto call = watcher.AddWord(w)) heard.push_back(call->call + "/" + SpotKindName(call->kind));
     }
     // K2XYZ once, not cued: not the sender. G3AAA at its repetition, CQ four words before.
     // OK1RR after DE and its own garbled copy; not HA5XX after an ordinary word, nor UA3ABC
-    // after DE and 5NN.
-    EXPECT_EQ(heard, (std::vector<std::string>{"K1ABC/DE", "K1ABC/DE", "DL2XYZ/CQ", "G3AAA/CQ",
-                                               "OK1RR/DE"}));
+    // after DE and 5NN. A contest CQ, a CQ DX and a beacon are told apart.
+    EXPECT_EQ(heard, (std::vector<std::string>{"K1ABC/DE", "K1ABC/DE", "DL2XYZ/TEST", "G3AAA/TEST",
+                                               "OK1RR/DE", "JA1XYZ/DX", "9A1AA/BEACON"}));
+}
+
+TEST(Spots, BustedCopiesConfirmationAndDupes) {
+    using V = SpotRules::Verdict;
+    SpotRules rules;  // no list: two copies
+    EXPECT_EQ(rules.Hear("K1ABC", 14020.0, 0), V::kUnconfirmed);
+    EXPECT_EQ(rules.Hear("K1ABD", 14020.1, 5), V::kBusted);  // as often, but heard later
+    EXPECT_EQ(rules.Hear("K1ABC", 14020.05, 10), V::kSpot);
+    EXPECT_EQ(rules.Hear("K1ABD", 14020.0, 15), V::kBusted);  // as often again: still later
+    EXPECT_EQ(rules.Hear("K1AB", 14020.0, 16), V::kBusted);
+    EXPECT_EQ(rules.Hear("XK1ABC", 14020.2, 17), V::kBusted);
+    EXPECT_EQ(rules.Hear("K1ABC", 14020.0, 20), V::kDupe);
+    EXPECT_EQ(rules.Hear("K1ABC", 14020.9, 25), V::kUnconfirmed);
+    EXPECT_EQ(rules.Hear("K1ABC", 14020.9, 26), V::kDupe);  // drift, not a move
+    EXPECT_EQ(rules.Hear("K1ABC", 14021.2, 30), V::kUnconfirmed);  // moved: confirmed there
+    EXPECT_EQ(rules.Hear("K1ABC", 14021.25, 31), V::kSpot);
+    EXPECT_EQ(rules.Hear("K1ABD", 14025.0, 40), V::kUnconfirmed);  // a station of its own
+    EXPECT_EQ(rules.Hear("K1ABD", 14025.1, 41), V::kSpot);
+    EXPECT_EQ(rules.Hear("W1AW", 14020.0, 50), V::kUnconfirmed);
+    EXPECT_EQ(rules.Hear("W1AW", 14020.5, 51), V::kUnconfirmed);  // not the same frequency
+    EXPECT_EQ(rules.Hear("K1ABC", 14021.2, 630), V::kDupe);         // 599 s after its spot
+    EXPECT_EQ(rules.Hear("K1ABC", 14021.2, 632), V::kSpot);         // respot time over
+    EXPECT_EQ(rules.Hear("W1AW", 14020.0, 700), V::kUnconfirmed);   // 650 s: forgotten
+    EXPECT_EQ(EditsUpToOne("ON4XEX", "NI4XEX"), 2);
+    EXPECT_EQ(EditsUpToOne("DL2XYZ", "DL2XY"), 1);
+
+    // A known call is spotted after one copy and beats an unknown one heard more often.
+    const KnownCalls known = KnownCalls::Parse("# comment\r\n\n  k1abc \r\nW1AW\n", "list");
+    EXPECT_EQ(known.Size(), 2u);
+    SpotRules withList(&known, 60.0);
+    EXPECT_EQ(withList.Hear("K1ABD", 7010.0, 0), V::kUnconfirmed);
+    EXPECT_EQ(withList.Hear("K1ABC", 7010.0, 2), V::kSpot);
+    EXPECT_EQ(withList.Hear("K1ABD", 7010.0, 3), V::kBusted);  // twice now, but not known
+    EXPECT_EQ(withList.Hear("K1ABC", 7010.0, 62), V::kSpot);  // its own respot time
+    for (const char* bad : {"K1ABC\nK1 ABC\n", "", "# only\n\n", "K1ABC\n\xff\n"}) {
+        EXPECT_THROW(KnownCalls::Parse(bad, "list"), std::runtime_error) << bad;
+    }
+    EXPECT_THROW(KnownCalls::Load("/nonexistent/MASTER.SCP"), std::runtime_error);
 }
 
 TEST(Spots, ClusterLineColumns) {
@@ -232,13 +271,13 @@ TEST(Spots, ClusterLineColumns) {
     spot.freqKhz = 14020.66;
     spot.snrDb = 18;
     spot.wpm = 22;
-    spot.cq = true;
+    spot.kind = SpotKind::kCq;
     spot.utc = 1'800'000'000 + 4 * 3600 + 34 * 60;  // 12:34 UTC
     EXPECT_EQ(FormatDxSpot(spot),
               "DX de DAHLO-#:   14020.7  K1ABC        CW    18 dB  22 WPM  CQ        1234Z");
     spot.spotter = "OK1ABC-#";
     spot.freqKhz = 7012.04;
-    spot.cq = false;
+    spot.kind = SpotKind::kDe;
     EXPECT_EQ(FormatDxSpot(spot),
               "DX de OK1ABC-#:   7012.0  K1ABC        CW    18 dB  22 WPM  DE        1234Z");
 }
