@@ -231,7 +231,7 @@ std::vector<std::int16_t> SynthesizeMorse(std::string_view text, const MorseSynt
     AddTone(mix, runs, 0, options.signal, rise);
     if (options.qsb_depth_db > 0.0 && options.qsb_period_s > 0.0) {
         for (std::size_t n = 0; n < mix.size(); ++n) {
-            const double t = static_cast<double>(n) / kSynthSampleRate;
+            const double t = static_cast<double>(n) / kSampleRateHz;
             const double depthDb = 0.5 * options.qsb_depth_db *
                                    (1.0 - std::cos(2.0 * std::numbers::pi * t / options.qsb_period_s));
             mix[n] *= std::pow(10.0, -depthDb / 20.0);
