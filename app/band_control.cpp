@@ -11,7 +11,6 @@ void MainWindow::ShowBandView() {
     if (bandView == nullptr) {
         bandView = new BandView(this);
         bandView->ApplySettings(bandSettings);
-        bandView->SetDialHz(bandSettings.dialHz);
         connect(bandView, &BandView::TuneRequested, this,
                 [this](const StationView& station) { TakeOver(station); });
         connect(bandView, &BandView::LogCallRequested, this,

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSlider>
 #include <QSortFilterProxyModel>
@@ -30,7 +31,6 @@ namespace dahlo {
 namespace {
 
 constexpr int kWaterfallHeight = 230;  // px at the default size; the table gets the rest
-constexpr int kSpotListWidth = 330;    // px: time, frequency, call, SNR, speed, CQ
 
 enum SpotColumn { kSpotTime, kSpotFrequency, kSpotCall, kSpotSnr, kSpotWpm, kSpotKind, kSpotColumns };
 
@@ -101,8 +101,11 @@ BandView::BandView(QWidget* parent) : QWidget(parent, Qt::Window) {
     CreateSpotList(sideBySide);
     sideBySide->setStretchFactor(0, 1);
     sideBySide->setStretchFactor(1, 0);
-    sideBySide->setSizes({kDefaultWidth - kSpotListWidth, kSpotListWidth});
-    lowerColumn->addWidget(sideBySide);
+    // The spot list as wide as its columns, the table the rest.
+    const int spotsWidth = spots->horizontalHeader()->length() + spots->verticalScrollBar()->sizeHint().width() +
+                           2 * spots->frameWidth() + 2;
+    sideBySide->setSizes({kDefaultWidth - spotsWidth, spotsWidth});
+    lowerColumn->addWidget(sideBySide, 1);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({kWaterfallHeight, kDefaultHeight - kWaterfallHeight});
@@ -199,6 +202,8 @@ void BandView::CreateSpotList(QWidget* parent) {
     spots->setColumnWidth(kSpotCall, widthOf("VK2ABC/P"));
     spots->setColumnWidth(kSpotSnr, widthOf("-10 dB"));
     spots->setColumnWidth(kSpotWpm, widthOf("WPM"));
+    spots->setColumnWidth(kSpotKind, widthOf("CQ"));
+    spots->horizontalHeader()->setStretchLastSection(false);
     paneColumn->addWidget(spots);
     connect(spotCall, &QLineEdit::textChanged, this, [this](const QString& call) {
         spotFilter->setFilterRegularExpression(
@@ -235,6 +240,7 @@ void BandView::ApplySettings(const BandSettings& s) {
     if (s.left != -1 || s.top != -1) move(s.left != -1 ? s.left : x(), s.top != -1 ? s.top : y());
     floor->setValue(s.floorDb);
     contrast->setValue(s.contrastDb);
+    SetDialHz(s.dialHz);
 }
 
 BandSettings BandView::CollectSettings() const {
