@@ -13,8 +13,9 @@ constexpr int kRfDecimals = 2;
 
 QString BandFrequencyText(double pitchHz, std::int64_t dialHz, bool withUnit) {
     const QString number =
-        dialHz > 0 ? QString::number((static_cast<double>(dialHz) + pitchHz) / 1000.0, 'f', kRfDecimals)
-                   : QString::number(std::lround(pitchHz));
+        dialHz > 0
+            ? QString::number((static_cast<double>(dialHz) + pitchHz) / 1000.0, 'f', kRfDecimals)
+            : QString::number(std::lround(pitchHz));
     return withUnit ? number + ' ' + BandFrequencyUnit(dialHz) : number;
 }
 

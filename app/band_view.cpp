@@ -32,7 +32,15 @@ namespace {
 
 constexpr int kWaterfallHeight = 230;  // px at the default size; the table gets the rest
 
-enum SpotColumn { kSpotTime, kSpotFrequency, kSpotCall, kSpotSnr, kSpotWpm, kSpotKind, kSpotColumns };
+enum SpotColumn {
+    kSpotTime,
+    kSpotFrequency,
+    kSpotCall,
+    kSpotSnr,
+    kSpotWpm,
+    kSpotKind,
+    kSpotColumns
+};
 
 QSlider* MakeSlider(const char* name, int low, int high, QWidget* parent) {
     auto* slider = new QSlider(Qt::Horizontal, parent);
@@ -102,7 +110,8 @@ BandView::BandView(QWidget* parent) : QWidget(parent, Qt::Window) {
     sideBySide->setStretchFactor(0, 1);
     sideBySide->setStretchFactor(1, 0);
     // The spot list as wide as its columns, the table the rest.
-    const int spotsWidth = spots->horizontalHeader()->length() + spots->verticalScrollBar()->sizeHint().width() +
+    const int spotsWidth = spots->horizontalHeader()->length() +
+                           spots->verticalScrollBar()->sizeHint().width() +
                            2 * spots->frameWidth() + 2;
     sideBySide->setSizes({kDefaultWidth - spotsWidth, spotsWidth});
     lowerColumn->addWidget(sideBySide, 1);
@@ -112,15 +121,19 @@ BandView::BandView(QWidget* parent) : QWidget(parent, Qt::Window) {
     column->addWidget(splitter);
     CreateStationMenu();
 
-    for (const QKeySequence& key : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
         connect(new QShortcut(key, this), &QShortcut::activated, this, &QWidget::close);
     }
     connect(waterfall, &Waterfall::Hovered, this, [this](double hz) {
-        pointer->setText(hz < 0 ? QString() : waterfall->FrequencyOf(static_cast<int>(std::lround(hz / kHzPerBin))));
+        pointer->setText(
+            hz < 0 ? QString()
+                   : waterfall->FrequencyOf(static_cast<int>(std::lround(hz / kHzPerBin))));
     });
     connect(waterfall, &Waterfall::TraceClicked, this, [this](int channel) {
         SelectStation(channel);
-        if (const StationView* station = stationModel->StationOf(channel)) emit TuneRequested(*station);
+        if (const StationView* station = stationModel->StationOf(channel))
+            emit TuneRequested(*station);
     });
     stations->setFocus();
 }
@@ -257,7 +270,8 @@ BandSettings BandView::CollectSettings() const {
 void BandView::SetDialHz(std::int64_t dialHz) {
     stationModel->SetDialHz(dialHz);
     waterfall->SetDialHz(dialHz);
-    spotModel->setHorizontalHeaderItem(kSpotFrequency, new QStandardItem(BandFrequencyUnit(dialHz)));
+    spotModel->setHorizontalHeaderItem(kSpotFrequency,
+                                       new QStandardItem(BandFrequencyUnit(dialHz)));
 }
 
 void BandView::AddSpectrum(const SpectrumState& spectrum, int mainCentreBin) {
@@ -271,7 +285,8 @@ void BandView::ShowStations(const std::vector<StationView>& views, std::int64_t 
     traces.reserve(static_cast<std::size_t>(stationModel->rowCount()));
     for (int row = 0; row < stationModel->rowCount(); ++row) {
         const StationView& s = *stationModel->StationAt(row);
-        traces.push_back({s.channel, s.centreBin, QString::fromStdString(s.call), stationModel->IsStale(s)});
+        traces.push_back(
+            {s.channel, s.centreBin, QString::fromStdString(s.call), stationModel->IsStale(s)});
     }
     waterfall->SetTraces(std::move(traces));
 }

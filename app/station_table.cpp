@@ -25,8 +25,9 @@ bool StationTable::IsStale(const StationView& station) const {
 void StationTable::Update(const std::vector<StationView>& views, std::int64_t now) {
     now_ = now;
     for (const StationView& view : views) {
-        const auto it = std::find_if(rows_.begin(), rows_.end(),
-                                     [&](const StationView& r) { return r.channel == view.channel; });
+        const auto it = std::find_if(rows_.begin(), rows_.end(), [&](const StationView& r) {
+            return r.channel == view.channel;
+        });
         if (it == rows_.end()) {
             const int row = static_cast<int>(rows_.size());
             beginInsertRows({}, row, row);
@@ -91,28 +92,41 @@ QVariant StationTable::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole:
             switch (index.column()) {
-                case kFrequency: return BandFrequencyText(pitchHz, dialHz_, false);
-                case kWpm: return QString::number(std::lround(s->wpm));
-                case kSnr: return QString("%1 dB").arg(std::lround(s->snrDb));
-                case kCall: return QString::fromStdString(s->call);
-                case kHeard: return QString("%1 s").arg(std::lround(heardS));
-                case kText: return WholeWords(s->recent);
+                case kFrequency:
+                    return BandFrequencyText(pitchHz, dialHz_, false);
+                case kWpm:
+                    return QString::number(std::lround(s->wpm));
+                case kSnr:
+                    return QString("%1 dB").arg(std::lround(s->snrDb));
+                case kCall:
+                    return QString::fromStdString(s->call);
+                case kHeard:
+                    return QString("%1 s").arg(std::lround(heardS));
+                case kText:
+                    return WholeWords(s->recent);
             }
             break;
         case kSortRole:
             switch (index.column()) {
-                case kFrequency: return s->centreBin;
-                case kWpm: return s->wpm;
-                case kSnr: return s->snrDb;
-                case kCall: return QString::fromStdString(s->call);
-                case kHeard: return static_cast<qlonglong>(s->lastActivity);
-                case kText: return WholeWords(s->recent);
+                case kFrequency:
+                    return s->centreBin;
+                case kWpm:
+                    return s->wpm;
+                case kSnr:
+                    return s->snrDb;
+                case kCall:
+                    return QString::fromStdString(s->call);
+                case kHeard:
+                    return static_cast<qlonglong>(s->lastActivity);
+                case kText:
+                    return WholeWords(s->recent);
             }
             break;
         case kChannelRole:
             return s->channel;
         case Qt::ForegroundRole:
-            if (IsStale(*s)) return QApplication::palette().color(QPalette::Disabled, QPalette::Text);
+            if (IsStale(*s))
+                return QApplication::palette().color(QPalette::Disabled, QPalette::Text);
             break;
         case Qt::TextAlignmentRole:
             if (index.column() != kCall && index.column() != kText) {
@@ -134,12 +148,18 @@ QVariant StationTable::headerData(int section, Qt::Orientation orientation, int 
     if (orientation != Qt::Horizontal) return {};
     if (role == Qt::DisplayRole) {
         switch (section) {
-            case kFrequency: return BandFrequencyUnit(dialHz_);
-            case kWpm: return QStringLiteral("WPM");
-            case kSnr: return QStringLiteral("SNR");
-            case kCall: return QStringLiteral("Call");
-            case kHeard: return QStringLiteral("Heard");
-            case kText: return QStringLiteral("Text");
+            case kFrequency:
+                return BandFrequencyUnit(dialHz_);
+            case kWpm:
+                return QStringLiteral("WPM");
+            case kSnr:
+                return QStringLiteral("SNR");
+            case kCall:
+                return QStringLiteral("Call");
+            case kHeard:
+                return QStringLiteral("Heard");
+            case kText:
+                return QStringLiteral("Text");
         }
     }
     // The first click on a column puts the strongest, fastest or newest on top.

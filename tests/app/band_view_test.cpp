@@ -1,7 +1,8 @@
 // The band view: opened with Ctrl+B beside the unchanged main window, fed by the skimmer on the
 // window's own input, handing a station to the main receiver from its table or waterfall,
 // remembered by Save Setup.
-#include <QElapsedTimer>
+#include "app/band_view.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -9,14 +10,14 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QFile>
-#include <QSlider>
 #include <QClipboard>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QHeaderView>
+#include <QSlider>
 #include <QTableView>
 #include <QTest>
 
-#include "app/band_view.h"
 #include "app/station_table.h"
 #include "app/waterfall.h"
 #include "app_fixture.h"
@@ -76,7 +77,8 @@ TEST_F(BandViewTest, CtrlBOpensItAndTheSkimmerRunsOnlyWhileItIsOpen) {
     const StationView* chosen = form->bandView->SelectedStation();
     ASSERT_NE(chosen, nullptr);
     const Channel* skimmed = nullptr;
-    for (const Channel& c : form->receiver.channels) skimmed = c.id == chosen->channel ? &c : skimmed;
+    for (const Channel& c : form->receiver.channels)
+        skimmed = c.id == chosen->channel ? &c : skimmed;
     ASSERT_NE(skimmed, nullptr);
     const Channel& main = form->receiver.Main();
     EXPECT_NEAR(main.CentreBin * kHzPerBin, 900.0, 6.0);
@@ -125,15 +127,17 @@ TEST(BandViewRows, TheSelectionFollowsItsStationAndSilentStationsFadeThenLeave) 
     ASSERT_EQ(selectedCall(), "K1ABC");
 
     // A lower station arrives: K1ABC moves down a row, still selected.
-    view.ShowStations({station(1, 200, "K1ABC", 3), station(2, 100, "DL2XY", 1),
-                       station(3, 50, "G4ABC", 3)}, at(4));
+    view.ShowStations(
+        {station(1, 200, "K1ABC", 3), station(2, 100, "DL2XY", 1), station(3, 50, "G4ABC", 3)},
+        at(4));
     EXPECT_EQ(table.model()->index(2, StationTable::kCall).data().toString(), "K1ABC");
     EXPECT_EQ(selectedCall(), "K1ABC");
 
     // Sorted by last heard, newest first: K1ABC heard last goes to the top, still selected.
     table.horizontalHeader()->setSortIndicator(StationTable::kHeard, Qt::DescendingOrder);
-    view.ShowStations({station(1, 200, "K1ABC", 9), station(2, 100, "DL2XY", 1),
-                       station(3, 50, "G4ABC", 5)}, at(10));
+    view.ShowStations(
+        {station(1, 200, "K1ABC", 9), station(2, 100, "DL2XY", 1), station(3, 50, "G4ABC", 5)},
+        at(10));
     EXPECT_EQ(table.model()->index(0, StationTable::kCall).data().toString(), "K1ABC");
     EXPECT_EQ(selectedCall(), "K1ABC");
 
