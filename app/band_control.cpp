@@ -1,7 +1,9 @@
 // The main window's side of the band view: opening and closing it with its skimmer, feeding it
-// after every block, and tuning the main receiver to a station chosen in it.
+// after every block, handing the main receiver a station chosen in it, and logging its calls.
 #include "app/band_view.h"
 #include "app/main_window.h"
+
+#include "app/cp1251.h"
 
 namespace dahlo {
 
@@ -9,7 +11,10 @@ void MainWindow::ShowBandView() {
     if (bandView == nullptr) {
         bandView = new BandView(this);
         bandView->ApplySettings(bandSettings);
-        connect(bandView, &BandView::TuneRequested, this, [this](int bin) { TuneTo(bin); });
+        connect(bandView, &BandView::TuneRequested, this,
+                [this](const StationView& station) { TakeOver(station); });
+        connect(bandView, &BandView::LogCallRequested, this,
+                [this](const QString& call) { ExportCall(call); });
         connect(bandView, &BandView::Closed, this, [this] { BandViewClosed(); });
     }
     if (skimmer == nullptr) {
@@ -26,6 +31,7 @@ void MainWindow::ShowBandView() {
             }
         }
         if (spotServer != nullptr) skimmer->AddSpotListener(*spotServer);
+        skimmer->AddSpotListener(*bandView);  // the band view outlives every skimmer
     }
     bandView->show();
     bandView->raise();
@@ -49,11 +55,35 @@ void MainWindow::TuneTo(int bin) {
     receiver.Main().SetCentreBin(ClampCentreBin(bin));
 }
 
+void MainWindow::TakeOver(const StationView& station) {
+    Channel& main = receiver.Main();
+    main.SetCentreBin(ClampCentreBin(station.centreBin));
+    // The skimmer's channel has measured the sender: the main decoder starts at its speed and
+    // keys at its threshold, so the text follows from the next character on.
+    if (station.dotSamples > 0) main.decoder.WarmStart(station.dotSamples);
+    if (station.integrationLength > 0) {
+        main.ApplyIntegrationLength(station.integrationLength);
+        ShowBurstSpeed();
+    }
+    if (station.threshold > 0.0) {
+        main.DetectorThreshold = station.threshold;
+        ShowThreshold();
+    }
+}
+
+void MainWindow::ExportCall(const QString& call) {
+    const ExportFieldInfo& field = kExportFields[0];  // Call
+    std::string error;
+    if (!logger.ExportField(field.key, QStringToCp1251(call), field.flag, error)) {
+        ReportError(QString::fromStdString(error));
+    }
+}
+
 void MainWindow::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) {
     if (skimmer == nullptr || bandView == nullptr) return;
     skimmer->OnBlockDone(samples, blockStart);
     bandView->AddSpectrum(receiver.spectrum, receiver.Main().CentreBin);
-    bandView->ShowStations(skimmer->Stations());
+    bandView->ShowStations(skimmer->Stations(), blockStart + kBlockSamples);
 }
 
 }  // namespace dahlo

@@ -1,22 +1,46 @@
 #include "app/band_view.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScrollBar>
+#include <QShortcut>
 #include <QSlider>
+#include <QSortFilterProxyModel>
 #include <QSplitter>
-#include <QTableWidget>
+#include <QStandardItemModel>
+#include <QStyledItemDelegate>
+#include <QTableView>
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "app/cp1251.h"
+#include "app/band_frequency.h"
+#include "app/station_table.h"
 #include "app/waterfall.h"
 #include "dsp/main_filter.h"
 
 namespace dahlo {
 
 namespace {
+
+constexpr int kWaterfallHeight = 230;  // px at the default size; the table gets the rest
+
+enum SpotColumn {
+    kSpotTime,
+    kSpotFrequency,
+    kSpotCall,
+    kSpotSnr,
+    kSpotWpm,
+    kSpotKind,
+    kSpotColumns
+};
 
 QSlider* MakeSlider(const char* name, int low, int high, QWidget* parent) {
     auto* slider = new QSlider(Qt::Horizontal, parent);
@@ -26,15 +50,43 @@ QSlider* MakeSlider(const char* name, int low, int high, QWidget* parent) {
     return slider;
 }
 
-void SetCell(QTableWidget& table, int row, int column, const QString& text) {
-    QTableWidgetItem* item = table.item(row, column);
-    if (item == nullptr) {
-        item = new QTableWidgetItem;
-        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        table.setItem(row, column, item);
-    }
-    if (item->text() != text) item->setText(text);
+QTableView* MakeTable(const char* name, QWidget* parent) {
+    auto* table = new QTableView(parent);
+    table->setObjectName(name);
+    table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->horizontalHeader()->setHighlightSections(false);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setWordWrap(false);
+    return table;
 }
+
+// The newest whole words of a station's text that fit its cell: a reader wants the end of what
+// was sent, not a word cut in half at either side.
+class NewestWordsDelegate final : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const int room = option->rect.width() - kCellMarginPx;
+        QString text = option->text;
+        while (option->fontMetrics.horizontalAdvance(text) > room) {
+            const qsizetype space = text.indexOf(' ');
+            if (space < 0) break;
+            text.remove(0, space + 1);
+        }
+        option->text = text;
+        option->textElideMode = Qt::ElideLeft;  // a single word too long for the cell
+    }
+
+  private:
+    static constexpr int kCellMarginPx = 8;  // the style's text margins on both sides
+};
 
 }  // namespace
 
@@ -51,46 +103,146 @@ BandView::BandView(QWidget* parent) : QWidget(parent, Qt::Window) {
     auto* lower = new QWidget(splitter);
     auto* lowerColumn = new QVBoxLayout(lower);
     lowerColumn->setContentsMargins(0, 0, 0, 0);
-    auto* controls = new QHBoxLayout;
-    controls->addWidget(new QLabel("Floor", lower));
-    floor = MakeSlider("BandFloor", -160, 0, lower);
-    controls->addWidget(floor);
-    controls->addWidget(new QLabel("Contrast", lower));
-    contrast = MakeSlider("BandContrast", 10, 120, lower);
-    controls->addWidget(contrast);
-    controls->addStretch(1);
-    pointer = new QLabel(lower);
-    pointer->setObjectName("BandPointer");
-    pointer->setMinimumWidth(70);
-    controls->addWidget(pointer);
-    lowerColumn->addLayout(controls);
-
-    stations = new QTableWidget(0, 5, lower);
-    stations->setObjectName("BandStations");
-    stations->setHorizontalHeaderLabels({"Pitch", "WPM", "SNR", "Call", "Text"});
-    stations->verticalHeader()->hide();
-    stations->horizontalHeader()->setStretchLastSection(true);
-    stations->setSelectionBehavior(QAbstractItemView::SelectRows);
-    stations->setSelectionMode(QAbstractItemView::SingleSelection);
-    stations->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    for (int c = 0; c < 4; ++c) stations->setColumnWidth(c, c == 3 ? 90 : 60);
-    lowerColumn->addWidget(stations);
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 2);
+    CreateControls(lower, *lowerColumn);
+    auto* sideBySide = new QSplitter(Qt::Horizontal, lower);
+    CreateStationTable(sideBySide);
+    CreateSpotList(sideBySide);
+    sideBySide->setStretchFactor(0, 1);
+    sideBySide->setStretchFactor(1, 0);
+    // The spot list as wide as its columns, the table the rest.
+    const int spotsWidth = spots->horizontalHeader()->length() +
+                           spots->verticalScrollBar()->sizeHint().width() +
+                           2 * spots->frameWidth() + 2;
+    sideBySide->setSizes({kDefaultWidth - spotsWidth, spotsWidth});
+    lowerColumn->addWidget(sideBySide, 1);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({kWaterfallHeight, kDefaultHeight - kWaterfallHeight});
     column->addWidget(splitter);
+    CreateStationMenu();
+
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        connect(new QShortcut(key, this), &QShortcut::activated, this, &QWidget::close);
+    }
+    connect(waterfall, &Waterfall::Hovered, this, [this](double hz) {
+        pointer->setText(
+            hz < 0 ? QString()
+                   : waterfall->FrequencyOf(static_cast<int>(std::lround(hz / kHzPerBin))));
+    });
+    connect(waterfall, &Waterfall::TraceClicked, this, [this](int channel) {
+        SelectStation(channel);
+        if (const StationView* station = stationModel->StationOf(channel))
+            emit TuneRequested(*station);
+    });
+    stations->setFocus();
+}
+
+void BandView::CreateControls(QWidget* parent, QBoxLayout& layout) {
+    auto* controls = new QHBoxLayout;
+    controls->addWidget(new QLabel("Floor", parent));
+    floor = MakeSlider("BandFloor", -160, 0, parent);
+    controls->addWidget(floor);
+    floorValue = new QLabel(parent);
+    floorValue->setMinimumWidth(fontMetrics().horizontalAdvance("-160 dB") + 6);
+    controls->addWidget(floorValue);
+    controls->addWidget(new QLabel("Contrast", parent));
+    contrast = MakeSlider("BandContrast", 10, 120, parent);
+    controls->addWidget(contrast);
+    contrastValue = new QLabel(parent);
+    contrastValue->setMinimumWidth(fontMetrics().horizontalAdvance("120 dB") + 6);
+    controls->addWidget(contrastValue);
+    controls->addStretch(1);
+    pointer = new QLabel(parent);
+    pointer->setObjectName("BandPointer");
+    pointer->setMinimumWidth(fontMetrics().horizontalAdvance("14020.00 kHz") + 6);
+    controls->addWidget(pointer);
+    layout.addLayout(controls);
 
     floor->setValue(BandSettings{}.floorDb);
     contrast->setValue(BandSettings{}.contrastDb);
-    waterfall->SetLevels(floor->value(), contrast->value());
-    const auto levels = [this] { waterfall->SetLevels(floor->value(), contrast->value()); };
-    connect(floor, &QSlider::valueChanged, this, levels);
-    connect(contrast, &QSlider::valueChanged, this, levels);
-    connect(waterfall, &Waterfall::Hovered, this, [this](double hz) {
-        pointer->setText(hz < 0 ? QString() : QString("%1 Hz").arg(std::lround(hz)));
+    ShowLevels();
+    connect(floor, &QSlider::valueChanged, this, &BandView::ShowLevels);
+    connect(contrast, &QSlider::valueChanged, this, &BandView::ShowLevels);
+}
+
+void BandView::CreateStationTable(QWidget* parent) {
+    stationModel = new StationTable(this);
+    stationOrder = new QSortFilterProxyModel(this);
+    stationOrder->setSourceModel(stationModel);
+    stationOrder->setSortRole(StationTable::kSortRole);
+    stationOrder->setDynamicSortFilter(true);
+    stations = MakeTable("BandStations", parent);
+    stations->setModel(stationOrder);
+    stations->setSortingEnabled(true);
+    stations->sortByColumn(StationTable::kFrequency, Qt::AscendingOrder);
+    stations->setItemDelegateForColumn(StationTable::kText, new NewestWordsDelegate(stations));
+    const QFontMetrics metrics = stations->fontMetrics();
+    const auto widthOf = [&](const char* widest) { return metrics.horizontalAdvance(widest) + 14; };
+    stations->setColumnWidth(StationTable::kFrequency, widthOf("14020.00 "));
+    stations->setColumnWidth(StationTable::kWpm, widthOf("WPM "));
+    stations->setColumnWidth(StationTable::kSnr, widthOf("-10 dB "));
+    stations->setColumnWidth(StationTable::kCall, widthOf("VK2ABC/P"));
+    stations->setColumnWidth(StationTable::kHeard, widthOf("Heard "));
+    stations->setContextMenuPolicy(Qt::CustomContextMenu);
+    stations->installEventFilter(this);
+    connect(stations, &QTableView::doubleClicked, this, &BandView::TuneRow);
+    connect(stations, &QTableView::customContextMenuRequested, this, &BandView::OpenStationMenu);
+}
+
+void BandView::CreateSpotList(QWidget* parent) {
+    auto* pane = new QWidget(parent);
+    auto* paneColumn = new QVBoxLayout(pane);
+    paneColumn->setContentsMargins(0, 0, 0, 0);
+    spotCall = new QLineEdit(pane);
+    spotCall->setObjectName("BandSpotCall");
+    spotCall->setPlaceholderText("Spots of every call");
+    spotCall->setClearButtonEnabled(true);
+    paneColumn->addWidget(spotCall);
+
+    spotModel = new QStandardItemModel(0, kSpotColumns, this);
+    spotModel->setHorizontalHeaderLabels({"UTC", "Hz", "Call", "SNR", "WPM", "CQ"});
+    spotFilter = new QSortFilterProxyModel(this);
+    spotFilter->setSourceModel(spotModel);
+    spotFilter->setFilterKeyColumn(kSpotCall);
+    spotFilter->setFilterCaseSensitivity(Qt::CaseInsensitive);
+    spots = MakeTable("BandSpots", pane);
+    spots->setModel(spotFilter);
+    const QFontMetrics metrics = spots->fontMetrics();
+    const auto widthOf = [&](const char* widest) { return metrics.horizontalAdvance(widest) + 12; };
+    spots->setColumnWidth(kSpotTime, widthOf("00:00:00"));
+    spots->setColumnWidth(kSpotFrequency, widthOf("14020.00"));
+    spots->setColumnWidth(kSpotCall, widthOf("VK2ABC/P"));
+    spots->setColumnWidth(kSpotSnr, widthOf("-10 dB"));
+    spots->setColumnWidth(kSpotWpm, widthOf("WPM"));
+    spots->setColumnWidth(kSpotKind, widthOf("CQ"));
+    spots->horizontalHeader()->setStretchLastSection(false);
+    paneColumn->addWidget(spots);
+    connect(spotCall, &QLineEdit::textChanged, this, [this](const QString& call) {
+        spotFilter->setFilterRegularExpression(
+            call.trimmed().isEmpty()
+                ? QRegularExpression()
+                : QRegularExpression(QRegularExpression::anchoredPattern(
+                                         QRegularExpression::escape(call.trimmed())),
+                                     QRegularExpression::CaseInsensitiveOption));
     });
-    connect(waterfall, &Waterfall::TraceClicked, this, &BandView::TuneRequested);
-    connect(stations, &QTableWidget::cellDoubleClicked, this,
-            [this](int row, int) { RowActivated(row); });
+}
+
+void BandView::CreateStationMenu() {
+    stationMenu = new QMenu(this);
+    tuneAction = stationMenu->addAction("Tune", this, &BandView::TuneSelected);
+    tuneAction->setShortcut(Qt::Key_Return);
+    copyCallAction = stationMenu->addAction("Copy call", this, &BandView::CopyCall);
+    copyCallAction->setShortcut(QKeySequence::Copy);
+    logCallAction = stationMenu->addAction("Send call to logger", this, &BandView::LogCall);
+    showSpotsAction = stationMenu->addAction("Show its spots", this, &BandView::ShowSpotsOfCall);
+    for (QAction* action : stationMenu->actions()) action->setShortcutContext(Qt::WidgetShortcut);
+}
+
+void BandView::ShowLevels() {
+    waterfall->SetLevels(floor->value(), contrast->value());
+    floorValue->setText(QString("%1 dB").arg(floor->value()));
+    contrastValue->setText(QString("%1 dB").arg(contrast->value()));
 }
 
 void BandView::ApplySettings(const BandSettings& s) {
@@ -101,6 +253,7 @@ void BandView::ApplySettings(const BandSettings& s) {
     if (s.left != -1 || s.top != -1) move(s.left != -1 ? s.left : x(), s.top != -1 ? s.top : y());
     floor->setValue(s.floorDb);
     contrast->setValue(s.contrastDb);
+    SetDialHz(s.dialHz);
 }
 
 BandSettings BandView::CollectSettings() const {
@@ -114,31 +267,120 @@ BandSettings BandView::CollectSettings() const {
     return s;
 }
 
+void BandView::SetDialHz(std::int64_t dialHz) {
+    stationModel->SetDialHz(dialHz);
+    waterfall->SetDialHz(dialHz);
+    spotModel->setHorizontalHeaderItem(kSpotFrequency,
+                                       new QStandardItem(BandFrequencyUnit(dialHz)));
+}
+
 void BandView::AddSpectrum(const SpectrumState& spectrum, int mainCentreBin) {
     waterfall->AddRow(spectrum);
     waterfall->SetMainCentre(mainCentreBin);
 }
 
-void BandView::ShowStations(const std::vector<StationView>& views) {
+void BandView::ShowStations(const std::vector<StationView>& views, std::int64_t now) {
+    stationModel->Update(views, now);
     std::vector<Waterfall::Trace> traces;
-    rowBins_.clear();
-    stations->setRowCount(static_cast<int>(views.size()));
-    for (int row = 0; row < static_cast<int>(views.size()); ++row) {
-        const StationView& v = views[static_cast<std::size_t>(row)];
-        rowBins_.push_back(v.centreBin);
-        traces.push_back({v.centreBin, QString::fromStdString(v.call)});
-        SetCell(*stations, row, 0, QString::number(std::lround(v.centreBin * kHzPerBin)));
-        SetCell(*stations, row, 1, QString::number(std::lround(v.wpm)));
-        SetCell(*stations, row, 2, QString("%1 dB").arg(std::lround(v.snrDb)));
-        SetCell(*stations, row, 3, QString::fromStdString(v.call));
-        SetCell(*stations, row, 4, Cp1251ToQString(v.recent));
+    traces.reserve(static_cast<std::size_t>(stationModel->rowCount()));
+    for (int row = 0; row < stationModel->rowCount(); ++row) {
+        const StationView& s = *stationModel->StationAt(row);
+        traces.push_back(
+            {s.channel, s.centreBin, QString::fromStdString(s.call), stationModel->IsStale(s)});
     }
     waterfall->SetTraces(std::move(traces));
 }
 
-void BandView::RowActivated(int row) {
-    if (row < 0 || row >= static_cast<int>(rowBins_.size())) return;
-    emit TuneRequested(rowBins_[static_cast<std::size_t>(row)]);
+const StationView* BandView::SelectedStation() const {
+    const QModelIndexList rows = stations->selectionModel()->selectedRows();
+    if (rows.isEmpty()) return nullptr;
+    return stationModel->StationAt(stationOrder->mapToSource(rows.front()).row());
+}
+
+void BandView::SelectStation(int channel) {
+    for (int row = 0; row < stationOrder->rowCount(); ++row) {
+        const QModelIndex index = stationOrder->index(row, 0);
+        if (index.data(StationTable::kChannelRole).toInt() == channel) {
+            stations->setCurrentIndex(index);
+            stations->selectRow(row);
+            return;
+        }
+    }
+}
+
+void BandView::TuneRow(const QModelIndex& index) {
+    if (!index.isValid()) return;
+    if (const StationView* s = stationModel->StationAt(stationOrder->mapToSource(index).row())) {
+        emit TuneRequested(*s);
+    }
+}
+
+void BandView::TuneSelected() {
+    if (const StationView* s = SelectedStation()) emit TuneRequested(*s);
+}
+
+void BandView::CopyCall() {
+    const StationView* s = SelectedStation();
+    if (s != nullptr && !s->call.empty()) {
+        QApplication::clipboard()->setText(QString::fromStdString(s->call));
+    }
+}
+
+void BandView::LogCall() {
+    const StationView* s = SelectedStation();
+    if (s != nullptr && !s->call.empty()) emit LogCallRequested(QString::fromStdString(s->call));
+}
+
+void BandView::ShowSpotsOfCall() {
+    const StationView* s = SelectedStation();
+    if (s != nullptr) spotCall->setText(QString::fromStdString(s->call));
+}
+
+void BandView::OpenStationMenu(const QPoint& at) {
+    const QModelIndex index = stations->indexAt(at);
+    if (!index.isValid()) return;
+    stations->selectRow(index.row());
+    const StationView* s = SelectedStation();
+    const bool hasCall = s != nullptr && !s->call.empty();
+    const QString call = hasCall ? QString::fromStdString(s->call) : QString("no call yet");
+    copyCallAction->setEnabled(hasCall);
+    logCallAction->setEnabled(hasCall);
+    showSpotsAction->setEnabled(hasCall);
+    showSpotsAction->setText(QString("Show spots of %1").arg(call));
+    // Not modal: blocks keep coming while the menu is open.
+    stationMenu->popup(stations->viewport()->mapToGlobal(at));
+}
+
+void BandView::OnSpot(const Spot& spot) {
+    const std::int64_t dialHz = stationModel->DialHz();
+    const QString frequency = dialHz > 0 ? QString::number(spot.freqKhz, 'f', 2)
+                                         : QString::number(std::lround(spot.freqKhz * 1000.0));
+    QList<QStandardItem*> items = {
+        new QStandardItem(QDateTime::fromSecsSinceEpoch(spot.utc, Qt::UTC).toString("HH:mm:ss")),
+        new QStandardItem(frequency),
+        new QStandardItem(QString::fromStdString(spot.call)),
+        new QStandardItem(QString("%1 dB").arg(spot.snrDb)),
+        new QStandardItem(QString::number(spot.wpm)),
+        new QStandardItem(SpotKindName(spot.kind)),
+    };
+    for (QStandardItem* item : items) item->setEditable(false);
+    spotModel->insertRow(0, items);
+    if (spotModel->rowCount() > kSpotRows) spotModel->removeRow(spotModel->rowCount() - 1);
+}
+
+bool BandView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == stations && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            TuneRow(stations->currentIndex());
+            return true;
+        }
+        if (key->matches(QKeySequence::Copy)) {
+            CopyCall();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void BandView::closeEvent(QCloseEvent* event) {

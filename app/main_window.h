@@ -140,6 +140,11 @@ class MainWindow : public QMainWindow, public ReceiverHost, public BlockReadyPos
     void BandViewClosed();
     // Tunes the main receiver to `bin`, as a click on the spectrum strip does.
     void TuneTo(int bin);
+    // The main receiver takes a skimmer's station over: its centre, dot length, integration
+    // length and threshold.
+    void TakeOver(const StationView& station);
+    // Sends `call` to the logger's Call field, as the receive text's popup does.
+    void ExportCall(const QString& call);
     // Mouse release over the receive text, any button, at a point inside its text area.
     void ReceiveTextReleased(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint at);
     // One of the popup's field items: exports its word under `key` with `flag`.

@@ -63,6 +63,9 @@ void ApplySettings(const Settings& s, MainWindow& window) {
     ApplyTextFont(window.receiveTextFont, *window.receiveText);
     window.bandSettings = s.band;
     if (window.bandView != nullptr) window.bandView->ApplySettings(s.band);
+    if (window.skimmer != nullptr) {
+        window.skimmer->SetDialKhz(static_cast<double>(s.band.dialHz) / 1000.0);
+    }
     window.ShowThreshold();
 }
 

@@ -199,6 +199,10 @@ std::vector<StationView> Skimmer::Stations() const {
         view.call = station.call;
         view.recent = station.recent;
         view.lastActivity = station.lastCharSample;
+        view.firstHeard = station.openedSample;
+        view.dotSamples = channel.decoder.DotLength;
+        view.threshold = channel.DetectorThreshold;
+        view.integrationLength = channel.CwFilterTreshold;
         out.push_back(view);
     }
     std::stable_sort(out.begin(), out.end(), [](const StationView& a, const StationView& b) {

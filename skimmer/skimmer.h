@@ -59,12 +59,17 @@ struct StationView {
     std::string call;    // the last callsign heard as its own, if any
     std::string recent;  // its last 40 characters (Windows-1251)
     std::int64_t lastActivity = 0;  // sample of its last character
+    std::int64_t firstHeard = 0;    // sample at which its channel opened
+    // The channel's settings now, for a receiver that takes the station over.
+    std::int64_t dotSamples = 0;    // the decoder's dot length
+    double threshold = 0.0;         // key-down threshold on the envelope
+    int integrationLength = 0;      // keying integrator, samples
 };
 
 class Skimmer final : public ReceiverHost {
   public:
     static constexpr double kSilenceToCloseS = 30.0;
-    static constexpr std::size_t kRecentCharacters = 40;
+    static constexpr std::size_t kRecentCharacters = 80;  // a wide band view's text column
 
     // Runs its own input: feed blocks to Pump() (a recording), or run Pump() on Ring() (live).
     Skimmer(OutputSink& sink, SkimOptions options);

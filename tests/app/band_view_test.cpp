@@ -1,7 +1,8 @@
 // The band view: opened with Ctrl+B beside the unchanged main window, fed by the skimmer on the
-// window's own input, retuning the main receiver from its table or waterfall, remembered by
-// Save Setup.
-#include <QElapsedTimer>
+// window's own input, handing a station to the main receiver from its table or waterfall,
+// remembered by Save Setup.
+#include "app/band_view.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -9,12 +10,15 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QHeaderView>
 #include <QSlider>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 
-#include "app/band_view.h"
+#include "app/station_table.h"
 #include "app/waterfall.h"
 #include "app_fixture.h"
 #include "support/band_synth.h"
@@ -55,22 +59,35 @@ TEST_F(BandViewTest, CtrlBOpensItAndTheSkimmerRunsOnlyWhileItIsOpen) {
 
     Deliver(audio.size());
     // Every station with its call, once.
-    QTableWidget& table = *form->bandView->stations;
+    QTableView& table = *form->bandView->stations;
+    const auto text = [&](int r, int c) { return table.model()->index(r, c).data().toString(); };
     std::map<std::string, int> rows;
-    for (int r = 0; r < table.rowCount(); ++r) ++rows[table.item(r, 3)->text().toStdString()];
+    int row = -1;
+    for (int r = 0; r < table.model()->rowCount(); ++r) {
+        ++rows[text(r, StationTable::kCall).toStdString()];
+        if (text(r, StationTable::kCall) == "OK1RR") row = r;
+    }
     for (const BandStation& s : band) EXPECT_EQ(rows[s.call], 1) << s.call;
     EXPECT_EQ(form->receiver.channels.size(), 1 + band.size());
-
-    // A double-click tunes the main receiver to the row's station; the frequency panel follows.
-    int row = -1;
-    for (int r = 0; r < table.rowCount(); ++r) {
-        if (table.item(r, 3)->text() == "OK1RR") row = r;
-    }
     ASSERT_GE(row, 0);
-    const int pitch = table.item(row, 0)->text().toInt();
-    emit table.cellDoubleClicked(row, 0);
-    EXPECT_NEAR(form->receiver.Main().CentreBin * kHzPerBin, 900.0, 6.0);
-    EXPECT_NEAR(pitch, 900, 6);
+
+    // Enter on a row: the main receiver takes that station's channel over, settings and all.
+    table.selectRow(row);
+    QTest::keyClick(&table, Qt::Key_Return);
+    const StationView* chosen = form->bandView->SelectedStation();
+    ASSERT_NE(chosen, nullptr);
+    const Channel* skimmed = nullptr;
+    for (const Channel& c : form->receiver.channels)
+        skimmed = c.id == chosen->channel ? &c : skimmed;
+    ASSERT_NE(skimmed, nullptr);
+    const Channel& main = form->receiver.Main();
+    EXPECT_NEAR(main.CentreBin * kHzPerBin, 900.0, 6.0);
+    EXPECT_EQ(main.CentreBin, skimmed->CentreBin);
+    EXPECT_EQ(main.decoder.DotLength, skimmed->decoder.DotLength);
+    EXPECT_EQ(main.DetectorThreshold, skimmed->DetectorThreshold);
+    EXPECT_EQ(main.CwFilterTreshold, skimmed->CwFilterTreshold);
+    QTest::keyClick(&table, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "OK1RR");
 
     // A click on another station's trace in the waterfall tunes there too.
     Waterfall& waterfall = *form->bandView->waterfall;
@@ -78,11 +95,64 @@ TEST_F(BandViewTest, CtrlBOpensItAndTheSkimmerRunsOnlyWhileItIsOpen) {
     QTest::mouseClick(&waterfall, Qt::LeftButton, {}, QPoint(waterfall.XOf(bin1400 + 2), 40));
     EXPECT_NEAR(form->receiver.Main().CentreBin * kHzPerBin, 1400.0, 6.0);
 
-    // Closed: the skimmer and its channels are gone, the main channel stays.
-    form->bandView->close();
+    // Escape closes: the skimmer and its channels are gone, the main channel stays.
+    QTest::keyClick(&table, Qt::Key_Escape);
+    EXPECT_FALSE(form->bandView->isVisible());
     EXPECT_EQ(form->skimmer, nullptr);
     EXPECT_EQ(form->receiver.channels.size(), 1u);
     EXPECT_EQ(form->receiver.Main().id, 0);
+}
+
+// Rows are stations: the selection stays on its station while rows are inserted above it and
+// re-sorted; a station goes grey after a while without a character and later leaves.
+TEST(BandViewRows, TheSelectionFollowsItsStationAndSilentStationsFadeThenLeave) {
+    BandView view;
+    const auto station = [](int channel, int bin, const char* call, double heardS) {
+        StationView s;
+        s.channel = channel;
+        s.centreBin = bin;
+        s.call = call;
+        s.lastActivity = static_cast<std::int64_t>(heardS * kSampleRateHz);
+        return s;
+    };
+    const auto selectedCall = [&] {
+        const StationView* s = view.SelectedStation();
+        return s == nullptr ? std::string("none") : s->call;
+    };
+    const auto at = [](double s) { return static_cast<std::int64_t>(s * kSampleRateHz); };
+    view.ShowStations({station(1, 200, "K1ABC", 1), station(2, 100, "DL2XY", 1)}, at(2));
+    QTableView& table = *view.stations;
+    EXPECT_EQ(table.model()->index(0, StationTable::kCall).data().toString(), "DL2XY");
+    table.selectRow(1);
+    ASSERT_EQ(selectedCall(), "K1ABC");
+
+    // A lower station arrives: K1ABC moves down a row, still selected.
+    view.ShowStations(
+        {station(1, 200, "K1ABC", 3), station(2, 100, "DL2XY", 1), station(3, 50, "G4ABC", 3)},
+        at(4));
+    EXPECT_EQ(table.model()->index(2, StationTable::kCall).data().toString(), "K1ABC");
+    EXPECT_EQ(selectedCall(), "K1ABC");
+
+    // Sorted by last heard, newest first: K1ABC heard last goes to the top, still selected.
+    table.horizontalHeader()->setSortIndicator(StationTable::kHeard, Qt::DescendingOrder);
+    view.ShowStations(
+        {station(1, 200, "K1ABC", 9), station(2, 100, "DL2XY", 1), station(3, 50, "G4ABC", 5)},
+        at(10));
+    EXPECT_EQ(table.model()->index(0, StationTable::kCall).data().toString(), "K1ABC");
+    EXPECT_EQ(selectedCall(), "K1ABC");
+
+    // DL2XY silent for 19 s: grey; its channel closed (not listed) it stays until 60 s.
+    const auto grey = [&](int row) {
+        return table.model()->index(row, StationTable::kCall).data(Qt::ForegroundRole).isValid();
+    };
+    view.ShowStations({station(1, 200, "K1ABC", 19), station(3, 50, "G4ABC", 19)}, at(20));
+    ASSERT_EQ(table.model()->rowCount(), 3);
+    EXPECT_EQ(table.model()->index(2, StationTable::kCall).data().toString(), "DL2XY");
+    EXPECT_TRUE(grey(2));
+    EXPECT_FALSE(grey(0));
+    view.ShowStations({station(1, 200, "K1ABC", 61), station(3, 50, "G4ABC", 61)}, at(62));
+    EXPECT_EQ(table.model()->rowCount(), 2);
+    EXPECT_EQ(selectedCall(), "K1ABC");
 }
 
 TEST_F(BandViewTest, SaveSetupRemembersItsPlaceSizeAndLevels) {

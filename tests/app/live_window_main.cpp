@@ -11,9 +11,10 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -24,6 +25,7 @@
 #include "app/main_window.h"
 #include "app/qt_dialogs.h"
 #include "app/receive_text.h"
+#include "app/station_table.h"
 #include "capture/live_input.h"
 
 namespace {
@@ -48,26 +50,22 @@ int RunBand(QApplication& app, dahlo::MainWindow& window, int seconds,
     wall.start();
     const double cpuAtStart = CpuSeconds();
     bool listed = false;
+    QTableView& table = *window.bandView->stations;
+    const auto text = [&](int r, int c) { return table.model()->index(r, c).data().toString(); };
+    const auto rowOf = [&](const QString& call) {
+        for (int r = 0; r < table.model()->rowCount(); ++r) {
+            if (text(r, dahlo::StationTable::kCall) == call) return r;
+        }
+        return -1;
+    };
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        const QTableWidget& table = *window.bandView->stations;
         int found = 0;
-        for (const QString& call : calls) {
-            for (int r = 0; r < table.rowCount(); ++r) {
-                if (table.item(r, 3) != nullptr && table.item(r, 3)->text() == call) {
-                    ++found;
-                    break;
-                }
-            }
-        }
+        for (const QString& call : calls) found += rowOf(call) >= 0 ? 1 : 0;
         listed = found == static_cast<int>(calls.size());
         if (!listed && wall.elapsed() > seconds * 1000) {
             for (const QString& call : calls) {
-                bool seen = false;
-                for (int r = 0; r < table.rowCount(); ++r) {
-                    seen = seen || (table.item(r, 3) != nullptr && table.item(r, 3)->text() == call);
-                }
-                if (!seen) std::printf("not listed: %s\n", call.toUtf8().constData());
+                if (rowOf(call) < 0) std::printf("not listed: %s\n", call.toUtf8().constData());
             }
         }
         if (listed || wall.elapsed() > seconds * 1000) app.quit();
@@ -77,11 +75,10 @@ int RunBand(QApplication& app, dahlo::MainWindow& window, int seconds,
     const double cpu = CpuSeconds() - cpuAtStart;
     const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
 
-    QTableWidget& table = *window.bandView->stations;
-    for (int r = 0; r < table.rowCount(); ++r) {
+    for (int r = 0; r < table.model()->rowCount(); ++r) {
         std::printf("row %d:", r);
-        for (int c = 0; c < table.columnCount(); ++c) {
-            std::printf(" [%s]", table.item(r, c) ? table.item(r, c)->text().toUtf8().constData() : "");
+        for (int c = 0; c < table.model()->columnCount(); ++c) {
+            std::printf(" [%s]", text(r, c).toUtf8().constData());
         }
         std::printf("\n");
     }
@@ -92,20 +89,17 @@ int RunBand(QApplication& app, dahlo::MainWindow& window, int seconds,
                 window.skimmer ? window.skimmer->ChannelsEverOpened() : -1,
                 window.status->panels[6]->text().toUtf8().constData());
     if (!listed) return 1;
-    int pitch = -1;
-    for (int r = 0; r < table.rowCount(); ++r) {
-        if (table.item(r, 3)->text() == calls.front()) {
-            pitch = table.item(r, 0)->text().toInt();
-            const QRect cell = table.visualItemRect(table.item(r, 0));
-            table.scrollToItem(table.item(r, 0));
-            QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, cell.center());
-            QTest::mouseDClick(table.viewport(), Qt::LeftButton, {}, cell.center());
-            QCoreApplication::processEvents();
-            std::printf("cell %d,%d %dx%d in %dx%d\n", cell.x(), cell.y(), cell.width(),
-                        cell.height(), table.viewport()->width(), table.viewport()->height());
-            break;
-        }
-    }
+    const int row = rowOf(calls.front());
+    const QModelIndex index = table.model()->index(row, dahlo::StationTable::kFrequency);
+    const int pitch = static_cast<int>(std::lround(
+        index.data(dahlo::StationTable::kSortRole).toInt() * dahlo::kHzPerBin));
+    table.scrollTo(index);
+    const QRect cell = table.visualRect(index);
+    QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(table.viewport(), Qt::LeftButton, {}, cell.center());
+    QCoreApplication::processEvents();
+    std::printf("cell %d,%d %dx%d in %dx%d\n", cell.x(), cell.y(), cell.width(), cell.height(),
+                table.viewport()->width(), table.viewport()->height());
     const double tuned = window.receiver.Main().CentreBin * dahlo::kHzPerBin;
     std::printf("double-clicked %s at %d Hz: the receiver is at %.0f Hz\n",
                 calls.front().toUtf8().constData(), pitch, tuned);

@@ -1,0 +1,173 @@
+#include "app/station_table.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <algorithm>
+#include <cmath>
+
+#include "app/band_frequency.h"
+#include "app/cp1251.h"
+#include "dsp/main_filter.h"
+#include "dsp/sample_rate.h"
+
+namespace dahlo {
+
+StationTable::StationTable(QObject* parent) : QAbstractTableModel(parent) {}
+
+double StationTable::SecondsSince(std::int64_t sample) const {
+    return static_cast<double>(now_ - sample) / kSampleRateHz;
+}
+
+bool StationTable::IsStale(const StationView& station) const {
+    return SecondsSince(station.lastActivity) > kStaleS;
+}
+
+void StationTable::Update(const std::vector<StationView>& views, std::int64_t now) {
+    now_ = now;
+    for (const StationView& view : views) {
+        const auto it = std::find_if(rows_.begin(), rows_.end(), [&](const StationView& r) {
+            return r.channel == view.channel;
+        });
+        if (it == rows_.end()) {
+            const int row = static_cast<int>(rows_.size());
+            beginInsertRows({}, row, row);
+            rows_.push_back(view);
+            endInsertRows();
+        } else {
+            *it = view;
+        }
+    }
+    // A closed channel keeps its row, greyed, until it has been silent for kGoneS.
+    for (int row = static_cast<int>(rows_.size()) - 1; row >= 0; --row) {
+        if (SecondsSince(rows_[static_cast<std::size_t>(row)].lastActivity) > kGoneS) {
+            beginRemoveRows({}, row, row);
+            rows_.erase(rows_.begin() + row);
+            endRemoveRows();
+        }
+    }
+    if (!rows_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, kColumns - 1));
+}
+
+void StationTable::SetDialHz(std::int64_t dialHz) {
+    if (dialHz == dialHz_) return;
+    dialHz_ = dialHz;
+    emit headerDataChanged(Qt::Horizontal, kFrequency, kFrequency);
+    if (!rows_.empty()) emit dataChanged(index(0, kFrequency), index(rowCount() - 1, kFrequency));
+}
+
+const StationView* StationTable::StationAt(int row) const {
+    if (row < 0 || row >= rowCount()) return nullptr;
+    return &rows_[static_cast<std::size_t>(row)];
+}
+
+const StationView* StationTable::StationOf(int channel) const {
+    const auto it = std::find_if(rows_.begin(), rows_.end(),
+                                 [&](const StationView& r) { return r.channel == channel; });
+    return it == rows_.end() ? nullptr : &*it;
+}
+
+int StationTable::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int StationTable::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumns;
+}
+
+QString StationTable::WholeWords(const std::string& recent) {
+    QString text = Cp1251ToQString(recent);
+    // A full window of characters may begin inside a word.
+    if (recent.size() >= Skimmer::kRecentCharacters) {
+        const qsizetype space = text.indexOf(' ');
+        if (space >= 0) text.remove(0, space + 1);
+    }
+    return text.trimmed();
+}
+
+QVariant StationTable::data(const QModelIndex& index, int role) const {
+    const StationView* s = StationAt(index.row());
+    if (s == nullptr) return {};
+    const double pitchHz = s->centreBin * kHzPerBin;
+    const double heardS = std::max(0.0, SecondsSince(s->lastActivity));
+    switch (role) {
+        case Qt::DisplayRole:
+            switch (index.column()) {
+                case kFrequency:
+                    return BandFrequencyText(pitchHz, dialHz_, false);
+                case kWpm:
+                    return QString::number(std::lround(s->wpm));
+                case kSnr:
+                    return QString("%1 dB").arg(std::lround(s->snrDb));
+                case kCall:
+                    return QString::fromStdString(s->call);
+                case kHeard:
+                    return QString("%1 s").arg(std::lround(heardS));
+                case kText:
+                    return WholeWords(s->recent);
+            }
+            break;
+        case kSortRole:
+            switch (index.column()) {
+                case kFrequency:
+                    return s->centreBin;
+                case kWpm:
+                    return s->wpm;
+                case kSnr:
+                    return s->snrDb;
+                case kCall:
+                    return QString::fromStdString(s->call);
+                case kHeard:
+                    return static_cast<qlonglong>(s->lastActivity);
+                case kText:
+                    return WholeWords(s->recent);
+            }
+            break;
+        case kChannelRole:
+            return s->channel;
+        case Qt::ForegroundRole:
+            if (IsStale(*s))
+                return QApplication::palette().color(QPalette::Disabled, QPalette::Text);
+            break;
+        case Qt::TextAlignmentRole:
+            if (index.column() != kCall && index.column() != kText) {
+                return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+            }
+            break;
+        case Qt::ToolTipRole:
+            return QString("%1  %2, heard %3 s ago")
+                .arg(s->call.empty() ? QString("no call yet") : QString::fromStdString(s->call),
+                     BandFrequencyText(pitchHz, dialHz_))
+                .arg(std::lround(heardS));
+        default:
+            break;
+    }
+    return {};
+}
+
+QVariant StationTable::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal) return {};
+    if (role == Qt::DisplayRole) {
+        switch (section) {
+            case kFrequency:
+                return BandFrequencyUnit(dialHz_);
+            case kWpm:
+                return QStringLiteral("WPM");
+            case kSnr:
+                return QStringLiteral("SNR");
+            case kCall:
+                return QStringLiteral("Call");
+            case kHeard:
+                return QStringLiteral("Heard");
+            case kText:
+                return QStringLiteral("Text");
+        }
+    }
+    // The first click on a column puts the strongest, fastest or newest on top.
+    if (role == Qt::InitialSortOrderRole) {
+        const bool highFirst = section == kWpm || section == kSnr || section == kHeard;
+        return highFirst ? Qt::DescendingOrder : Qt::AscendingOrder;
+    }
+    return {};
+}
+
+}  // namespace dahlo
