@@ -51,6 +51,7 @@ void BlockPump::ProcessBlock(const std::int16_t* samples) {
                           spectrum.SpectrumIm.data());
             for (Channel& channel : channels) channel.SteerAtBlockStart(spectrum, blockStart, *this);
             SmoothSpectrum(spectrum);
+            for (Channel& channel : channels) channel.LookAtTone(spectrum, blockStart);
             if (ring.WaitingBlocks.load() < 1) {
                 host.PaintSpectrum();
                 host.PumpMessages();

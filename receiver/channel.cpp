@@ -77,11 +77,6 @@ void Channel::SteerAtBlockStart(const SpectrumState& spectrum, std::int64_t samp
         markCheck.blockTone = ToneAtCentre(spectrum, kMarkToneRatio);
         if (decoder.KeyWasDown == 1) markCheck.tone = markCheck.tone || markCheck.blockTone;
     }
-    if (ToneEvidence) {
-        tone.block = ToneInPassband(spectrum, kMarkToneRatio);
-        if (tone.block) tone.lastTone = sample;
-        if (decoder.KeyWasDown == 1) tone.mark = tone.mark || tone.block;
-    }
     if (LastRawKeyDown == 1 && AfcDown && (!AfcNeedsTone || ToneAtCentre(spectrum))) {
         RunAfc(spectrum);
     }
@@ -104,6 +99,13 @@ bool Channel::ToneAtCentre(const SpectrumState& spectrum, double ratio) const {
         peak = std::max(peak, spectrum.SmoothedMagnitude[k]);
     }
     return peak > 0.0 && peak >= ratio * floor;
+}
+
+void Channel::LookAtTone(const SpectrumState& spectrum, std::int64_t sample) {
+    if (!ToneEvidence) return;
+    tone.block = ToneInPassband(spectrum, kToneEvidenceRatio);
+    if (tone.block) tone.lastTone = sample;
+    if (decoder.KeyWasDown == 1) tone.mark = tone.mark || tone.block;
 }
 
 bool Channel::ToneInPassband(const SpectrumState& spectrum, double ratio) const {

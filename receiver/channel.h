@@ -91,7 +91,7 @@ class Channel {
     // weaker station answering shows its tone and counts. 0, as in the window: every mark counts.
     double MarkLevelFraction = 0.0;
     // Evidence from the signal rather than from the letters: whether the tone stands out at the
-    // centre (ToneInPassband at kMarkToneRatio) is looked at in every block, carried to each mark
+    // centre (ToneInPassband at kToneEvidenceRatio) is looked at in every block, carried to each mark
     // that touches such a block, and told with each character (ChannelEvent::marks and
     // tonedMarks). Off in the window.
     bool ToneEvidence = false;
@@ -117,6 +117,10 @@ class Channel {
     // A receiver's filter shapes its noise, so that the centre may stand twice over the median
     // around it in noise alone; a weaker station's tone stands higher.
     static constexpr double kMarkToneRatio = 4.0;
+    // For the evidence the tone is looked at in the block its marks are in, where a short mark
+    // fills only part of the transform; beside a strong neighbour its skirts lift the median.
+    // Noise alone passes 3 times the median in one bin of 500 or fewer.
+    static constexpr double kToneEvidenceRatio = 3.0;
     struct MarkCheck {
         MorseDecoder before;     // the decoder before the present mark went down
         std::int64_t down = 0;   // the sample it went down at
@@ -163,6 +167,10 @@ class Channel {
     // kRetune at `sample`.
     void SteerAtBlockStart(const SpectrumState& spectrum, std::int64_t sample,
                            ChannelEventSink& sink);
+
+    // With ToneEvidence, the look at the tone for the block beginning at `sample`: run after the
+    // spectrum took in that block, so that it tells of the samples the block's marks are in.
+    void LookAtTone(const SpectrumState& spectrum, std::int64_t sample);
 
     // Runs `count` samples (full scale +-32768) through the chain; `firstSample` is the index of
     // samples[0] in the input. Characters, word spaces and speeds go to `sink`.

@@ -142,6 +142,7 @@ struct Skimmer::Station {
     CallWatcher watcher;
     std::string pendingEvent;  // a character or space whose speed may still follow
     int blocks = 0;
+    bool quiet = false;  // the last character was noise: its word space is not told either
 };
 
 // Hands the events of a channel catching up on the past to the skimmer, with their text.
@@ -240,6 +241,13 @@ void Skimmer::OnChannelEvent(const ChannelEvent& event, std::string_view cp1251)
     if (it == stations_.end()) return;
     Station& station = *it->second;
     Channel* channel = FindChannel(event.channel);
+    // Characters keyed where the tone did not stand out, and the spaces after them, are noise.
+    if (event.kind == ChannelEvent::kCharacter) {
+        station.quiet = event.marks > 0 && event.tonedMarks == 0;
+        if (station.quiet) return;
+    } else if (event.kind == ChannelEvent::kWordSpace || event.kind == ChannelEvent::kSpeed) {
+        if (station.quiet) return;
+    }
 
     if (options_.output == SkimOptions::Output::kEvents) {
         if (event.kind == ChannelEvent::kSpeed) {
@@ -429,6 +437,7 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
     channel.AfcDown = false;  // the catch-up has no spectrum to steer by
     // Noise keyed while the station pauses stays out of its text and its speed.
     channel.MarkLevelFraction = kMarkLevelFraction;
+    channel.ToneEvidence = true;
     channel.decoder.WarmStart(preset.dot);
 
     const int id = station->id;
@@ -437,6 +446,9 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
     // The catch-up's events must find the channel: decode into a copy kept in the pump.
     pump_->channels.push_back(channel);
     Channel& live = pump_->channels.back();
+    // The catch-up has no spectrum to look at: the finder saw the tone over this stretch.
+    live.tone.block = true;
+    live.tone.lastTone = now;
     for (std::size_t at = 0; at < audio.size(); at += kBlockSamples) {
         const int n = static_cast<int>(std::min<std::size_t>(kBlockSamples, audio.size() - at));
         live.Process(audio.data() + at, n, start + static_cast<std::int64_t>(at), sink);
@@ -448,6 +460,7 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
                 (live.TraceNext - 1 - k + kEnvelopeTraceSize) % kEnvelopeTraceSize)]);
         }
     }
+    live.tone.block = false;  // from the next block on, the spectrum tells
     live.AfcDown = true;
     live.AfcSpeed = 1;
     return true;
@@ -482,7 +495,10 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
         }
         FollowLevels(station, channel);
         if (Seconds(now - station.lastCharSample) > kLineSilenceS) FlushLine(station, channel);
-        if (Seconds(now - station.lastCharSample) > kSilenceToCloseS) closing.push_back(channel.id);
+        if (Seconds(now - station.lastCharSample) > kSilenceToCloseS ||
+            Seconds(now - channel.tone.lastTone) > kToneGoneToCloseS) {
+            closing.push_back(channel.id);
+        }
     }
     // Two channels drawn onto one signal: the younger goes.
     for (const Channel& a : pump_->channels) {

@@ -4,7 +4,9 @@
 // the last seconds of audio (filter at the signal, threshold between its noise and mark levels,
 // burst speed and a warm decoder from its dot length) and caught up from where the signal first
 // appeared, so that nothing is printed before the presets are known. A channel's threshold
-// follows its own levels as it runs; it closes after 30 s without a character. Text goes out a
+// follows its own levels as it runs. A character none of whose marks showed the channel's tone is
+// noise keyed after the station stopped or in its pauses and is not printed; a channel closes
+// 10 s after its tone last stood out, or 30 s after its last character. Text goes out a
 // line per channel and group of words; callsigns heard as the sender's become spots.
 
 #include <cstdint>
@@ -69,6 +71,9 @@ struct StationView {
 class Skimmer final : public ReceiverHost {
   public:
     static constexpr double kSilenceToCloseS = 30.0;
+    // A channel whose tone has not stood out for this long closes: its station has stopped or
+    // paused (a QSO partner's turn); the finder opens it again when it comes back.
+    static constexpr double kToneGoneToCloseS = 10.0;
     static constexpr std::size_t kRecentCharacters = 80;  // a wide band view's text column
 
     // Runs its own input: feed blocks to Pump() (a recording), or run Pump() on Ring() (live).

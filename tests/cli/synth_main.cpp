@@ -7,7 +7,8 @@
 //   dahlo-synth OUT KIND [--variant 0..3] [--noisy 1] [--rate HZ] [--channels N]
 //     KIND: speed-step, hand, farnsworth, long-gaps, plain-800, weak, noise-tail, ident-pause
 //     (the recordings of `make accuracy`; the text sent goes to standard output)
-//   dahlo-synth OUT --band|--band12   (the skimmer's test band: seven or twelve stations)
+//   dahlo-synth OUT --band|--band12 [--tail S]   (the skimmer's test band: seven or twelve
+//     stations, then S seconds of noise; prints each station's call, pitch and end in seconds)
 
 #include <sndfile.h>
 
@@ -51,16 +52,25 @@ int main(int argc, char** argv) {
                      "[--rate HZ] [--channels N] [--seed N]\n"
                      "       dahlo-synth OUT KIND [--variant 0..3] [--noisy 1] [--rate HZ] "
                      "[--channels N]\n"
-                     "       dahlo-synth OUT --band|--band12\n");
+                     "       dahlo-synth OUT --band|--band12 [--tail S]\n");
         return 2;
     }
     const std::string out = argv[1];
     const std::string text = argv[2];
     if (text == "--band" || text == "--band12") {
         // The skimmer's test band: seven stations in noise, or twelve.
+        // --tail S: S seconds of the band's noise after the last station stops (default 2).
+        double tail = 2.0;
+        if (argc >= 5 && std::string(argv[3]) == "--tail") tail = std::atof(argv[4]);
+        const std::vector<dahlo::test::BandStation> stations =
+            text == "--band" ? dahlo::test::TestBand() : dahlo::test::TwelveStationBand();
         const std::vector<std::int16_t> band = dahlo::test::SynthesizeBand(
-            text == "--band" ? dahlo::test::TestBand() : dahlo::test::TwelveStationBand(),
-            dahlo::test::TestBandNoiseSigma());
+            stations, dahlo::test::TestBandNoiseSigma(), 1, tail);
+        // Where each station is and when its last mark ends, for scoring a skimmer's output.
+        for (const dahlo::test::BandStation& s : stations) {
+            std::printf("%s %.1f %.3f\n", s.call.c_str(), s.pitch_hz,
+                        dahlo::test::BandStationEndSeconds(s));
+        }
         std::string error;
         if (!dahlo::testaudio::WriteAudioFile(out, band, 11025, 1, error)) {
             std::fprintf(stderr, "dahlo-synth: %s\n", error.c_str());

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -134,6 +135,31 @@ TEST(Skimmer, NoiseInAStationsPauseStaysOutOfItsText) {
     }
 }
 
+TEST(Skimmer, AStationThatStopsLeavesNoNoiseAndIsFoundAgainWhenItReturns) {
+    // One station, 35 s of the band's noise, the station again, 20 s of noise: its channel used
+    // to key that noise into hundreds of E and T.
+    const test::BandStation first{"cq cq de oh2rx oh2rx k", "OH2RX", 24, 900, -30, 0.0, 0.3};
+    test::BandStation again = first;
+    again.text = "test oh2rx test";
+    again.start_s = test::BandStationEndSeconds(first) + 35.0;
+    const std::vector<std::int16_t> audio =
+        test::SynthesizeBand({first, again}, test::TestBandNoiseSigma(), 1, 20.0);
+    const SkimResult r = Skim(audio, SkimOptions::Output::kEvents);
+    const double firstEnd = test::BandStationEndSeconds(first);
+    const double againEnd = test::BandStationEndSeconds(again);
+    std::string text;
+    for (const std::string& line : Lines(r.out)) {
+        if (line.find("\"type\":\"char\"") == std::string::npos) continue;
+        const double t = std::strtod(line.c_str() + line.find("\"t\":") + 4, nullptr);
+        EXPECT_TRUE(t <= firstEnd + 1.0 || (t >= again.start_s && t <= againEnd + 1.0)) << line;
+        const auto at = line.find("\"text\":\"") + 8;
+        text += line.substr(at, line.find('"', at) - at);
+    }
+    EXPECT_NE(text.find("oh2rxoh2rxk"), std::string::npos) << text;
+    EXPECT_NE(text.find("testoh2rxtest"), std::string::npos) << text;
+    EXPECT_EQ(r.channelsOpened, 2);
+}
+
 // A window's pump with its own channel 0; the skimmer joins it and leaves channel 0 alone.
 class WindowLikeHost final : public ReceiverHost {
   public:
@@ -191,14 +217,26 @@ TEST(Skimmer, JoinsAnotherPumpWithoutDisturbingItsChannel) {
     EXPECT_EQ(joined.mainText, alone.mainText);
     EXPECT_EQ(joined.mainSamples, alone.mainSamples);
 
-    // Every station, the one channel 0 is on included, with its call; newest first.
+    // Every station still sending, the one channel 0 is on included, with its call; newest
+    // first. Those gone quiet long enough before the end have left.
     std::map<std::string, int> calls;
     for (const StationView& view : stations) {
         EXPECT_GE(view.channel, 1000);
         ++calls[view.call];
         EXPECT_LE(view.recent.size(), Skimmer::kRecentCharacters);
     }
-    for (const test::BandStation& s : band) EXPECT_EQ(calls[s.call], 1) << s.call;
+    const double endS = static_cast<double>(audio.size()) / kSampleRateHz;
+    int gone = 0;
+    for (const test::BandStation& s : band) {
+        const double quietS = endS - test::BandStationEndSeconds(s);
+        if (quietS > Skimmer::kToneGoneToCloseS + 1.0) {
+            EXPECT_EQ(calls[s.call], 0) << s.call;
+            ++gone;
+        } else if (quietS < Skimmer::kToneGoneToCloseS - 1.0) {
+            EXPECT_EQ(calls[s.call], 1) << s.call;
+        }
+    }
+    EXPECT_GT(gone, 0);
     for (std::size_t i = 1; i < stations.size(); ++i) {
         EXPECT_GE(stations[i - 1].lastActivity, stations[i].lastActivity);
     }

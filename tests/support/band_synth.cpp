@@ -6,20 +6,38 @@
 
 namespace dahlo::test {
 
+namespace {
+
+MorseSynthOptions StationOptions(const BandStation& s, std::uint64_t seed, double trail_s) {
+    MorseSynthOptions options;
+    options.wpm = s.wpm;
+    options.signal.pitch_hz = s.pitch_hz;
+    options.signal.level_dbfs = s.level_dbfs;
+    options.jitter = s.jitter;
+    options.rise_time_s = s.rise_time_s;
+    options.lead_silence_s = s.start_s;
+    options.trail_silence_s = trail_s;
+    options.seed = seed + static_cast<std::uint64_t>(s.pitch_hz);
+    return options;
+}
+
+}  // namespace
+
+double BandStationEndSeconds(const BandStation& station) {
+    std::int64_t end = 0;
+    std::int64_t at = 0;
+    for (const KeyRun& run : SynthesizeKeying(station.text, StationOptions(station, 1, 0.0))) {
+        at += run.samples;
+        if (run.down) end = at;
+    }
+    return static_cast<double>(end) / kSampleRateHz;
+}
+
 std::vector<std::int16_t> SynthesizeBand(const std::vector<BandStation>& stations,
                                          double noise_sigma, std::uint64_t seed, double trail_s) {
     std::vector<double> mix;
     for (const BandStation& s : stations) {
-        MorseSynthOptions options;
-        options.wpm = s.wpm;
-        options.signal.pitch_hz = s.pitch_hz;
-        options.signal.level_dbfs = s.level_dbfs;
-        options.jitter = s.jitter;
-        options.rise_time_s = s.rise_time_s;
-        options.lead_silence_s = s.start_s;
-        options.trail_silence_s = trail_s;
-        options.seed = seed + static_cast<std::uint64_t>(s.pitch_hz);
-        const std::vector<std::int16_t> one = SynthesizeMorse(s.text, options);
+        const std::vector<std::int16_t> one = SynthesizeMorse(s.text, StationOptions(s, seed, trail_s));
         if (mix.size() < one.size()) mix.resize(one.size(), 0.0);
         for (std::size_t i = 0; i < one.size(); ++i) mix[i] += one[i];
     }

@@ -26,6 +26,9 @@ std::vector<std::int16_t> SynthesizeBand(const std::vector<BandStation>& station
                                          double noise_sigma, std::uint64_t seed = 1,
                                          double trail_s = 2.0);
 
+// When the station's last mark ends, in seconds from the start of the band.
+double BandStationEndSeconds(const BandStation& station);
+
 // Seven stations from 15 to 35 WPM between 600 and 2000 Hz, 14 dB apart in level, one pair 60 Hz
 // apart, one hand-keyed, each sending its call after CQ, TEST or DE.
 std::vector<BandStation> TestBand();
