@@ -13,7 +13,7 @@ namespace {
 constexpr double kPeakOverFloor = 16.0;    // 12 dB in power
 constexpr double kKeyedSwing = 10.0;       // loudest block at least 10 dB above the quietest
 constexpr int kSeenBlocksToQualify = 4;    // peak seen in this many blocks (about 0.75 s)
-constexpr int kMatchBins = 2;              // a peak this near a track is the track's
+constexpr int kMatchBins = 4;              // a peak this near a track is the track's
 constexpr int kForgetAfterBlocks = 32;     // a track unseen this long is dropped
 constexpr double kLeakageMargin = 10.0;    // 10 dB above what leakage explains
 constexpr int kFollowBins = 80;            // clicks and leakage reach this far (430 Hz)

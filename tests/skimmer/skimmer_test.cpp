@@ -2,6 +2,7 @@
 // strong signal's clicks; callsign rules and the spot line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,7 @@
 
 #include "support/recording_kinds.h"
 #include "support/band_synth.h"
+#include "support/quiet_host.h"
 #include "support/text_compare.h"
 #include "skimmer/callsign.h"
 #include "cli/decode_main.h"
@@ -158,6 +160,44 @@ TEST(Skimmer, AStationThatStopsLeavesNoNoiseAndIsFoundAgainWhenItReturns) {
     EXPECT_NE(text.find("oh2rxoh2rxk"), std::string::npos) << text;
     EXPECT_NE(text.find("testoh2rxtest"), std::string::npos) << text;
     EXPECT_EQ(r.channelsOpened, 2);
+}
+
+// The signals the finder reports over the whole of `audio`, as the skimmer runs it.
+std::vector<FoundSignal> Find(const std::vector<std::int16_t>& audio) {
+    struct FinderHost final : test::QuietHost {
+        void OnBlockDone(const std::int16_t*, std::int64_t start) override {
+            finder.Update(pump->spectrum, start, {});
+            for (const FoundSignal& s : finder.TakeNew()) found.push_back(s);
+        }
+        SignalFinder finder;
+        BlockPump* pump = nullptr;
+        std::vector<FoundSignal> found;
+    } host;
+    auto ring = std::make_unique<CaptureRing>();
+    BlockPump pump(*ring, host);
+    host.pump = &pump;
+    for (std::size_t at = 0; at + kBlockSamples <= audio.size(); at += kBlockSamples) {
+        pump.ProcessBlock(audio.data() + at);
+    }
+    return host.found;
+}
+
+int Bin(double hz) { return static_cast<int>(std::lround(hz / kHzPerBin)); }
+
+TEST(SignalFinder, OnlyAKeyedToneOfItsOwnIsASignal) {
+    // A steady carrier does not key; a station keyed hard at full scale spreads clicks and
+    // leakage far above the noise on either side, rising and falling with it.
+    const test::BandStation keyed{"cq de g3xyz g3xyz k", "G3XYZ", 30, 800, -1, 0.0, 0.4, 0.0};
+    std::vector<std::int16_t> audio = test::SynthesizeBand({keyed}, 3.0, 1, 3.0);
+    for (std::size_t i = 0; i < audio.size(); ++i) {
+        const double carrier = 3000.0 * std::sin(2.0 * M_PI * 1500.0 * static_cast<double>(i) /
+                                                 kSampleRateHz);
+        audio[i] = static_cast<std::int16_t>(std::clamp(audio[i] + carrier, -32768.0, 32767.0));
+    }
+    const std::vector<FoundSignal> found = Find(audio);
+    ASSERT_EQ(found.size(), 1u) << "first at bin " << (found.empty() ? 0 : found[0].bin)
+                                << ", second at bin " << (found.size() > 1 ? found[1].bin : 0);
+    EXPECT_LE(std::abs(found[0].bin - Bin(800.0)), 1);
 }
 
 // A window's pump with its own channel 0; the skimmer joins it and leaves channel 0 alone.
