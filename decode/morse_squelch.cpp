@@ -5,8 +5,10 @@
 
 namespace dahlo {
 
-double MorseTextScore(std::string_view text) {
-    double score = 0.0;
+double MorseTextScore(std::string_view text) { return LookAtText(text).score; }
+
+TextLook LookAtText(std::string_view text) {
+    TextLook look;
     std::size_t at = 0;
     while (at < text.size()) {
         if (text[at] == ' ' || text[at] == '\n') {
@@ -33,10 +35,15 @@ double MorseTextScore(std::string_view text) {
             if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++characters;
             ++end;
         }
-        score += (undecodable || onlyShort) ? -2.0 * characters : characters;
+        if (undecodable || onlyShort) {
+            look.score -= 2.0 * characters;
+        } else {
+            look.score += characters;
+            look.plausibleCharacters += characters;
+        }
         at = end;
     }
-    return score;
+    return look;
 }
 
 void WordSquelch::Add(std::string bytes, int characters, std::string_view text, std::int64_t sample,

@@ -18,6 +18,12 @@ namespace dahlo {
 // those holding an undecodable form ('#' or "{ ... }") and those made only of the one- and
 // two-element letters e, t, i, a, n, m, which noise produces. Empty text scores 0.
 double MorseTextScore(std::string_view text);
+// The same score, and how many characters stand in plausible words.
+struct TextLook {
+    double score = 0.0;
+    int plausibleCharacters = 0;
+};
+TextLook LookAtText(std::string_view text);
 
 // Words in, each kept or dropped. Where the signal tells (the word's marks were measured), it
 // decides: a word most of whose marks the tone stood out during is the sender's and is kept,

@@ -15,6 +15,8 @@ namespace dahlo {
 namespace {
 // Fixed thresholds tried under fading, as multiples of the one from the levels.
 constexpr std::array<double, 3> kFadingThresholdScales = {1.6, 2.5, 4.0};
+// A trial whose plausible words hold at least a third of its characters read the signal.
+constexpr std::int64_t kReadableShare = 3;
 // A segment's median dot this far from the recording's marks a change of speed, when that many
 // segments in a row (about 9 s) show it.
 constexpr double kSpeedChangeRatio = 1.4;
@@ -51,14 +53,30 @@ class PrefixSource : public SampleSource {
 
 }  // namespace
 
-double TrialScore(SampleSource& source, const ReceiverControls& controls) {
+namespace {
+
+// What a trial decode of the first kTrialSamples gives: the score of its text, how many
+// characters it decoded, and the highest the envelope rose.
+struct Trial {
+    TextLook text;
+    std::int64_t characters = 0;
+    double peak = 0.0;
+};
+
+Trial RunTrial(SampleSource& source, const ReceiverControls& controls) {
     RewindOrThrow(source);
     PrefixSource prefix(source, kTrialSamples);
     StringSink sink;
     DecodeHost host(sink, OutputFormat{});
     DecodeSource(prefix, controls, host);
     host.Finish();
-    return MorseTextScore(sink.text);
+    return {LookAtText(sink.text), host.Characters(), host.Scope().peak};
+}
+
+}  // namespace
+
+double TrialScore(SampleSource& source, const ReceiverControls& controls) {
+    return RunTrial(source, controls).text.score;
 }
 
 namespace {
@@ -74,12 +92,26 @@ struct FadingChoice {
 // follows the level over about a second, may suit better, and in deep noise a higher fixed one
 // that keeps the faded stretches quiet rather than keying noise into letters. The candidate whose
 // trial text looks most like Morse wins, the earlier one on a tie; higher thresholds are tried
-// only while every text so far looks more like noise than like Morse.
+// only while every text so far looks more like noise than like Morse. A threshold above every
+// peak of the envelope is never chosen, and one whose trial decodes nothing only while no trial
+// has read a single plausible word: a noisy copy is better than silence, pure junk is not.
 FadingChoice ChooseFadingThreshold(SampleSource& source, const ReceiverControls& controls) {
     FadingChoice best;
-    double bestScore = TrialScore(source, controls);
+    // A trial read something when a good share of its characters stand in plausible words;
+    // noise keys a few of those too.
+    auto readSomething = [](const Trial& trial) {
+        return trial.text.plausibleCharacters > 0 &&
+               trial.text.plausibleCharacters * kReadableShare >= trial.characters;
+    };
+    const Trial first = RunTrial(source, controls);
+    double bestScore = first.text.score;
+    bool read = readSomething(first);
     auto consider = [&](const ReceiverControls& candidate, FadingChoice choice) {
-        const double score = TrialScore(source, candidate);
+        const Trial trial = RunTrial(source, candidate);
+        if (!candidate.autoThreshold && candidate.threshold >= trial.peak) return;
+        if (trial.characters == 0 && read) return;
+        read = read || readSomething(trial);
+        const double score = trial.text.score;
         if (score > bestScore) {
             bestScore = score;
             best = choice;

@@ -3,7 +3,7 @@
 //   dahlo-synth OUT.(wav|flac|ogg|raw) TEXT [--wpm N] [--pitch HZ] [--level DBFS] [--snr DB]
 //               [--jitter R] [--rise S] [--farnsworth WPM] [--step-at CHAR --step-wpm WPM]
 //               [--letter-gap-min DOTS --letter-gap-max DOTS] [--extra-word-space DOTS]
-//               [--rate HZ] [--channels N] [--seed N]
+//               [--qsb DB --qsb-period S] [--rate HZ] [--channels N] [--seed N]
 //   dahlo-synth OUT KIND [--variant 0..3] [--noisy 1] [--rate HZ] [--channels N]
 //     KIND: speed-step, hand, farnsworth, long-gaps, plain-800, weak, noise-tail, ident-pause
 //     (the recordings of `make accuracy`; the text sent goes to standard output)
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
                      "[--snr DB] [--jitter R] [--rise S] [--farnsworth WPM] "
                      "[--step-at CHAR --step-wpm WPM] "
                      "[--letter-gap-min DOTS --letter-gap-max DOTS] [--extra-word-space DOTS] "
-                     "[--rate HZ] [--channels N] [--seed N]\n"
+                     "[--qsb DB --qsb-period S] [--rate HZ] [--channels N] [--seed N]\n"
                      "       dahlo-synth OUT KIND [--variant 0..3] [--noisy 1] [--rate HZ] "
                      "[--channels N]\n"
                      "       dahlo-synth OUT --band|--band12 [--tail S]\n");
@@ -121,6 +121,10 @@ int main(int argc, char** argv) {
             options.letter_gap_min_dots = value;
         } else if (key == "--letter-gap-max") {
             options.letter_gap_max_dots = value;
+        } else if (key == "--qsb") {
+            options.qsb_depth_db = value;
+        } else if (key == "--qsb-period") {
+            options.qsb_period_s = value;
         } else if (key == "--extra-word-space") {
             options.extra_word_space_dots = value;
         } else if (key == "--variant") {
