@@ -243,7 +243,8 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
                 if (bar) bar->Clear();
                 Fail(streams.err, "presets: " + DescribeControls(plan, "looked at the file"));
             }
-            if (PrefersSoftDecoder(plan, request)) {
+            if (options.decoder == "soft" ||
+                (options.decoder == "auto" && PrefersSoftDecoder(plan, request))) {
                 if (options.verbose) Fail(streams.err, DescribeSoftChoice(plan));
                 soft.emplace(sink, format, plan);
                 samples = soft->Decode(*source, streams.stop, progress, kDecodeStart,
