@@ -9,11 +9,12 @@ namespace dahlo {
 
 namespace {
 
-// A word is printed when its characters' mean confidence reaches this: noise the decoder reads
-// as letters stays well under it, a sender's words at -10 dB mostly above.
-constexpr double kWordConfidence = 0.5;
-// ... and while the decoder's running confidence says a sender is there.
-constexpr double kPresenceForText = 0.3;
+// A word is printed when its characters' mean confidence reaches this: noise read as letters
+// after a lock stays under it. Set low on purpose: a dropped word costs more characters than the
+// garbled letters it may hold (at -10 dB a squelch at 0.5 doubled the CER).
+constexpr double kWordConfidence = 0.25;
+// ... and while the decoder's running confidence says a sender is there at all.
+constexpr double kPresenceForText = 0.1;
 // Samples handed to the decoder at a time (its output does not depend on it).
 constexpr std::size_t kSoftBlockSamples = kBlockSamples;
 
@@ -75,7 +76,7 @@ void SoftSession::Push(const std::int16_t* samples, std::size_t count) {
 
 void SoftSession::Take() {
     for (const SoftChar& c : fresh_) {
-        if (c.word_space_before && !word_.empty()) CloseWord(c.sample);
+        if (c.word_space_before && !word_.empty()) CloseWord();
         word_.push_back(c);
         ++characters_;
     }
@@ -87,7 +88,7 @@ bool SoftSession::Absent(std::int64_t sample) {
     return nextAbsent_ < absent_.size() && absent_[nextAbsent_].begin <= sample;
 }
 
-void SoftSession::CloseWord(std::int64_t spaceSample) {
+void SoftSession::CloseWord() {
     double sum = 0.0;
     for (const SoftChar& c : word_) sum += c.confidence;
     const double mean = sum / static_cast<double>(word_.size());
@@ -130,7 +131,7 @@ void SoftSession::CloseWord(std::int64_t spaceSample) {
     }
     if (format_.events) {
         std::snprintf(head, sizeof head, "{\"t\":%.4f,\"type\":\"space\",\"freq_hz\":%.1f}\n",
-                      static_cast<double>(spaceSample) / kSampleRateHz, pitchHz_);
+                      static_cast<double>(word_.back().end_sample) / kSampleRateHz, pitchHz_);
         line_ += head;
     } else {
         line_ += ' ';
@@ -144,7 +145,7 @@ void SoftSession::CloseWord(std::int64_t spaceSample) {
 void SoftSession::Finish() {
     decoder_.Flush(fresh_);
     Take();
-    if (!word_.empty()) CloseWord(read_);
+    if (!word_.empty()) CloseWord();
     if (!format_.events && wroteText_) sink_.Write("\n");
     sink_.Flush();
 }

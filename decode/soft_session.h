@@ -7,8 +7,10 @@
 //
 // Its characters go out as the loop's do (text flushed at every word space, or JSON events with
 // t, freq_hz, wpm and lpm) with a confidence "p" per character. The squelch works on evidence
-// from the signal: a word is printed only when the decoder is locked to a sender, the word's
-// characters are sure enough on average, and it does not begin where the look found no signal.
+// from the signal: a word is printed only when the decoder is locked to a sender (noise alone
+// never locks it), the word's characters are sure enough on average, and it does not begin
+// where the look found no signal. "t" of a character is where its first mark begins, of a word
+// space where the word's last mark ends.
 
 #include <atomic>
 #include <cstdint>
@@ -60,7 +62,7 @@ class SoftSession {
 
   private:
     void Take();
-    void CloseWord(std::int64_t spaceSample);
+    void CloseWord();  // the word ends: printed with its space, or squelched
     bool Absent(std::int64_t sample);
 
     OutputSink& sink_;
