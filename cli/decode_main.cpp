@@ -13,6 +13,7 @@
 #include "decode/decode_session.h"
 #include "cli/live_decode.h"
 #include "decode/presets.h"
+#include "decode/soft_session.h"
 #include "recording/sample_source.h"
 #include "cli/skim_main.h"
 #include "decode/stream_presets.h"
@@ -131,6 +132,16 @@ void ExplainSilence(const DecodeHost& host, std::FILE* err) {
     Fail(err, line);
 }
 
+void ExplainSoftSilence(const SoftSession& soft, std::FILE* err) {
+    if (soft.Characters() > soft.SquelchedCharacters()) return;
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "nothing printed: the soft decoder found no sure Morse at %.1f Hz (%lld "
+                  "characters read from noise)",
+                  soft.PitchHz(), static_cast<long long>(soft.Characters()));
+    Fail(err, line);
+}
+
 }  // namespace
 
 int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& streams) {
@@ -192,6 +203,7 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
     format.events = options.events;
     FileSink sink(streams.out);
     DecodeHost host(sink, format);
+    std::optional<SoftSession> soft;  // the soft decoder, where it reads the file
 
     try {
         // The charset file is checked before any audio is looked at.
@@ -231,9 +243,18 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
                 if (bar) bar->Clear();
                 Fail(streams.err, "presets: " + DescribeControls(plan, "looked at the file"));
             }
-            host.EnableSquelch();
-            samples = DecodePlanned(*source, plan, host, streams.stop, progress, kDecodeStart,
-                                    1.0 - kDecodeStart);
+            if (options.decoder == "soft" ||
+                (options.decoder == "auto" && PrefersSoftDecoder(plan, request))) {
+                if (options.verbose) Fail(streams.err, DescribeSoftChoice(plan));
+                soft.emplace(sink, format, plan);
+                samples = soft->Decode(*source, streams.stop, progress, kDecodeStart,
+                                       1.0 - kDecodeStart);
+                soft->Finish();
+            } else {
+                host.EnableSquelch();
+                samples = DecodePlanned(*source, plan, host, streams.stop, progress, kDecodeStart,
+                                        1.0 - kDecodeStart);
+            }
         } else if (!isFile && !options.coldStart) {
             // A stream is looked at through a fixed look-ahead as it comes.
             host.EnableSquelch();
@@ -274,7 +295,11 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
             }
             return kExitPartial;
         }
-        ExplainSilence(host, streams.err);
+        if (soft) {
+            ExplainSoftSilence(*soft, streams.err);
+        } else {
+            ExplainSilence(host, streams.err);
+        }
     } catch (const InputError& e) {
         host.Finish();
         Fail(streams.err, e.what());

@@ -290,6 +290,12 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
                     return bad("'" + value + "' is not utf-8 or cp1251");
                 }
             }
+        } else if (arg == "--decoder") {
+            if (!takeValue()) return bad("needs a value");
+            if (value != "auto" && value != "hard" && value != "soft") {
+                return bad("'" + value + "' is not auto, hard or soft");
+            }
+            options.decoder = value;
         } else if (arg == "-" || arg.empty() || arg[0] != '-') {
             if (haveInput) {
                 return std::optional<std::string>("'" + arg +
@@ -347,6 +353,8 @@ options win):
   --settings FILE        take the controls and charset from a settings file (DAHLO.INI)
   --cold-start           no look at the input and a cold decoder start: the window's defaults
                          and the text the window shows for the same samples
+  --decoder auto|hard|soft  a file's decoder: the window's (hard), the soft-decision one, or
+                         as the look finds best (auto: soft on weak or fading signals)
 
 Skimming (every signal in the passband at once):
   --skim                 one channel per signal found: a line per channel and group of words,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "receiver/block_pump.h"
+#include "receiver/envelope_levels.h"
 #include "receiver/receiver_controls.h"
 #include "decode/decode_session.h"
 #include "recording/sample_source.h"
@@ -33,6 +34,10 @@ struct PresetPlan {
     double thresholdScale = 1.0;        // the trials raised the threshold from the levels
     std::vector<PresetChange> changes;  // in sample order
     std::vector<SampleSpan> absent;     // in order, disjoint: the signal is not there
+    // The envelope's levels at the chosen burst speed where the signal is (0: not surveyed), and
+    // how much the mark moves along the recording (EnvelopeSurvey::markSpread).
+    EnvelopeLevels levels;
+    double markSpread = 1.0;
 };
 
 // Samples a change may wait for a key-up before it is made anyway (two seconds).

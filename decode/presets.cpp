@@ -248,6 +248,10 @@ PresetPlan PlanPresets(SampleSource& source, const PresetRequest& request,
     }
     if (needThreshold) controls.threshold = thresholdFor(lpm, NoiseFloorForDot(dot));
     if (request.warmStart && dot > 0) controls.warmStartDot = dot;
+    for (std::size_t k = 0; k < kPresetBurstSpeeds.size(); ++k) {
+        if (kPresetBurstSpeeds[k] == lpm) plan.levels = levels[k];
+    }
+    plan.markSpread = markSpread;
     {
         // The first pass measured the gaps with its own burst window and threshold; the decode
         // smears its marks by a different amount.

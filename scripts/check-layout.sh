@@ -18,11 +18,11 @@ declare -A allowed=(
   [soft]="dsp morse settings"
   [recording]="dsp capture"
   [iq]=""
-  [decode]="dsp morse settings capture receiver recording"
+  [decode]="dsp morse settings capture receiver recording soft"
   [skimmer]="dsp morse settings capture receiver"
   [spots]="dsp morse settings capture receiver skimmer"
   [rig]=""
-  [cli]="dsp morse settings capture receiver recording iq decode skimmer spots rig"
+  [cli]="dsp morse settings capture receiver recording iq soft decode skimmer spots rig"
   [app]="dsp morse settings capture export receiver skimmer spots"
 )
 

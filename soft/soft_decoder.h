@@ -32,7 +32,9 @@ struct SoftDecoderConfig {
 
 struct SoftChar {
     std::int64_t sample = 0;  // input sample index where the character's first mark begins
+    std::int64_t end_sample = 0;  // ... and where its last mark ends
     std::array<char, 4> text{};  // Windows-1251 bytes from the English table, zero-terminated
+    std::uint32_t code = 0;   // the code word: a leading 1, then 1 per dash and 0 per dot
     bool word_space_before = false;
     double wpm = 0.0;         // the sender's speed at this character
     double confidence = 0.0;  // 0..1: how sure the character's marks are signal, not noise

@@ -524,6 +524,8 @@ void SoftTrack::EndCharacter(std::vector<SoftChar>* out, double min_confidence) 
     ch.sample = charFirstSample_;
     std::strncpy(ch.text.data(), text, ch.text.size() - 1);
     ch.word_space_before = wordBefore;
+    ch.code = code;
+    ch.end_sample = gapFirstSample_;
     ch.wpm = 13230.0 / dot_;
     ch.confidence = confidence;
     out->push_back(ch);

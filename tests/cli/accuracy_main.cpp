@@ -1,7 +1,7 @@
 // dahlo-accuracy: character error rate of dahlo-decode's default path (no options: presets from a
 // look at the recording) on synthesized recordings, each decoded by the tool itself from a WAV
 // file (or raw samples on standard input). Prints the tables and writes the CER-versus-SNR data
-// for the plot.
+// for the plot (DATA_FILE, and the weak-signal curve of both decoders in DATA_FILE.weak).
 //   dahlo-accuracy [DATA_FILE]
 
 #include <unistd.h>
@@ -58,6 +58,7 @@ struct Condition {
     double jitter = 0;
     bool fading = false;
     bool interferer = false;
+    double qsbDb = 0.0;  // slow fading of this depth, period 7 s, starting at the peak
 };
 
 std::vector<std::int16_t> Synthesize(const std::string& text, const Condition& c,
@@ -68,6 +69,7 @@ std::vector<std::int16_t> Synthesize(const std::string& text, const Condition& c
     options.signal.level_dbfs = c.level;
     options.jitter = c.jitter;
     options.seed = seed;
+    options.qsb_depth_db = c.qsbDb;
     if (c.interferer) {
         dahlo::test::Interferer other;
         other.text = "test de f5zz f5zz ar test de f5zz k qrl";
@@ -109,11 +111,13 @@ std::string ReadAll(std::FILE* f) {
 // The text dahlo-decode prints with no options for `samples`: from a WAV file, or raw on
 // standard input.
 std::string DecodeWithTool(const std::vector<std::int16_t>& samples, bool stdinput,
-                           const std::string& dir, std::string* errors = nullptr) {
+                           const std::string& dir, std::string* errors = nullptr,
+                           const char* decoder = nullptr) {
     std::FILE* in = std::tmpfile();
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     std::vector<std::string> args;
+    if (decoder != nullptr) args.insert(args.end(), {"--decoder", decoder});
     if (stdinput) {
         dahlo::testaudio::WriteRawToStream(in, samples);
         args.push_back("-");
@@ -144,16 +148,19 @@ bool Verbose() {
 }
 
 // CER of one recording through the default path of dahlo-decode.
-double MeasureCer(const Condition& c, int textIndex, std::uint64_t seed, const std::string& dir) {
+// `decoder`: the --decoder option (none: the tool's own choice).
+double MeasureCer(const Condition& c, int textIndex, std::uint64_t seed, const std::string& dir,
+                  const char* decoder = nullptr) {
     const std::string sent = kTexts[textIndex % std::size(kTexts)];
     const std::string want = Normalize(sent);
-    const std::string got = Normalize(DecodeWithTool(Synthesize(sent, c, seed), false, dir));
+    const std::string got =
+        Normalize(DecodeWithTool(Synthesize(sent, c, seed), false, dir, nullptr, decoder));
     if (Verbose()) {
         std::fprintf(stderr,
-                     "wpm %.0f pitch %.0f level %.0f snr %.0f jitter %.2f fading %d 2nd %d\n"
-                     "  sent: %s\n  got:  %s\n",
-                     c.wpm, c.pitch, c.level, c.snr, c.jitter, c.fading, c.interferer, want.c_str(),
-                     got.c_str());
+                     "wpm %.0f pitch %.0f level %.0f snr %.0f jitter %.2f fading %d 2nd %d "
+                     "qsb %.0f %s\n  sent: %s\n  got:  %s\n",
+                     c.wpm, c.pitch, c.level, c.snr, c.jitter, c.fading, c.interferer, c.qsbDb,
+                     decoder != nullptr ? decoder : "", want.c_str(), got.c_str());
     }
     return static_cast<double>(EditDistance(want, got)) / static_cast<double>(want.size());
 }
@@ -254,6 +261,52 @@ int main(int argc, char** argv) {
     }
     std::printf("\nSteady signal at 0 dB SNR: mean CER %.3f (target <= 0.10)\n", table[0][2]);
 
+    // Weak signals: the default path (the soft decoder reads them) against the hard decoder on
+    // the same recordings, 16..28 WPM x 700..1100 Hz, steady and with 8 dB slow fading.
+    const std::vector<double> weakSnrs = {-4, -6, -8, -10, -12};
+    const char* const weakKinds[] = {"steady", "QSB 8 dB, 7 s"};
+    const char* const decoders[] = {nullptr, "hard"};
+    // weak[kind][decoder][snr]
+    std::vector<std::vector<std::vector<double>>> weak(
+        std::size(weakKinds), std::vector<std::vector<double>>(2, std::vector<double>(weakSnrs.size())));
+    for (std::size_t k = 0; k < std::size(weakKinds); ++k) {
+        for (std::size_t s = 0; s < weakSnrs.size(); ++s) {
+            for (std::size_t d = 0; d < 2; ++d) {
+                std::vector<double> cers;
+                int r = 0;
+                for (const double wpm : {16.0, 20.0, 24.0, 28.0}) {
+                    for (const double pitch : {700.0, 900.0, 1100.0}) {
+                        Condition c;
+                        c.wpm = wpm;
+                        c.pitch = pitch;
+                        c.level = -20.0 - 2.0 * r;
+                        c.snr = weakSnrs[s];
+                        c.qsbDb = k == 1 ? 8.0 : 0.0;
+                        cers.push_back(MeasureCer(
+                            c, r, 3000 + 100 * k + 12 * s + static_cast<std::uint64_t>(r), dir,
+                            decoders[d]));
+                        ++r;
+                    }
+                }
+                weak[k][d][s] = Mean(cers);
+            }
+        }
+    }
+    std::printf("\nWeak signals: mean CER by SNR (dB in 2500 Hz), 12 recordings per cell "
+                "(16..28 WPM, 700..1100 Hz)\n\n| signal | decoder |");
+    for (const double snr : weakSnrs) std::printf(" %+.0f dB |", snr);
+    std::printf("\n|---|---|");
+    for (std::size_t s = 0; s < weakSnrs.size(); ++s) std::printf("---|");
+    std::printf("\n");
+    for (std::size_t k = 0; k < std::size(weakKinds); ++k) {
+        for (std::size_t d = 0; d < 2; ++d) {
+            std::printf("| %s | %s |", weakKinds[k], d == 0 ? "default (soft)" : "--decoder hard");
+            for (std::size_t s = 0; s < weakSnrs.size(); ++s) std::printf(" %.3f |", weak[k][d][s]);
+            std::printf("\n");
+        }
+    }
+    std::fflush(stdout);
+
     // Kinds of sending and recording, each with four recordings (texts, speeds, pitches 550..1000
     // Hz, levels -15..-39 dBFS).
     using dahlo::test::RecordingKind;
@@ -302,5 +355,20 @@ int main(int argc, char** argv) {
         std::fprintf(data, "\n");
     }
     std::fclose(data);
+
+    const std::string weakPath = std::string(dataPath) + ".weak";
+    std::FILE* weakData = std::fopen(weakPath.c_str(), "w");
+    if (weakData == nullptr) {
+        std::fprintf(stderr, "dahlo-accuracy: cannot create %s\n", weakPath.c_str());
+        return 2;
+    }
+    std::fprintf(weakData,
+                 "snr_db \"steady, default (soft)\" \"steady, hard\" \"QSB 8 dB, default (soft)\" "
+                 "\"QSB 8 dB, hard\"\n");
+    for (std::size_t s = 0; s < weakSnrs.size(); ++s) {
+        std::fprintf(weakData, "%.0f %.4f %.4f %.4f %.4f\n", weakSnrs[s], weak[0][0][s],
+                     weak[0][1][s], weak[1][0][s], weak[1][1][s]);
+    }
+    std::fclose(weakData);
     return 0;
 }

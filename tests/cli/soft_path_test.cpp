@@ -1,0 +1,124 @@
+// dahlo-decode's default path with the soft decoder: which recordings it reads, what it prints.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli/decode_main.h"
+#include "decode/soft_session.h"
+#include "support/audio_files.h"
+#include "support/morse_synth.h"
+#include "support/text_compare.h"
+
+namespace dahlo {
+namespace {
+
+constexpr const char* kQso =
+    "cq cq de ok2xyz ok2xyz = r tnx fer call ur rst 579 name jan qth brno hw cpy k";
+
+struct Output {
+    std::string out;
+    std::string err;
+};
+
+// dahlo-decode with `args` and then the recording as a WAV file.
+Output Decode(const std::vector<std::int16_t>& samples, std::vector<std::string> args = {}) {
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("dahlo-soft-path-" + std::to_string(::getpid()) + ".wav"))
+                                 .string();
+    std::string error;
+    EXPECT_TRUE(testaudio::WriteAudioFile(path, samples, 11025, 1, error)) << error;
+    args.push_back(path);
+    DecodeStreams streams;
+    streams.out = std::tmpfile();
+    streams.err = std::tmpfile();
+    RunDecodeTool(args, streams);
+    Output run;
+    for (std::FILE* f : {streams.out, streams.err}) {
+        std::rewind(f);
+        std::string& text = f == streams.out ? run.out : run.err;
+        for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
+        std::fclose(f);
+    }
+    std::filesystem::remove(path);
+    return run;
+}
+
+double Cer(const std::string& sent, std::string got) {
+    while (!got.empty() && (got.back() == ' ' || got.back() == '\n')) got.pop_back();
+    return static_cast<double>(test::EditDistance(sent, got)) / static_cast<double>(sent.size());
+}
+
+std::vector<std::int16_t> Qso(std::optional<double> snr) {
+    test::MorseSynthOptions o;
+    o.wpm = 20;
+    o.signal.pitch_hz = 800;
+    o.signal.level_dbfs = -20;
+    o.snr_db = snr;
+    o.seed = 11;
+    return test::SynthesizeMorse(kQso, o);
+}
+
+TEST(SoftPath, AWeakRecordingIsReadWhereTheHardDecoderFails) {
+    const auto samples = Qso(-8.0);
+    EXPECT_LT(Cer(kQso, Decode(samples).out), 0.1);
+    EXPECT_GT(Cer(kQso, Decode(samples, {"--decoder", "hard"}).out), 0.3);
+
+    // Every character line carries its confidence; the frequency is the nearest bin's.
+    const Output events = Decode(samples, {"--events"});
+    int chars = 0;
+    for (std::size_t at = 0; (at = events.out.find("\"type\":\"char\"", at)) != std::string::npos;
+         ++at) {
+        const std::size_t end = events.out.find('\n', at);
+        const std::size_t p = events.out.find(",\"p\":", at);
+        ASSERT_LT(p, end);
+        const double confidence = std::stod(events.out.substr(p + 5));
+        EXPECT_TRUE(confidence >= 0.0 && confidence <= 1.0) << confidence;
+        ++chars;
+    }
+    EXPECT_GT(chars, 50);
+    EXPECT_NE(events.out.find("\"type\":\"space\",\"freq_hz\":802.1}"), std::string::npos);
+}
+
+TEST(SoftPath, CleanTextStaysExactWithoutConfidence) {
+    for (const std::optional<double> snr : {std::optional<double>{}, std::optional<double>{3.0}}) {
+        EXPECT_EQ(Decode(Qso(snr)).out, std::string(kQso) + " \n");
+        EXPECT_EQ(Decode(Qso(snr), {"--events"}).out.find(",\"p\":"), std::string::npos);
+    }
+}
+
+TEST(SoftPath, NoiseAlonePrintsNothing) {
+    std::mt19937 random(5);
+    std::normal_distribution<double> gauss(0.0, 2000.0);
+    std::vector<std::int16_t> noise(30 * 11025);
+    for (auto& x : noise) x = static_cast<std::int16_t>(gauss(random));
+    const Output run = Decode(noise, {"-v"});
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("soft decoder: marks"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("nothing printed"), std::string::npos) << run.err;
+}
+
+TEST(SoftPath, TheLevelsChooseTheDecoder) {
+    PresetPlan plan;
+    PresetRequest request;
+    plan.levels = {0.01, 0.05};  // marks 5 times the noise: about -6 dB
+    EXPECT_TRUE(PrefersSoftDecoder(plan, request));
+    plan.levels = {0.01, 0.2};  // +10 dB
+    EXPECT_FALSE(PrefersSoftDecoder(plan, request));
+    plan.markSpread = 1.6;  // fading
+    EXPECT_TRUE(PrefersSoftDecoder(plan, request));
+    plan.levels = {0.0, 0.2};  // no noise at all
+    EXPECT_FALSE(PrefersSoftDecoder(plan, request));
+    plan.levels = {0.01, 0.05};
+    request.centreBin = 150;  // the pitch given: the user's controls, the user's decoder
+    EXPECT_FALSE(PrefersSoftDecoder(plan, request));
+}
+
+}  // namespace
+}  // namespace dahlo
