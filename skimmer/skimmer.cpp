@@ -516,6 +516,8 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
         if (Owns(channel.id)) opened.push_back(channel.CentreBin);
     }
     for (const FoundSignal& signal : found) {
+        const double pitchHz = signal.bin * kHzPerBin;
+        if (pitchHz < options_.ownedLowHz || pitchHz >= options_.ownedHighHz) continue;
         const bool near = std::any_of(opened.begin(), opened.end(), [&](int bin) {
             return std::abs(bin - signal.bin) <= kSameSignalBins;
         });

@@ -36,6 +36,11 @@ struct SkimOptions {
     // Calls spotted after one copy; null: every call needs two. Must outlive the skimmer.
     const KnownCalls* knownCalls = nullptr;
     double respotMinutes = 10.0;  // a call on the frequency of its last spot waits this long
+    // Pitches (Hz, from low up to but not including high) at which channels may open: one of
+    // several skimmers on overlapping sub-bands of a wide band opens only its own share, so that
+    // a signal two of them hear is decoded once. The finder still looks at the whole passband.
+    double ownedLowHz = 0.0;
+    double ownedHighHz = 1e9;
 };
 
 // What a channel starts with, from a stretch of audio around its signal.
