@@ -177,7 +177,8 @@ class Merger {
             return spot.inputSeconds - s.seconds >= respotSeconds_;
         });
         for (const Spotted& s : spotted_) {
-            if (s.call == spot.call && std::abs(s.freqKhz - spot.freqKhz) <= kSameStationKhz) return;
+            if (s.call == spot.call && std::abs(s.freqKhz - spot.freqKhz) <= kSameStationKhz)
+                return;
         }
         spotted_.push_back({spot.call, spot.freqKhz, spot.inputSeconds});
         spot.channel = BandChannel(subband, spot.channel);
@@ -254,8 +255,8 @@ int RunIqSkim(const DecodeOptions& options, const DecodeStreams& streams) {
                                    : SkimOptions::Output::kText;
     skim.spotter = options.spotter;
     skim.clockTime = options.sdrArgs.has_value();
-    skim.startUtc = options.startUtc ? static_cast<std::time_t>(*options.startUtc)
-                                     : std::time(nullptr);
+    skim.startUtc =
+        options.startUtc ? static_cast<std::time_t>(*options.startUtc) : std::time(nullptr);
     if (options.respotMinutes) skim.respotMinutes = *options.respotMinutes;
     std::optional<KnownCalls> known;
     if (options.knownCallsFile) {
@@ -311,8 +312,8 @@ int RunIqSkim(const DecodeOptions& options, const DecodeStreams& streams) {
     FileSink sink(streams.out);
     Merger merger(plan, centreHz, skim.output, sink, server.get(), 60.0 * skim.respotMinutes);
 
-    const int threads =
-        options.threads.value_or(std::max(1, static_cast<int>(std::thread::hardware_concurrency())));
+    const int threads = options.threads.value_or(
+        std::max(1, static_cast<int>(std::thread::hardware_concurrency())));
     iq::Channelizer channelizer(
         source->RateHz(),
         [&](int subband, const std::int16_t* block, std::int64_t blockIndex) {
@@ -350,7 +351,8 @@ int RunIqSkim(const DecodeOptions& options, const DecodeStreams& streams) {
     }
     const std::string damage = source->Damage();
     if (samples == 0 && !stopping) {
-        Fail(streams.err, damage.empty() ? source->Name() + ": no IQ samples in the input" : damage);
+        Fail(streams.err,
+             damage.empty() ? source->Name() + ": no IQ samples in the input" : damage);
         return kExitFailure;
     }
     if (!damage.empty()) {

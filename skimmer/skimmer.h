@@ -142,6 +142,7 @@ class Skimmer final : public ReceiverHost {
         std::int64_t until;  // sample
     };
     std::vector<Refused> refused_;  // found, but no keyed CW there
+    std::vector<Refused> notOwned_;  // found outside the owned pitches
     Charsets charsets_;
     std::map<int, std::unique_ptr<Station>> stations_;
     std::vector<std::int16_t> history_;  // the last samples of the input, a ring

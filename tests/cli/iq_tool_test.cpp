@@ -85,8 +85,9 @@ class IqTool : public ::testing::Test {
         dir_ = testing::TempDir();
         ASSERT_EQ(test::WriteIqWav(dir_ + "band.wav", samples, kRateHz, false), "");
         ASSERT_EQ(test::WriteIqCu8(dir_ + "band.cu8", samples), "");
-        ASSERT_EQ(test::WriteIqSigmf(dir_ + "band", samples, kRateHz, kCentreKhz * 1000.0,
-                                     "cf32_le"), "");
+        ASSERT_EQ(
+            test::WriteIqSigmf(dir_ + "band", samples, kRateHz, kCentreKhz * 1000.0, "cf32_le"),
+            "");
         samples_ = static_cast<long long>(samples.size());
     }
     static void TearDownTestSuite() { delete band_; }
@@ -111,7 +112,8 @@ class IqTool : public ::testing::Test {
 
 TEST_F(IqTool, AStereoWavBandSpotsEveryStationOnceAtItsRfAndReadsTheSameOnAnyThreads) {
     const std::string wav = dir_ + "band.wav";
-    const ToolResult spots = RunTool({"--iq", wav, "--centre", "7020", "--spots", "--threads", "2"});
+    const ToolResult spots =
+        RunTool({"--iq", wav, "--centre", "7020", "--spots", "--threads", "2"});
     ASSERT_EQ(spots.status, 0) << spots.err;
     ExpectEveryStationOnce(spots);
 
@@ -161,7 +163,8 @@ TEST_F(IqTool, BadInputIsOneLineAndStatus2AndACutShortRecordingStatus1) {
     // beyond 30 GHz, a stream shorter than one sample.
     const std::string mono = dir_ + "mono.wav";
     std::string error;
-    ASSERT_TRUE(testaudio::WriteAudioFile(mono, std::vector<std::int16_t>(11025, 0), 48000, 1, error))
+    ASSERT_TRUE(
+        testaudio::WriteAudioFile(mono, std::vector<std::int16_t>(11025, 0), 48000, 1, error))
         << error;
     std::FILE* tiny = std::tmpfile();
     std::fputc(0x80, tiny);
@@ -176,7 +179,9 @@ TEST_F(IqTool, BadInputIsOneLineAndStatus2AndACutShortRecordingStatus1) {
         {{"--iq", dir_ + "band.wav", "--centre", "7020", "--rate", "96000"}, "not 96000 Hz", stdin},
         {{"--iq", dir_ + "nothing.sigmf-meta"}, "nothing.sigmf-meta", stdin},
         {{"--iq", dir_ + "band.wav", "--centre", "40000000"}, "30 GHz", stdin},
-        {{"--iq", "-", "--iq-format", "cu8", "--rate", "48000", "--centre", "7020"}, "standard input", tiny},
+        {{"--iq", "-", "--iq-format", "cu8", "--rate", "48000", "--centre", "7020"},
+         "standard input",
+         tiny},
     };
     for (const auto& c : cases) {
         const ToolResult r = RunTool(c.args, c.in);
@@ -194,8 +199,8 @@ TEST_F(IqTool, BadInputIsOneLineAndStatus2AndACutShortRecordingStatus1) {
     std::fwrite(bytes.data(), 1, bytes.size(), half);
     std::rewind(half);
     std::fclose(whole);
-    const ToolResult cut = RunTool(
-        {"--iq", "-", "--iq-format", "cu8", "--rate", "48000", "--centre", "7020"}, half);
+    const ToolResult cut =
+        RunTool({"--iq", "-", "--iq-format", "cu8", "--rate", "48000", "--centre", "7020"}, half);
     std::fclose(half);
     EXPECT_EQ(cut.status, 1) << cut.err;
     EXPECT_NE(cut.out.find(" kHz  "), std::string::npos);

@@ -4,8 +4,6 @@
 // text is its busiest channel's, scored by CER; its other channels are duplicates, channels at no
 // station are ghosts. Spots: recall (the station's call spotted near its RF), precision (spots
 // that are a station's call near its RF), and calls spotted more than once.
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -13,6 +11,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -94,11 +93,14 @@ int main(int argc, char** argv) {
         std::size_t best = stations.size();
         for (std::size_t i = 0; i < stations.size(); ++i) {
             const double d = std::abs(stations[i].rfKhz - c.rfKhz);
-            if (d <= kSameStationKhz && (best == stations.size() || d < std::abs(stations[best].rfKhz - c.rfKhz))) best = i;
+            if (d <= kSameStationKhz &&
+                (best == stations.size() || d < std::abs(stations[best].rfKhz - c.rfKhz)))
+                best = i;
         }
         if (best == stations.size()) {
             ++ghosts;
-            std::fprintf(stderr, "  ghost channel %d at %.2f kHz: %s\n", id, c.rfKhz, c.text.c_str());
+            std::fprintf(stderr, "  ghost channel %d at %.2f kHz: %s\n", id, c.rfKhz,
+                         c.text.c_str());
         } else {
             heard[best].push_back(&c);
         }
@@ -119,12 +121,16 @@ int main(int argc, char** argv) {
         sent += s.text.size();
         int spotted = 0;
         for (const auto& spot : spots) {
-            if (spot["call"] == s.call && std::abs(spot["freq_khz"].get<double>() - s.rfKhz) <= kSpotToleranceKhz) ++spotted;
+            if (spot["call"] == s.call &&
+                std::abs(spot["freq_khz"].get<double>() - s.rfKhz) <= kSpotToleranceKhz)
+                ++spotted;
         }
         callsSpotted += spotted > 0 ? 1 : 0;
         std::printf("%11.3f kHz %4s dB %3s WPM qsb %2s %-8s channels %zu  CER %5.1f%%  spots %d\n",
                     s.rfKhz, s.snr.c_str(), s.wpm.c_str(), s.qsb.c_str(), s.call.c_str(),
-                    heard[i].size(), 100.0 * static_cast<double>(distance) / static_cast<double>(std::max<std::size_t>(s.text.size(), 1)),
+                    heard[i].size(),
+                    100.0 * static_cast<double>(distance) /
+                        static_cast<double>(std::max<std::size_t>(s.text.size(), 1)),
                     spotted);
     }
     int rightSpots = 0;
@@ -133,22 +139,26 @@ int main(int argc, char** argv) {
         const std::string call = spot["call"];
         ++perCall[call];
         const bool right = std::any_of(stations.begin(), stations.end(), [&](const Station& s) {
-            return s.call == call && std::abs(spot["freq_khz"].get<double>() - s.rfKhz) <= kSpotToleranceKhz;
+            return s.call == call &&
+                   std::abs(spot["freq_khz"].get<double>() - s.rfKhz) <= kSpotToleranceKhz;
         });
         if (right) {
             ++rightSpots;
         } else {
-            std::fprintf(stderr, "  wrong spot %s at %.1f kHz\n", call.c_str(), spot["freq_khz"].get<double>());
+            std::fprintf(stderr, "  wrong spot %s at %.1f kHz\n", call.c_str(),
+                         spot["freq_khz"].get<double>());
         }
     }
     int twice = 0;
     for (const auto& [call, n] : perCall) twice += n > 1 ? 1 : 0;
     const int n = static_cast<int>(stations.size());
-    std::printf("stations %d  CER %.2f%%  channels: duplicates %d, ghosts %d  spots %zu: recall %d/%d "
-                "(%.1f%%), precision %d/%zu (%.1f%%), calls spotted twice %d\n",
-                n, 100.0 * static_cast<double>(errors) / static_cast<double>(std::max<std::size_t>(sent, 1)),
-                duplicates, ghosts, spots.size(), callsSpotted, n,
-                100.0 * callsSpotted / std::max(n, 1), rightSpots, spots.size(),
-                100.0 * rightSpots / std::max<double>(1.0, static_cast<double>(spots.size())), twice);
+    std::printf(
+        "stations %d  CER %.2f%%  channels: duplicates %d, ghosts %d  spots %zu: recall %d/%d "
+        "(%.1f%%), precision %d/%zu (%.1f%%), calls spotted twice %d\n",
+        n,
+        100.0 * static_cast<double>(errors) / static_cast<double>(std::max<std::size_t>(sent, 1)),
+        duplicates, ghosts, spots.size(), callsSpotted, n, 100.0 * callsSpotted / std::max(n, 1),
+        rightSpots, spots.size(),
+        100.0 * rightSpots / std::max<double>(1.0, static_cast<double>(spots.size())), twice);
     return 0;
 }
