@@ -16,6 +16,7 @@
 #include "decode/soft_session.h"
 #include "recording/sample_source.h"
 #include "cli/skim_main.h"
+#include "cli/iq_skim.h"
 #include "decode/stream_presets.h"
 
 namespace dahlo {
@@ -159,6 +160,7 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
         return kExitOk;
     }
 
+    if (options.iqPath || options.sdrArgs) return RunIqSkim(options, streams);
     if (options.skim) return RunSkim(options, streams);
 
     ReceiverControls controls;

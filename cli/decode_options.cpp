@@ -10,11 +10,13 @@
 #include <ctime>
 
 #include "dsp/main_filter.h"
+#include "iq/iq_source.h"
 
 namespace dahlo {
 
 namespace {
 
+constexpr int kMostThreads = 64;  // more than any skimmer host has cores
 constexpr std::array<int, 9> kMenuSpeeds = {100, 200, 300, 500, 1000, 1500, 2500, 3000, 5000};
 
 bool ParseNumber(const std::string& text, double& value) {
@@ -78,6 +80,70 @@ std::optional<std::string> ParseServiceOption(const std::string& arg, const std:
     return std::nullopt;
 }
 
+// --iq-format, --rate, --centre, --gain, --threads: the reason when `value` is bad.
+std::optional<std::string> ParseIqOption(const std::string& arg, const std::string& value,
+                                         DecodeOptions& options) {
+    double number = 0.0;
+    if (arg == "--iq-format") {
+        if (!iq::ParseIqFormat(value)) {
+            return "'" + value + "' is not a sample format (cu8, ci8, cs16, cu16_le, ci32_le, cf32)";
+        }
+        options.iqFormat = value;
+    } else if (arg == "--rate") {
+        if (!ParseNumber(value, number) || number < iq::kMinRateHz || number > iq::kMaxRateHz) {
+            return "'" + value + "' is not a sample rate of 8000..768000 Hz";
+        }
+        options.rateHz = number;
+    } else if (arg == "--centre" || arg == "--center") {
+        if (!ParseNumber(value, number) || number < 0.0 || number * 1000.0 > iq::kMaxCentreHz) {
+            return "'" + value + "' is not a frequency of 0..30000000 kHz (30 GHz)";
+        }
+        options.centreKhz = number;
+    } else if (arg == "--gain") {
+        if (!ParseNumber(value, number) || number < -20.0 || number > 100.0) {
+            return "'" + value + "' is not a gain in dB (-20..100)";
+        }
+        options.gainDb = number;
+    } else {
+        int count = 0;
+        if (!ParseInteger(value, count) || count < 1 || count > kMostThreads) {
+            return "'" + value + "' is not a number of threads (1..64)";
+        }
+        options.threads = count;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> CheckIqOptions(const DecodeOptions& options) {
+    const bool wide = options.iqPath || options.sdrArgs;
+    if (!wide && (options.iqFormat || options.rateHz || options.centreKhz || options.gainDb ||
+                  options.threads)) {
+        return std::string(
+            "options --iq-format, --rate, --centre, --gain and --threads need --iq or --sdr");
+    }
+    if (!wide) return std::nullopt;
+    if (options.dialKhz != 0.0 || !options.rigAddress.empty() || options.rigModel) {
+        return std::string("options --dial and --rig: with --iq or --sdr the RF frequency comes "
+                           "from --centre (or the SigMF file)");
+    }
+    if (options.gainDb && !options.sdrArgs) {
+        return std::string("option --gain: the gain of an SDR; give --sdr");
+    }
+    const bool raw = options.sdrArgs || options.iqFormat;
+    if (options.iqPath && *options.iqPath == "-" && !options.iqFormat) {
+        return std::string("option --iq -: standard input is raw; give --iq-format and --rate");
+    }
+    if (options.sdrArgs && options.iqFormat) {
+        return std::string("option --iq-format: the samples of --iq; an SDR gives its own");
+    }
+    if (raw && (!options.rateHz || !options.centreKhz)) {
+        return std::string(options.sdrArgs ? "option --sdr" : "option --iq-format") +
+               ": give the sample rate (--rate HZ) and the RF frequency of the centre "
+               "(--centre KHZ)";
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> CheckServiceOptions(const DecodeOptions& options) {
     const bool rig = !options.rigAddress.empty() || options.rigModel || options.rigDevice;
     if (!options.skim && (options.spotPort || options.listenAddress || rig ||
@@ -86,7 +152,7 @@ std::optional<std::string> CheckServiceOptions(const DecodeOptions& options) {
                "and --respot-minutes need --skim";
     }
     // Without the dial a spot would carry the audio pitch as its frequency: no logger wants it.
-    if (options.spotPort && !rig && options.dialKhz == 0.0) {
+    if (options.spotPort && !rig && options.dialKhz == 0.0 && !options.iqPath && !options.sdrArgs) {
         return std::string(
             "option --spot-port: spots need the radio's frequency; give --dial KHZ or --rig");
     }
@@ -210,6 +276,20 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
                    arg == "--respot-minutes") {
             if (!takeValue()) return bad("needs a value");
             if (auto e = ParseServiceOption(arg, value, options)) return bad(*e);
+        } else if (arg == "--iq" || arg == "--sdr") {
+            if (!takeValue()) return bad("needs a value");
+            if (haveInput) return bad("give one input: a file, '-', --live, --iq or --sdr");
+            if (value.empty()) {
+                return bad(arg == "--iq" ? "needs an IQ recording, or '-' for standard input"
+                                         : "needs SoapySDR device arguments, e.g. driver=rtlsdr");
+            }
+            (arg == "--iq" ? options.iqPath : options.sdrArgs) = value;
+            options.skim = true;
+            haveInput = true;
+        } else if (arg == "--iq-format" || arg == "--rate" || arg == "--centre" ||
+                   arg == "--center" || arg == "--gain" || arg == "--threads") {
+            if (!takeValue()) return bad("needs a value");
+            if (auto e = ParseIqOption(arg, value, options)) return bad(*e);
         } else if (arg == "--live") {
             if (auto e = flagOnly()) return e;
             if (haveInput) return bad("give either a file, '-' or --live, once");
@@ -322,6 +402,7 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
                           options.startUtc)) {
         return std::optional<std::string>("options --spotter, --dial and --start need --skim");
     }
+    if (auto e = CheckIqOptions(options)) return e;
     if (auto e = CheckServiceOptions(options)) return e;
     if (!haveInput && !options.help && !options.version) {
         return std::optional<std::string>(
@@ -332,6 +413,7 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
 
 std::string DecodeUsage() {
     return R"(Usage: dahlo-decode [OPTIONS] FILE|-|--live
+       dahlo-decode [OPTIONS] --iq FILE|- | --sdr ARGS
 
 Decodes Morse code (CW) from a recording to text on standard output.
 
@@ -340,6 +422,18 @@ Input:
                          channel count; mixed to mono and resampled to 11025 Hz
   -                      raw signed 16-bit little-endian mono at 11025 Hz on standard input
   --live                 the default sound input until Ctrl-C
+
+Wideband IQ from an SDR (skims the whole band, as --skim; frequencies are RF):
+  --iq FILE              stereo I/Q sound file (I left, Q right) or SigMF (.sigmf-meta/-data)
+  --iq -                 raw I/Q on standard input (needs --iq-format and --rate), e.g. from
+                         rtl_sdr; with --iq-format, FILE is read raw too
+  --iq-format FORMAT     cu8 (rtl_sdr), ci8, cs16, cu16_le, ci32_le or cf32
+  --sdr ARGS             a SoapySDR device (driver=rtlsdr, driver=airspy, ...) until Ctrl-C
+  --rate HZ              sample rate of a raw stream or the SDR, 8000..768000
+  --centre KHZ           RF frequency of the band's centre (a SigMF file may give it)
+  --gain DB              the SDR's gain (default: its automatic gain)
+  --threads N            threads for the sub-bands (default: every core); the output is the
+                         same for any N
 
 Receiver controls (preset from a look at the input, a stream's through a 10 s look-ahead;
 options win):

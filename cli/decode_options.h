@@ -49,6 +49,16 @@ struct DecodeOptions {
     // before it is spotted again on the same frequency (--respot-minutes).
     std::optional<std::string> knownCallsFile;
     std::optional<double> respotMinutes;
+    // Wideband IQ, skimmed (implies --skim): a recording or raw stream (--iq FILE|-, raw with
+    // --iq-format and --rate), or a SoapySDR device (--sdr ARGS --rate HZ [--gain DB]); the RF
+    // frequency of its centre (--centre, kHz); the threads its sub-bands run on.
+    std::optional<std::string> iqPath;
+    std::optional<std::string> iqFormat;
+    std::optional<std::string> sdrArgs;
+    std::optional<double> rateHz;
+    std::optional<double> centreKhz;
+    std::optional<double> gainDb;
+    std::optional<int> threads;
     bool verbose = false;  // the controls used, on standard error
     bool help = false;
     bool version = false;

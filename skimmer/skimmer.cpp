@@ -519,6 +519,7 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
     // A bin that showed no keyed CW stays quiet for a while: leakage and clicks beside a
     // strong signal would otherwise be looked at again and again.
     std::erase_if(refused_, [now](const Refused& r) { return r.until <= now; });
+    std::erase_if(notOwned_, [now](const Refused& r) { return r.until <= now; });
     for (const Refused& r : refused_) occupied.push_back(r.bin);
     finder_.Update(pump_->spectrum, blockStart, occupied, kSameSignalBins);
     std::vector<FoundSignal> found = finder_.TakeNew();
@@ -532,6 +533,21 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
         if (Owns(channel.id)) opened.push_back(channel.CentreBin);
     }
     for (const FoundSignal& signal : found) {
+        // Another skimmer's signal is left to it, and so are its leakage and clicks: with no
+        // channel of ours on it, nothing here would keep a channel beside it above them.
+        const double pitchHz = signal.bin * kHzPerBin;
+        if (pitchHz < options_.ownedLowHz || pitchHz >= options_.ownedHighHz) {
+            notOwned_.push_back({signal.bin, now + kRefusedSamples});
+            continue;
+        }
+        const bool besideNotOwned =
+            std::any_of(notOwned_.begin(), notOwned_.end(), [&](const Refused& r) {
+                return std::abs(r.bin - signal.bin) <= kNeighbourBins;
+            });
+        if (besideNotOwned) {
+            refused_.push_back({signal.bin, now + kRefusedSamples});
+            continue;
+        }
         const bool near = std::any_of(opened.begin(), opened.end(), [&](int bin) {
             return std::abs(bin - signal.bin) <= kSameSignalBins;
         });

@@ -38,6 +38,11 @@ struct SkimOptions {
     // Calls spotted after one copy; null: every call needs two. Must outlive the skimmer.
     const KnownCalls* knownCalls = nullptr;
     double respotMinutes = 10.0;  // a call on the frequency of its last spot waits this long
+    // Pitches (Hz, from low up to but not including high) at which channels may open: one of
+    // several skimmers on overlapping sub-bands of a wide band opens only its own share, so that
+    // a signal two of them hear is decoded once. The finder still looks at the whole passband.
+    double ownedLowHz = 0.0;
+    double ownedHighHz = 1e9;
 };
 
 // What a channel starts with, from a stretch of audio around its signal.
@@ -142,6 +147,7 @@ class Skimmer final : public ReceiverHost {
         std::int64_t until;  // sample
     };
     std::vector<Refused> refused_;  // found, but no keyed CW there
+    std::vector<Refused> notOwned_;  // found outside the owned pitches
     Charsets charsets_;
     std::map<int, std::unique_ptr<Station>> stations_;
     std::vector<std::int16_t> history_;  // the last samples of the input, a ring

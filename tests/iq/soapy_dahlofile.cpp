@@ -1,7 +1,8 @@
 // A SoapySDR module for tests: "driver=dahlofile,path=FILE" streams a raw cf32 file as an RX
 // device, as fast as it is read; at the file's end it goes quiet (timeouts), as a radio with
 // nothing more to say would. "lose_after=N" makes the device fail after N samples, as an SDR
-// pulled from its USB port does.
+// pulled from its USB port does. "speed=X" paces the samples at X times the sample rate, as a radio
+// does (X = 1) or faster, so that a reader that keeps up loses nothing.
 #include <SoapySDR/Device.hpp>
 #include <SoapySDR/Errors.hpp>
 #include <SoapySDR/Formats.hpp>
@@ -23,6 +24,8 @@ class FileDevice final : public SoapySDR::Device {
         if (file_ == nullptr) throw std::runtime_error("dahlofile: cannot open the path= file");
         const auto lose = args.find("lose_after");
         if (lose != args.end()) loseAfter_ = std::stoll(lose->second);
+        const auto speed = args.find("speed");
+        if (speed != args.end()) speed_ = std::stod(speed->second);
     }
     ~FileDevice() override { std::fclose(file_); }
 
@@ -64,6 +67,11 @@ class FileDevice final : public SoapySDR::Device {
             return SOAPY_SDR_TIMEOUT;
         }
         sent_ += static_cast<long long>(got);
+        if (speed_ > 0.0) {
+            if (sent_ == static_cast<long long>(got)) started_ = std::chrono::steady_clock::now();
+            std::this_thread::sleep_until(
+                started_ + std::chrono::duration<double>(static_cast<double>(sent_) / (rate_ * speed_)));
+        }
         return static_cast<int>(got);
     }
 
@@ -78,6 +86,8 @@ class FileDevice final : public SoapySDR::Device {
 
   private:
     std::FILE* file_ = nullptr;
+    double speed_ = 0.0;  // 0: as fast as it is read
+    std::chrono::steady_clock::time_point started_;
     long long loseAfter_ = -1;
     long long sent_ = 0;
     double rate_ = 48000.0;
