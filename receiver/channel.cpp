@@ -115,12 +115,15 @@ bool Channel::ToneInPassband(const SpectrumState& spectrum, double ratio) const 
     const double needed = ratio * floor;
     const FilterRow& row = FilterCoefficientTables(FilterWidth).Row(centre);
     const double centreGain = RowGainAt(row, centre * kHzPerBin);
-    const int lo = std::max(kFirstBin, centre - kLocalMedianHalfWidth);
-    const int hi = std::min(kLastBin, centre + kLocalMedianHalfWidth);
+    // The narrow filter passes only its own tone; a neighbour's that its skirt lets through
+    // keys it too, but is not its signal. The wider ones take what their passband weighs.
+    const int reach = FilterWidth == kNarrow ? kNarrowToneBins : kLocalMedianHalfWidth;
+    const int lo = std::max(kFirstBin, centre - reach);
+    const int hi = std::min(kLastBin, centre + reach);
     for (int k = lo; k <= hi; ++k) {
         const double magnitude = spectrum.SmoothedMagnitude[k];
         if (magnitude < needed) continue;
-        if (std::abs(k - centre) <= 1) return true;
+        if (FilterWidth == kNarrow || std::abs(k - centre) <= 1) return true;
         const double gain = std::min(1.0, RowGainAt(row, k * kHzPerBin) / centreGain);
         if (magnitude * gain >= needed) return true;
     }

@@ -121,6 +121,8 @@ class Channel {
     // fills only part of the transform; beside a strong neighbour its skirts lift the median.
     // Noise alone passes 3 times the median in one bin of 500 or fewer.
     static constexpr double kToneEvidenceRatio = 3.0;
+    // The narrow filter's own tone lies within its 20 Hz design band: two bins either side.
+    static constexpr int kNarrowToneBins = 2;
     struct MarkCheck {
         MorseDecoder before;     // the decoder before the present mark went down
         std::int64_t down = 0;   // the sample it went down at
@@ -181,10 +183,12 @@ class Channel {
     // high as the median of the 41 bins around it: a tone is there, not only noise.
     bool ToneAtCentre(const SpectrumState& spectrum, double ratio = 2.0) const;
 
-    // Whether a tone stands out within the filter's reach: some bin within the local median's
-    // span of the centre, weighed by the filter's gain there relative to the centre's (a bin
-    // within one of the centre counts in full), stands at least `ratio` times as high as the
-    // median around the centre. What keys the channel is then a tone, not noise.
+    // Whether a tone stands out within the filter's reach: some bin stands at least `ratio`
+    // times as high as the median around the centre. With the narrow filter the bin lies within
+    // kNarrowToneBins of the centre (its own tone, not a neighbour's through the skirt); with the
+    // wider ones anywhere in the local median's span, weighed by the filter's gain there
+    // relative to the centre's (a bin within one of the centre counts in full). What keys the
+    // channel is then a tone, not noise.
     bool ToneInPassband(const SpectrumState& spectrum, double ratio) const;
 
   private:

@@ -20,6 +20,9 @@ constexpr double kLineSilenceS = 2.0;                      // a pause this long 
 constexpr std::size_t kLineLength = 60;
 constexpr int kAfcReachBins = 3;       // how far a channel may wander from where it opened
 constexpr int kSameSignalBins = 7;     // two channels this near are one signal (38 Hz)
+// A keyed tone spreads about its carrier with the sender's speed: a channel opened within this
+// many Hz per WPM of an open one decodes that one's sidebands through its skirt (35 WPM: 49 Hz).
+constexpr double kKeyingSpreadHzPerWpm = 1.4;
 constexpr int kNeighbourBins = 16;     // a neighbour this near leaks into the filter (86 Hz)
 constexpr double kLevelFade = 0.97;    // per block: the levels span about 6 s
 constexpr double kDistinctMark = 2.5;  // mark / noise needed to move the threshold
@@ -528,9 +531,16 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
         found.insert(found.end(), waiting_.begin(), waiting_.end());
         waiting_.clear();
     }
-    std::vector<int> opened;
+    struct OpenSignal {
+        int bin;
+        int reach;  // bins of one signal about it
+    };
+    std::vector<OpenSignal> opened;
     for (const Channel& channel : pump_->channels) {
-        if (Owns(channel.id)) opened.push_back(channel.CentreBin);
+        if (!Owns(channel.id)) continue;
+        const auto spread = static_cast<int>(
+            std::lround(kKeyingSpreadHzPerWpm * channel.decoder.Wpm() / kHzPerBin));
+        opened.push_back({channel.CentreBin, std::max(kSameSignalBins, spread)});
     }
     for (const FoundSignal& signal : found) {
         // Another skimmer's signal is left to it, and so are its leakage and clicks: with no
@@ -548,12 +558,12 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
             refused_.push_back({signal.bin, now + kRefusedSamples});
             continue;
         }
-        const bool near = std::any_of(opened.begin(), opened.end(), [&](int bin) {
-            return std::abs(bin - signal.bin) <= kSameSignalBins;
+        const bool near = std::any_of(opened.begin(), opened.end(), [&](const OpenSignal& o) {
+            return std::abs(o.bin - signal.bin) <= o.reach;
         });
         if (near) continue;
         if (Open(signal, now)) {
-            opened.push_back(signal.bin);
+            opened.push_back({signal.bin, kSameSignalBins});
         } else if (Seconds(now - signal.firstSample) < kWaitForMarksS) {
             waiting_.push_back(signal);  // too few marks yet (a slow sender): look again
         } else {

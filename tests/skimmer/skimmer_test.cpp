@@ -123,6 +123,15 @@ TEST(Skimmer, NoiseAndAStrongClickySignalOpenNoGhosts) {
     EXPECT_EQ(clicky.channelsOpened, 1) << clicky.out;
     ASSERT_EQ(Lines(clicky.out).size(), 1u) << clicky.out;
     EXPECT_NE(clicky.out.find("CQ CQ DE G3XYZ G3XYZ K"), std::string::npos) << clicky.out;
+
+    // A fast strong station's sidebands reach 40 Hz and more: no second channel reads them.
+    for (const double wpm : {30.0, 35.0, 40.0}) {
+        test::BandStation fast{"test sp3umh sp3umh test sp3umh sp3umh test", "SP3UMH", wpm, 1200,
+                               -8, 0.0, 0.3};
+        const SkimResult r =
+            Skim(test::SynthesizeBand({fast}, test::TestBandNoiseSigma()), SkimOptions::Output::kText);
+        EXPECT_EQ(r.channelsOpened, 1) << wpm << " WPM\n" << r.out;
+    }
 }
 
 TEST(Skimmer, NoiseInAStationsPauseStaysOutOfItsText) {
