@@ -68,7 +68,11 @@ TEST_F(BandViewTest, CtrlBOpensItAndTheSkimmerRunsOnlyWhileItIsOpen) {
         if (text(r, StationTable::kCall) == "OK1RR") row = r;
     }
     for (const BandStation& s : band) EXPECT_EQ(rows[s.call], 1) << s.call;
-    EXPECT_EQ(form->receiver.channels.size(), 1 + band.size());
+    // The skimmer's channels run in the window's pump beside its own; a station quiet for
+    // longer than a channel waits has left the pump, and its row stays.
+    EXPECT_EQ(form->receiver.channels.size(),
+              1u + static_cast<std::size_t>(form->skimmer->OpenChannels()));
+    EXPECT_LT(form->skimmer->OpenChannels(), static_cast<int>(band.size()));
     ASSERT_GE(row, 0);
 
     // Enter on a row: the main receiver takes that station's channel over, settings and all.
