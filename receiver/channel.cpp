@@ -113,8 +113,6 @@ bool Channel::ToneInPassband(const SpectrumState& spectrum, double ratio) const 
     const double floor = LocalMedian(spectrum.SmoothedMagnitude, centre);
     if (!(floor > 0.0)) return false;
     const double needed = ratio * floor;
-    const FilterRow& row = FilterCoefficientTables(FilterWidth).Row(centre);
-    const double centreGain = RowGainAt(row, centre * kHzPerBin);
     // The narrow filter passes only its own tone; a neighbour's that its skirt lets through
     // keys it too, but is not its signal. The wider ones take what their passband weighs.
     const int reach = FilterWidth == kNarrow ? kNarrowToneBins : kLocalMedianHalfWidth;
@@ -124,7 +122,9 @@ bool Channel::ToneInPassband(const SpectrumState& spectrum, double ratio) const 
         const double magnitude = spectrum.SmoothedMagnitude[k];
         if (magnitude < needed) continue;
         if (FilterWidth == kNarrow || std::abs(k - centre) <= 1) return true;
-        const double gain = std::min(1.0, RowGainAt(row, k * kHzPerBin) / centreGain);
+        const FilterRow& row = FilterCoefficientTables(FilterWidth).Row(centre);
+        const double gain =
+            std::min(1.0, RowGainAt(row, k * kHzPerBin) / RowGainAt(row, centre * kHzPerBin));
         if (magnitude * gain >= needed) return true;
     }
     return false;
