@@ -19,8 +19,12 @@ std::vector<std::int16_t> TwelveStations() {
     return test::SynthesizeBand(band, test::TestBandNoiseSigma(), 1, 3.0);
 }
 
-void BM_SkimmerTwelveStations(benchmark::State& state) {
-    const std::vector<std::int16_t> audio = TwelveStations();
+// The same with four of them weak (0..-6 dB SNR), read by the soft decoder.
+std::vector<std::int16_t> TwelveStationsFourWeak() {
+    return test::SynthesizeBand(test::WeakStationBand(), test::TestBandNoiseSigma(), 1, 3.0);
+}
+
+void RunSkimmer(benchmark::State& state, const std::vector<std::int16_t>& audio) {
     const std::size_t blocks = audio.size() / kBlockSamples;
     PerSampleTimer timer;
     int channels = 0;
@@ -37,7 +41,14 @@ void BM_SkimmerTwelveStations(benchmark::State& state) {
     timer.Report(state, static_cast<double>(blocks * kBlockSamples));
     state.counters["channels"] = channels;
 }
+
+void BM_SkimmerTwelveStations(benchmark::State& state) { RunSkimmer(state, TwelveStations()); }
 BENCHMARK(BM_SkimmerTwelveStations)->Unit(benchmark::kMillisecond);
+
+void BM_SkimmerTwelveStationsFourWeak(benchmark::State& state) {
+    RunSkimmer(state, TwelveStationsFourWeak());
+}
+BENCHMARK(BM_SkimmerTwelveStationsFourWeak)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace dahlo

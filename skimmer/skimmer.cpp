@@ -9,6 +9,7 @@
 #include "dsp/main_filter.h"
 #include "morse/cp1251.h"
 #include "receiver/envelope_levels.h"
+#include "soft/soft_decoder.h"
 
 namespace dahlo {
 
@@ -48,6 +49,19 @@ constexpr int kBurstCheckBlocks = 32;     // about 6 s between looks at the send
 constexpr double kLeakageMargin = 2.0;
 constexpr double kLeakageCapFraction = 0.7;
 constexpr double kCrowdedMarkFraction = 0.45;
+
+// A station whose marks stand less than this far over its noise in the preset's envelope
+// (amplitudes; about +2 dB SNR in 2500 Hz) is read by the soft decoder: below it the threshold
+// starts to split marks and key noise. Stronger stations keep the channel's own decoder.
+constexpr double kSoftMarkToNoise = 12.0;
+// A soft station's word is printed when its characters' mean confidence reaches this, while the
+// decoder's running confidence says a sender is there (as on a single recording's soft path).
+constexpr double kSoftWordConfidence = 0.25;
+constexpr double kSoftPresenceForText = 0.1;
+// A soft station's word has ended once this many dots after its last mark are decided with no
+// character begun: a word gap.
+constexpr double kSoftWordEndDots = 7.0;
+constexpr double kDotSamplesAtOneWpm = 13230.0;  // 1.2 s * 11025 Hz
 
 double Seconds(std::int64_t sample) { return static_cast<double>(sample) / kSampleRateHz; }
 
@@ -146,6 +160,17 @@ struct Skimmer::Station {
     std::string pendingEvent;  // a character or space whose speed may still follow
     int blocks = 0;
     bool quiet = false;  // the last character was noise: its word space is not told either
+    // A weak station is read by the soft decoder instead of its channel's decoder; the channel
+    // still follows its levels, tone and tuning. Its characters wait for their word's end, to
+    // be judged whole.
+    std::unique_ptr<SoftDecoder> soft;
+    std::int64_t softFirstSample = 0;  // the input sample the soft decoder's first one was
+    std::int64_t softLastEnd = 0;      // input sample where its last character's last mark ends
+    MainFilter softFilter;  // the narrow filter at the station, as the channel's
+    MainFilter softSecondFilter;
+    std::vector<SoftChar> softFresh;
+    std::vector<SoftChar> softWord;
+    int softLpm = 0;
 };
 
 // Hands the events of a channel catching up on the past to the skimmer, with their text.
@@ -170,6 +195,7 @@ Skimmer::Skimmer(OutputSink& sink, SkimOptions options)
       ownPump_(std::make_unique<BlockPump>(*ownRing_, *this)),
       pump_(ownPump_.get()),
       history_(static_cast<std::size_t>(kHistorySamples), 0),
+      softInput_(kBlockSamples),
       spotRules_(options_.knownCalls, 60.0 * options_.respotMinutes) {
     pump_->channels.clear();
 }
@@ -179,6 +205,7 @@ Skimmer::Skimmer(BlockPump& pump, OutputSink& sink, SkimOptions options)
       options_(std::move(options)),
       pump_(&pump),
       history_(static_cast<std::size_t>(kHistorySamples), 0),
+      softInput_(kBlockSamples),
       firstId_(kFirstSharedId),
       nextId_(kFirstSharedId),
       spotRules_(options_.knownCalls, 60.0 * options_.respotMinutes) {}
@@ -244,6 +271,8 @@ void Skimmer::OnChannelEvent(const ChannelEvent& event, std::string_view cp1251)
     if (it == stations_.end()) return;
     Station& station = *it->second;
     Channel* channel = FindChannel(event.channel);
+    // The soft decoder reads this station.
+    if (station.soft && event.kind != ChannelEvent::kRetune) return;
     // Characters keyed where the tone did not stand out, and the spaces after them, are noise.
     if (event.kind == ChannelEvent::kCharacter) {
         station.quiet = event.marks > 0 && event.tonedMarks == 0;
@@ -251,7 +280,11 @@ void Skimmer::OnChannelEvent(const ChannelEvent& event, std::string_view cp1251)
     } else if (event.kind == ChannelEvent::kWordSpace || event.kind == ChannelEvent::kSpeed) {
         if (station.quiet) return;
     }
+    Tell(station, channel, event, cp1251);
+}
 
+void Skimmer::Tell(Station& station, const Channel* channel, const ChannelEvent& event,
+                   std::string_view cp1251) {
     if (options_.output == SkimOptions::Output::kEvents) {
         if (event.kind == ChannelEvent::kSpeed) {
             if (!station.pendingEvent.empty()) {
@@ -308,7 +341,7 @@ void Skimmer::EndWord(Station& station, const Channel& channel, std::int64_t sam
         spot.kind = heard->kind;
         spot.freqKhz = options_.dialKhz + channel.CentreBin * kHzPerBin / 1000.0;
         spot.snrDb = static_cast<int>(std::lround(SnrDb(station)));
-        spot.wpm = static_cast<int>(std::lround(channel.decoder.Wpm()));
+        spot.wpm = static_cast<int>(std::lround(Wpm(station, channel)));
         spot.inputSeconds = Seconds(sample);
         spot.channel = station.id;
         spot.utc = options_.clockTime ? std::time(nullptr)
@@ -332,6 +365,77 @@ void Skimmer::EndWord(Station& station, const Channel& channel, std::int64_t sam
     if (station.line.size() >= kLineLength) FlushLine(station, channel);
 }
 
+double Skimmer::Wpm(const Station& station, const Channel& channel) {
+    return station.soft ? station.soft->Wpm() : channel.decoder.Wpm();
+}
+
+void Skimmer::FeedSoft(Station& station, const Channel& channel, const std::int16_t* samples,
+                       std::size_t count) {
+    // Through the channel's own narrow filter: the slot sums alone would let a strong
+    // neighbour's sidelobes in.
+    for (std::size_t i = 0; i < count; ++i) {
+        double y = station.softFilter.MainFilterStep(samples[i] * kSampleScale);
+        y = station.softSecondFilter.MainFilterStep(y);
+        softInput_[i] = static_cast<std::int16_t>(std::clamp(std::lround(y / kSampleScale),
+                                                             -32768L, 32767L));
+    }
+    station.soft->Process(softInput_.data(), count, station.softFresh);
+    ReadSoft(station, channel);
+}
+
+void Skimmer::ReadSoft(Station& station, const Channel& channel) {
+    for (const SoftChar& c : station.softFresh) {
+        if (c.word_space_before && !station.softWord.empty()) EndSoftWord(station, channel);
+        station.softWord.push_back(c);
+        station.softLastEnd = station.softFirstSample + c.end_sample;
+    }
+    station.softFresh.clear();
+    if (station.softWord.empty() || station.soft->InCharacter()) return;
+    const double dot = kDotSamplesAtOneWpm / station.soft->Wpm();
+    const std::int64_t decided = station.soft->DecidedUntil();
+    if (static_cast<double>(decided - station.softWord.back().end_sample) > kSoftWordEndDots * dot) {
+        EndSoftWord(station, channel);
+    }
+}
+
+void Skimmer::EndSoftWord(Station& station, const Channel& channel) {
+    std::vector<SoftChar>& word = station.softWord;
+    if (word.empty()) return;
+    double sum = 0.0;
+    for (const SoftChar& c : word) sum += c.confidence;
+    // Evidence from the signal: sure marks, a sender locked onto, and the channel's tone
+    // standing out since the word began (not noise read after the station stopped).
+    const std::int64_t first = station.softFirstSample + word.front().sample;
+    const bool kept = sum / static_cast<double>(word.size()) >= kSoftWordConfidence &&
+                      station.soft->SignalPresence() >= kSoftPresenceForText &&
+                      channel.tone.lastTone + kBlockSamples > first;
+    if (kept) {
+        ChannelEvent event;
+        event.channel = station.id;
+        event.centreBin = channel.CentreBin;
+        for (const SoftChar& c : word) {
+            event.kind = ChannelEvent::kCharacter;
+            event.sample = station.softFirstSample + c.sample;
+            event.code = c.code;
+            Tell(station, &channel, event, c.text.data());
+            const int lpm = static_cast<int>(std::lround(c.wpm * 5.0));
+            if (lpm != station.softLpm) {
+                station.softLpm = lpm;
+                event.kind = ChannelEvent::kSpeed;
+                event.wpm = c.wpm;
+                event.lpm = lpm;
+                event.code = 0;
+                Tell(station, &channel, event, {});
+            }
+        }
+        event.kind = ChannelEvent::kWordSpace;
+        event.sample = station.softFirstSample + word.back().end_sample;
+        event.code = 0;
+        Tell(station, &channel, event, {});
+    }
+    word.clear();
+}
+
 void Skimmer::FlushLine(Station& station, const Channel& channel) {
     if (!station.word.empty()) {
         if (!station.line.empty()) station.line += ' ';
@@ -342,7 +446,7 @@ void Skimmer::FlushLine(Station& station, const Channel& channel) {
     if (options_.output == SkimOptions::Output::kText) {
         char head[64];
         std::snprintf(head, sizeof head, "%4.0f Hz  %2.0f WPM  %+3.0f dB  ",
-                      channel.CentreBin * kHzPerBin, channel.decoder.Wpm(), SnrDb(station));
+                      channel.CentreBin * kHzPerBin, Wpm(station, channel), SnrDb(station));
         std::string text;
         AppendCp1251AsUtf8(station.line, text);
         Write(head + text);
@@ -418,8 +522,13 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
                               std::abs(other.bin - signal.bin) <= kNeighbourBins);
     }
     const ChannelPreset preset = PresetChannel(audio.data(), audio.size(), signal.bin, crowded);
-    // Not keyed CW: no marks, no distinct mark level, or faster than 60 WPM.
-    if (preset.dot < kShortestDot || preset.mark < kDistinctMark * preset.noise) return false;
+    // Not keyed CW: no distinct mark level, or no marks or faster than 60 WPM. In a weak
+    // signal noise splits the marks, so that its dot is not measured: the soft decoder reads it,
+    // measuring the speed itself and locking only onto Morse timing.
+    const bool weak = preset.mark < kSoftMarkToNoise * preset.noise;
+    if (preset.mark < kDistinctMark * preset.noise || (preset.dot < kShortestDot && !weak)) {
+        return false;
+    }
 
     auto station = std::make_unique<Station>();
     station->id = nextId_++;
@@ -428,6 +537,13 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
     station->lastCharSample = now;
     station->noise = preset.noise;
     station->mark = preset.mark;
+    if (weak) {
+        station->soft =
+            std::make_unique<SoftDecoder>(SoftDecoderConfig{signal.bin * kHzPerBin, 0.0, 0.0});
+        station->softFirstSample = start;
+        station->softFilter.SelectRow(FilterCoefficientTables(kNarrow).Row(signal.bin));
+        station->softSecondFilter.SelectRow(FilterCoefficientTables(kNarrow).Row(signal.bin));
+    }
 
     Channel channel(station->id);
     channel.SetFilterWidth(kNarrow);
@@ -441,7 +557,7 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
     // Noise keyed while the station pauses stays out of its text and its speed.
     channel.MarkLevelFraction = kMarkLevelFraction;
     channel.ToneEvidence = true;
-    channel.decoder.WarmStart(preset.dot);
+    channel.decoder.WarmStart(std::max(preset.dot, kShortestDot));
 
     const int id = station->id;
     stations_[id] = std::move(station);
@@ -463,6 +579,12 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
                 (live.TraceNext - 1 - k + kEnvelopeTraceSize) % kEnvelopeTraceSize)]);
         }
     }
+    if (Station& opened = *stations_[id]; opened.soft) {
+        for (std::size_t at = 0; at < audio.size(); at += kBlockSamples) {
+            FeedSoft(opened, live, audio.data() + at,
+                     std::min<std::size_t>(kBlockSamples, audio.size() - at));
+        }
+    }
     live.tone.block = false;  // from the next block on, the spectrum tells
     live.AfcDown = true;
     live.AfcSpeed = 1;
@@ -473,6 +595,7 @@ void Skimmer::Close(int id) {
     auto it = stations_.find(id);
     if (it == stations_.end()) return;
     if (Channel* channel = FindChannel(id)) {
+        FinishSoft(*it->second, *channel);
         FlushLine(*it->second, *channel);
         if (!it->second->pendingEvent.empty()) Write(it->second->pendingEvent + "}");
     }
@@ -496,8 +619,16 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
             Write(station.pendingEvent + "}");
             station.pendingEvent.clear();
         }
+        if (station.soft) FeedSoft(station, channel, samples, kBlockSamples);
         FollowLevels(station, channel);
-        if (Seconds(now - station.lastCharSample) > kLineSilenceS) FlushLine(station, channel);
+        // A soft station's characters come out once decided, seconds after they were sent: its
+        // pause is counted in what is decided, from the end of its last mark.
+        const bool paused =
+            station.soft ? !station.soft->InCharacter() && station.softWord.empty() &&
+                               Seconds(station.softFirstSample + station.soft->DecidedUntil() -
+                                       station.softLastEnd) > kLineSilenceS
+                         : Seconds(now - station.lastCharSample) > kLineSilenceS;
+        if (paused) FlushLine(station, channel);
         if (Seconds(now - station.lastCharSample) > kSilenceToCloseS ||
             Seconds(now - channel.tone.lastTone) > kToneGoneToCloseS) {
             closing.push_back(channel.id);
@@ -539,7 +670,7 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
     for (const Channel& channel : pump_->channels) {
         if (!Owns(channel.id)) continue;
         const auto spread = static_cast<int>(
-            std::lround(kKeyingSpreadHzPerWpm * channel.decoder.Wpm() / kHzPerBin));
+            std::lround(kKeyingSpreadHzPerWpm * Wpm(*stations_.at(channel.id), channel) / kHzPerBin));
         opened.push_back({channel.CentreBin, std::max(kSameSignalBins, spread)});
     }
     for (const FoundSignal& signal : found) {
@@ -572,9 +703,17 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
     }
 }
 
+void Skimmer::FinishSoft(Station& station, const Channel& channel) {
+    if (!station.soft) return;
+    station.soft->Flush(station.softFresh);
+    ReadSoft(station, channel);
+    EndSoftWord(station, channel);
+}
+
 void Skimmer::Finish() {
     for (auto& [id, station] : stations_) {
         if (Channel* channel = FindChannel(id)) {
+            FinishSoft(*station, *channel);
             if (!station->pendingEvent.empty()) {
                 Write(station->pendingEvent + "}");
                 station->pendingEvent.clear();

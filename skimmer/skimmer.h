@@ -127,7 +127,18 @@ class Skimmer final : public ReceiverHost {
     bool Open(const FoundSignal& signal, std::int64_t now);
     void Close(int id);
     void FollowLevels(Station& station, Channel& channel);
+    // A character, word space or speed of `station` to the output, its words to the spots.
+    void Tell(Station& station, const Channel* channel, const ChannelEvent& event,
+              std::string_view cp1251);
     void EndWord(Station& station, const Channel& channel, std::int64_t sample);
+    // A weak station's soft decoder: its new characters into words, and a word out (or
+    // squelched) once it has ended; at the end of the station, everything held.
+    void FeedSoft(Station& station, const Channel& channel, const std::int16_t* samples,
+                  std::size_t count);
+    void ReadSoft(Station& station, const Channel& channel);
+    void EndSoftWord(Station& station, const Channel& channel);
+    void FinishSoft(Station& station, const Channel& channel);
+    static double Wpm(const Station& station, const Channel& channel);
     void FlushLine(Station& station, const Channel& channel);
     void Write(const std::string& line);
     Channel* FindChannel(int id);
@@ -152,6 +163,7 @@ class Skimmer final : public ReceiverHost {
     std::map<int, std::unique_ptr<Station>> stations_;
     std::vector<std::int16_t> history_;  // the last samples of the input, a ring
     std::int64_t historyEnd_ = 0;        // index of the sample after the newest kept
+    std::vector<std::int16_t> softInput_;  // a block through a weak station's filter
     int firstId_ = 1;
     int nextId_ = 1;
     std::string fatal_;

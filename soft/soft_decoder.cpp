@@ -180,6 +180,12 @@ double SoftDecoder::Wpm() const {
     return locked_ ? kDotSamplesAtOneWpm / main_->DotSamples() : 0.0;
 }
 
+std::int64_t SoftDecoder::DecidedUntil() const {
+    return locked_ ? std::max<std::int64_t>(0, main_->DecidedUntil()) : 0;
+}
+
+bool SoftDecoder::InCharacter() const { return locked_ && main_->InCharacter(); }
+
 double SoftDecoder::SignalPresence() const {
     return locked_ ? main_->CharacterConfidence() : 0.0;
 }

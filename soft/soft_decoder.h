@@ -66,6 +66,10 @@ class SoftDecoder {
     double SnrDb() const;
     // True once the speed has been measured and decoding has begun.
     bool Locked() const { return locked_; }
+    // Input before this sample index has been read: its characters are out (0 before lock).
+    std::int64_t DecidedUntil() const;
+    // Whether the input read so far ends inside a character, not yet handed out.
+    bool InCharacter() const;
 
   private:
     void TryAcquire(std::vector<SoftChar>& out, std::size_t valid);

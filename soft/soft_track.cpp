@@ -29,9 +29,8 @@ constexpr double kAfterGapDot = 0.55;  // dots are a little more common than das
 constexpr double kWordGapModelledMass = 0.7;
 constexpr double kPauseEndPerSlot = 1.0 / (5.0 * SoftTrack::kSlotsPerDot);
 
-// Decisions are committed this many slots behind the newest (40 dots: past any character).
-constexpr std::int64_t kCommitLagSlots = 160;
-constexpr std::size_t kRingSlots = 256;  // > the commit lag, a power of two for the modulo
+// More than the commit lag (SoftTrack::kCommitLagSlots), a power of two for the modulo.
+constexpr std::size_t kRingSlots = 256;
 // Levels follow the path a few slots back, where it has settled, without waiting for commits.
 constexpr std::int64_t kLevelLagSlots = 6;
 constexpr std::int64_t kSpeedLagSlots = 48;
@@ -223,7 +222,7 @@ void SoftTrack::Process(const std::int16_t* samples, std::size_t count,
         const double g = 1.5 - 0.5 * (cos_ * cos_ + sin_ * sin_);
         cos_ *= g;
         sin_ *= g;
-        const std::int64_t target = slot_ - 1 - kCommitLagSlots;
+        const std::int64_t target = slot_ - 1 - SoftTrack::kCommitLagSlots;
         if (target >= committed_) {
             const Run run = RunAt(target);
             Commit(target, run.kind, out, min_confidence);

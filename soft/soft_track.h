@@ -21,6 +21,8 @@ class SoftTrack {
     // Longest run of each kind, in slots; the last word-gap state is a pause of any length.
     static constexpr std::array<int, kKindCount> kMaxSlots = {9, 22, 10, 24, 56};
     static constexpr int kStateCount = 9 + 22 + 10 + 24 + 56;
+    // Decisions are committed this many slots behind the newest (40 dots: past any character).
+    static constexpr std::int64_t kCommitLagSlots = 160;
 
     explicit SoftTrack(double pitch_hz);
 
@@ -49,6 +51,12 @@ class SoftTrack {
     // the gaps inside words and between letters): how well this speed fits the keying.
     double TimingFit() const { return runCount_ > 0 ? runLogSum_ / runCount_ : -1e9; }
     int RunCount() const { return runCount_; }
+    // Input before this sample index is decided: no later sample changes what is read of it.
+    std::int64_t DecidedUntil() const {
+        return nextSample_ - (kCommitLagSlots + 1) * slotLength_;
+    }
+    // Whether the decided input ends inside a character (its next gap may still continue it).
+    bool InCharacter() const { return inMark_ || code_ != 1; }
 
   private:
     struct Predecessor {

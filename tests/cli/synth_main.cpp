@@ -7,8 +7,9 @@
 //   dahlo-synth OUT KIND [--variant 0..3] [--noisy 1] [--rate HZ] [--channels N]
 //     KIND: speed-step, hand, farnsworth, long-gaps, plain-800, weak, noise-tail, ident-pause
 //     (the recordings of `make accuracy`; the text sent goes to standard output)
-//   dahlo-synth OUT --band|--band12 [--tail S]   (the skimmer's test band: seven or twelve
-//     stations, then S seconds of noise; prints each station's call, pitch and end in seconds)
+//   dahlo-synth OUT --band|--band12|--band12-weak [--tail S]   (the skimmer's test band: seven
+//     or twelve stations, or twelve with four weak ones, then S seconds of noise; prints each
+//     station's call, pitch and end in seconds)
 
 #include <sndfile.h>
 
@@ -52,18 +53,20 @@ int main(int argc, char** argv) {
                      "[--qsb DB --qsb-period S] [--rate HZ] [--channels N] [--seed N]\n"
                      "       dahlo-synth OUT KIND [--variant 0..3] [--noisy 1] [--rate HZ] "
                      "[--channels N]\n"
-                     "       dahlo-synth OUT --band|--band12 [--tail S]\n");
+                     "       dahlo-synth OUT --band|--band12|--band12-weak [--tail S]\n");
         return 2;
     }
     const std::string out = argv[1];
     const std::string text = argv[2];
-    if (text == "--band" || text == "--band12") {
+    if (text == "--band" || text == "--band12" || text == "--band12-weak") {
         // The skimmer's test band: seven stations in noise, or twelve.
         // --tail S: S seconds of the band's noise after the last station stops (default 2).
         double tail = 2.0;
         if (argc >= 5 && std::string(argv[3]) == "--tail") tail = std::atof(argv[4]);
         const std::vector<dahlo::test::BandStation> stations =
-            text == "--band" ? dahlo::test::TestBand() : dahlo::test::TwelveStationBand();
+            text == "--band"     ? dahlo::test::TestBand()
+            : text == "--band12" ? dahlo::test::TwelveStationBand()
+                                 : dahlo::test::WeakStationBand();
         const std::vector<std::int16_t> band = dahlo::test::SynthesizeBand(
             stations, dahlo::test::TestBandNoiseSigma(), 1, tail);
         // Where each station is and when its last mark ends, for scoring a skimmer's output.

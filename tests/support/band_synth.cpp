@@ -76,6 +76,21 @@ std::vector<BandStation> TwelveStationBand() {
     return band;
 }
 
+std::vector<BandStation> WeakStationBand() {
+    // TestBandNoiseSigma puts -34 dBFS at +10 dB SNR.
+    constexpr double kZeroSnrDbfs = -44.0;
+    const std::vector<std::pair<std::string, double>> weak = {
+        {"SM5ABC", 0.0}, {"HA5XX", -2.0}, {"JA1XYZ", -4.0}, {"9A1AA", -6.0}};
+    std::vector<BandStation> band = TwelveStationBand();
+    for (BandStation& s : band) {
+        s.text = s.text + " " + s.text + " " + s.text;
+        for (const auto& [call, snr] : weak) {
+            if (s.call == call) s.level_dbfs = kZeroSnrDbfs + snr;
+        }
+    }
+    return band;
+}
+
 double TestBandNoiseSigma() {
     return NoiseSigmaFor(32767.0 * std::pow(10.0, -34.0 / 20.0), 10.0);
 }

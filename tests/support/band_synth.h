@@ -34,6 +34,9 @@ double BandStationEndSeconds(const BandStation& station);
 std::vector<BandStation> TestBand();
 // TestBand and five more stations, twelve in all between 600 and 2300 Hz.
 std::vector<BandStation> TwelveStationBand();
+// TwelveStationBand with each text sent three times and four stations weak: at 0, -2, -4 and
+// -6 dB SNR in 2500 Hz over TestBandNoiseSigma (800, 1050, 2000 and 1400 Hz).
+std::vector<BandStation> WeakStationBand();
 // Noise for TestBand: the weakest station is 10 dB above it in 2500 Hz.
 double TestBandNoiseSigma();
 
