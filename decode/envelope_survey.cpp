@@ -73,7 +73,7 @@ EnvelopeSurvey SurveyEnvelope(SampleSource& source, int width, int bin,
         const bool counted = SegmentPresent(present, segment);
         const std::int16_t* samples = reader.Block();
         for (std::size_t i = 0; i < got; ++i) {
-            const double y = filter.MainFilterStep(samples[i] * (1.0 / 16384.0));
+            const double y = filter.MainFilterStep(samples[i] * kSampleScale);
             squares[i] = y * y;
         }
         for (std::size_t j = 0; j < kCount; ++j) {

@@ -10,6 +10,8 @@
 
 namespace dahlo {
 
+// 16-bit samples into the main filter: full scale is +-2.0.
+inline constexpr double kSampleScale = 1.0 / 16384.0;
 inline constexpr int kFftLength = 2048;
 inline constexpr double kHzPerBin = double{kSampleRateHz} / kFftLength;  // 5.38330078125
 inline constexpr int kFirstBin = 30;

@@ -8,10 +8,6 @@
 
 namespace dahlo {
 
-namespace {
-constexpr double kSampleScale = 1.0 / 16384.0;  // full scale +-2.0
-}
-
 Channel::Channel(int channelId) : id(channelId) {
     burstFilter.BurstWindow = BurstWindowFor(CwFilterTreshold);
     SelectFilterCoefficients();

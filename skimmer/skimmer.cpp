@@ -9,16 +9,18 @@
 #include "dsp/main_filter.h"
 #include "morse/cp1251.h"
 #include "receiver/envelope_levels.h"
+#include "skimmer/station.h"
 #include "soft/soft_decoder.h"
 
 namespace dahlo {
+
+using skimmer_detail::Seconds;
 
 namespace {
 
 constexpr std::int64_t kHistorySamples = 12LL * kSampleRateHz;
 constexpr std::int64_t kLeadSamples = kSampleRateHz / 2;  // audio kept before a signal's start
 constexpr double kLineSilenceS = 2.0;                      // a pause this long ends a line
-constexpr std::size_t kLineLength = 60;
 constexpr int kAfcReachBins = 3;       // how far a channel may wander from where it opened
 constexpr int kSameSignalBins = 7;     // two channels this near are one signal (38 Hz)
 // A keyed tone spreads about its carrier with the sender's speed: a channel opened within this
@@ -32,16 +34,6 @@ constexpr double kWaitForMarksS = 8.0;  // how long a found signal may take to s
 constexpr int kFirstSharedId = 1000;    // beside another program's channels
 constexpr std::int64_t kRetryBlocks = 8;
 constexpr std::int64_t kRefusedSamples = 20LL * kSampleRateHz;
-// Samples to full scale +-2.0, as the receiver's own input stage scales them.
-constexpr double kSampleScale = 1.0 / 16384.0;
-// Marks for the first dot measurement: runs above the threshold bridged over dips of up to this
-// many samples (beats with a neighbour), and kept when at least this long (clicks are shorter).
-constexpr std::int64_t kBridgedDipSamples = 10;
-constexpr std::int64_t kShortestMarkSamples = 10;
-// A dot is never measured shorter than this (about 660 WPM): the burst window's stretch taken
-// off a noisy mark must not leave nothing.
-constexpr std::int64_t kShortestMeasuredDot = 20;
-constexpr int kUnmeasuredBurstLpm = 200;  // the window's default burst speed
 constexpr int kBurstCheckBlocks = 32;     // about 6 s between looks at the sender's speed
 // Beside a neighbour the threshold stays above its leakage (twice it) but under this fraction of
 // the channel's own marks; its key clicks reach further than its carrier: with the filter run
@@ -54,124 +46,10 @@ constexpr double kCrowdedMarkFraction = 0.45;
 // (amplitudes; about +2 dB SNR in 2500 Hz) is read by the soft decoder: below it the threshold
 // starts to split marks and key noise. Stronger stations keep the channel's own decoder.
 constexpr double kSoftMarkToNoise = 12.0;
-// A soft station's word is printed when its characters' mean confidence reaches this, while the
-// decoder's running confidence says a sender is there (as on a single recording's soft path).
-constexpr double kSoftWordConfidence = 0.25;
-constexpr double kSoftPresenceForText = 0.1;
-// A soft station's word has ended once this many dots after its last mark are decided with no
-// character begun: a word gap.
-constexpr double kSoftWordEndDots = 7.0;
-constexpr double kDotSamplesAtOneWpm = 13230.0;  // 1.2 s * 11025 Hz
-
-double Seconds(std::int64_t sample) { return static_cast<double>(sample) / kSampleRateHz; }
-
-// The envelope of the Narrow filter at `bin` through a moving RMS of `window` samples, and its
-// noise (20th percentile) and mark (97th percentile) levels.
-struct Envelope {
-    std::vector<float> values;
-    double noise = 0.0;
-    double mark = 0.0;
-};
-
-Envelope EnvelopeOf(const std::int16_t* samples, std::size_t count, int bin, int window,
-                    bool filterTwice) {
-    MainFilter filter;
-    MainFilter second;
-    filter.SelectRow(FilterCoefficientTables(kNarrow).Row(bin));
-    second.SelectRow(FilterCoefficientTables(kNarrow).Row(bin));
-    BurstFilter burst;
-    burst.BurstWindow = window;
-    auto histogram = std::make_unique<LevelHistogram>();
-    Envelope envelope;
-    envelope.values.resize(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        double y = filter.MainFilterStep(samples[i] * kSampleScale);
-        if (filterTwice) y = second.MainFilterStep(y);
-        const double e = burst.BurstFilterStep(y);
-        envelope.values[i] = static_cast<float>(e);
-        if (e > 0.0) histogram->Add(e);
-    }
-    envelope.noise = histogram->Percentile(kNoisePercentile);
-    envelope.mark = histogram->Percentile(kMarkPercentile);
-    return envelope;
-}
 
 }  // namespace
 
-ChannelPreset PresetChannel(const std::int16_t* samples, std::size_t count, int bin,
-                            bool filterTwice) {
-    ChannelPreset preset;
-    preset.bin = bin;
-    const int firstWindow = BurstWindowFor(kDefaultIntegrationLength);
-    const Envelope first = EnvelopeOf(samples, count, bin, firstWindow, filterTwice);
-    // Marks at half their level, bridging dips of a few samples (beats with a neighbour); a
-    // moving RMS over W samples crosses a fraction r of a mark's level r^2 W samples after the
-    // mark starts and (1 - r^2) W after it ends, so each run is (1 - 2 r^2) W too long.
-    const double threshold = std::max(
-        ThresholdFromLevels(first.noise, first.mark, kFirstPassNoiseFloor), 0.5 * first.mark);
-    const double r = threshold / first.mark;
-    const auto stretch = static_cast<std::int64_t>(std::lround((1.0 - 2.0 * r * r) * firstWindow));
-    std::vector<std::int64_t> marks;
-    std::int64_t run = 0;
-    std::int64_t gap = 0;
-    for (const float e : first.values) {
-        if (e > threshold) {
-            run += gap + 1;
-            gap = 0;
-        } else if (run > 0 && ++gap > kBridgedDipSamples) {
-            if (run >= kShortestMarkSamples) marks.push_back(run);
-            run = 0;
-            gap = 0;
-        }
-    }
-    if (marks.size() >= 3) {
-        std::sort(marks.begin(), marks.end());
-        const std::int64_t shortest = marks[marks.size() / 10];
-        std::vector<std::int64_t> dots;
-        for (const std::int64_t m : marks) {
-            if (m <= 2 * shortest) dots.push_back(m);
-        }
-        const std::int64_t measured = dots[dots.size() / 2];
-        preset.dot = std::max(kShortestMeasuredDot, measured - stretch);
-    }
-    const int lpm = preset.dot > 0 ? BurstSpeedForDot(preset.dot) : kUnmeasuredBurstLpm;
-    preset.integrationLength = IntegrationLengthFor(lpm);
-    const Envelope second =
-        EnvelopeOf(samples, count, bin, BurstWindowFor(preset.integrationLength), filterTwice);
-    preset.noise = second.noise;
-    preset.mark = second.mark;
-    preset.threshold = ThresholdFromLevels(second.noise, second.mark, NoiseFloorForDot(preset.dot));
-    return preset;
-}
 
-struct Skimmer::Station {
-    int id = 0;
-    int openBin = 0;
-    std::int64_t openedSample = 0;
-    std::int64_t lastCharSample = 0;
-    FadingLevels levels;
-    double noise = 0.0;
-    double mark = 0.0;
-    std::string word;
-    std::string line;
-    std::string recent;  // the last characters, spaces included
-    std::string call;
-    CallWatcher watcher;
-    std::string pendingEvent;  // a character or space whose speed may still follow
-    int blocks = 0;
-    bool quiet = false;  // the last character was noise: its word space is not told either
-    // A weak station is read by the soft decoder instead of its channel's decoder; the channel
-    // still follows its levels, tone and tuning. Its characters wait for their word's end, to
-    // be judged whole.
-    std::unique_ptr<SoftDecoder> soft;
-    std::int64_t softFirstSample = 0;  // the input sample the soft decoder's first one was
-    std::int64_t softLastEnd = 0;      // input sample where its last character's last mark ends
-    MainFilter softFilter;  // the narrow filter at the station, as the channel's
-    MainFilter softSecondFilter;
-    std::vector<SoftChar> softFresh;
-    std::vector<SoftChar> softWord;
-    int softLpm = 0;
-};
 
 // Hands the events of a channel catching up on the past to the skimmer, with their text.
 class Skimmer::CatchUpSink final : public ChannelEventSink {
@@ -264,195 +142,6 @@ void Skimmer::ReportFatal(std::string_view text, std::string_view caption) {
     const auto last = text.find_last_not_of(" \n");
     fatal_ = first == std::string_view::npos ? std::string(caption)
                                              : std::string(text.substr(first, last - first + 1));
-}
-
-void Skimmer::OnChannelEvent(const ChannelEvent& event, std::string_view cp1251) {
-    auto it = stations_.find(event.channel);
-    if (it == stations_.end()) return;
-    Station& station = *it->second;
-    Channel* channel = FindChannel(event.channel);
-    // The soft decoder reads this station.
-    if (station.soft && event.kind != ChannelEvent::kRetune) return;
-    // Characters keyed where the tone did not stand out, and the spaces after them, are noise.
-    if (event.kind == ChannelEvent::kCharacter) {
-        station.quiet = event.marks > 0 && event.tonedMarks == 0;
-        if (station.quiet) return;
-    } else if (event.kind == ChannelEvent::kWordSpace || event.kind == ChannelEvent::kSpeed) {
-        if (station.quiet) return;
-    }
-    Tell(station, channel, event, cp1251);
-}
-
-void Skimmer::Tell(Station& station, const Channel* channel, const ChannelEvent& event,
-                   std::string_view cp1251) {
-    if (options_.output == SkimOptions::Output::kEvents) {
-        if (event.kind == ChannelEvent::kSpeed) {
-            if (!station.pendingEvent.empty()) {
-                char speed[64];
-                std::snprintf(speed, sizeof speed, ",\"wpm\":%.1f,\"lpm\":%d", event.wpm,
-                              event.lpm);
-                station.pendingEvent += speed;
-            }
-        } else if (event.kind != ChannelEvent::kRetune) {
-            if (!station.pendingEvent.empty()) Write(station.pendingEvent + "}");
-            char head[128];
-            std::snprintf(head, sizeof head, "{\"t\":%.4f,\"type\":\"%s\",\"ch\":%d",
-                          Seconds(event.sample),
-                          event.kind == ChannelEvent::kWordSpace ? "space" : "char",
-                          event.channel);
-            std::string line = head;
-            if (event.kind == ChannelEvent::kCharacter) {
-                std::string text;
-                AppendCp1251AsUtf8(cp1251, text);
-                line += ",\"text\":\"" + JsonEscape(text) +
-                        "\",\"code\":" + std::to_string(event.code);
-            }
-            char freq[48];
-            std::snprintf(freq, sizeof freq, ",\"freq_hz\":%.1f", event.centreBin * kHzPerBin);
-            line += freq;
-            station.pendingEvent = line;
-        }
-    }
-
-    if (event.kind == ChannelEvent::kCharacter) {
-        station.lastCharSample = event.sample;
-        for (const char c : cp1251) {
-            const auto upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            station.word.push_back(upper);
-            station.recent.push_back(upper);
-        }
-    } else if (event.kind == ChannelEvent::kWordSpace) {
-        if (!station.recent.empty() && station.recent.back() != ' ') station.recent.push_back(' ');
-        if (channel != nullptr) EndWord(station, *channel, event.sample);
-    }
-    if (station.recent.size() > kRecentCharacters) {
-        station.recent.erase(0, station.recent.size() - kRecentCharacters);
-    }
-}
-
-void Skimmer::EndWord(Station& station, const Channel& channel, std::int64_t sample) {
-    if (station.word.empty()) return;
-    if (!station.line.empty()) station.line += ' ';
-    station.line += station.word;
-    if (const std::optional<HeardCall> heard = station.watcher.AddWord(station.word)) {
-        Spot spot;
-        spot.spotter = options_.spotter;
-        spot.call = heard->call;
-        spot.kind = heard->kind;
-        spot.freqKhz = options_.dialKhz + channel.CentreBin * kHzPerBin / 1000.0;
-        spot.snrDb = static_cast<int>(std::lround(SnrDb(station)));
-        spot.wpm = static_cast<int>(std::lround(Wpm(station, channel)));
-        spot.inputSeconds = Seconds(sample);
-        spot.channel = station.id;
-        spot.utc = options_.clockTime ? std::time(nullptr)
-                                      : options_.startUtc +
-                                            static_cast<std::time_t>(spot.inputSeconds);
-        const SpotRules::Verdict verdict =
-            spotRules_.Hear(spot.call, spot.freqKhz, spot.inputSeconds);
-        // A busted copy never takes the place of the better call.
-        if (verdict != SpotRules::Verdict::kBusted) station.call = heard->call;
-        if (verdict == SpotRules::Verdict::kSpot) {
-            for (SpotListener* listener : listeners_) listener->OnSpot(spot);
-            if (options_.output == SkimOptions::Output::kSpots) {
-                Write(FormatDxSpot(spot));
-                sink_.Flush();
-            } else if (options_.output == SkimOptions::Output::kEvents) {
-                Write(FormatSpotJson(spot));
-            }
-        }
-    }
-    station.word.clear();
-    if (station.line.size() >= kLineLength) FlushLine(station, channel);
-}
-
-double Skimmer::Wpm(const Station& station, const Channel& channel) {
-    return station.soft ? station.soft->Wpm() : channel.decoder.Wpm();
-}
-
-void Skimmer::FeedSoft(Station& station, const Channel& channel, const std::int16_t* samples,
-                       std::size_t count) {
-    // Through the channel's own narrow filter: the slot sums alone would let a strong
-    // neighbour's sidelobes in.
-    for (std::size_t i = 0; i < count; ++i) {
-        double y = station.softFilter.MainFilterStep(samples[i] * kSampleScale);
-        y = station.softSecondFilter.MainFilterStep(y);
-        softInput_[i] = static_cast<std::int16_t>(std::clamp(std::lround(y / kSampleScale),
-                                                             -32768L, 32767L));
-    }
-    station.soft->Process(softInput_.data(), count, station.softFresh);
-    ReadSoft(station, channel);
-}
-
-void Skimmer::ReadSoft(Station& station, const Channel& channel) {
-    for (const SoftChar& c : station.softFresh) {
-        if (c.word_space_before && !station.softWord.empty()) EndSoftWord(station, channel);
-        station.softWord.push_back(c);
-        station.softLastEnd = station.softFirstSample + c.end_sample;
-    }
-    station.softFresh.clear();
-    if (station.softWord.empty() || station.soft->InCharacter()) return;
-    const double dot = kDotSamplesAtOneWpm / station.soft->Wpm();
-    const std::int64_t decided = station.soft->DecidedUntil();
-    if (static_cast<double>(decided - station.softWord.back().end_sample) > kSoftWordEndDots * dot) {
-        EndSoftWord(station, channel);
-    }
-}
-
-void Skimmer::EndSoftWord(Station& station, const Channel& channel) {
-    std::vector<SoftChar>& word = station.softWord;
-    if (word.empty()) return;
-    double sum = 0.0;
-    for (const SoftChar& c : word) sum += c.confidence;
-    // Evidence from the signal: sure marks, a sender locked onto, and the channel's tone
-    // standing out since the word began (not noise read after the station stopped).
-    const std::int64_t first = station.softFirstSample + word.front().sample;
-    const bool kept = sum / static_cast<double>(word.size()) >= kSoftWordConfidence &&
-                      station.soft->SignalPresence() >= kSoftPresenceForText &&
-                      channel.tone.lastTone + kBlockSamples > first;
-    if (kept) {
-        ChannelEvent event;
-        event.channel = station.id;
-        event.centreBin = channel.CentreBin;
-        for (const SoftChar& c : word) {
-            event.kind = ChannelEvent::kCharacter;
-            event.sample = station.softFirstSample + c.sample;
-            event.code = c.code;
-            Tell(station, &channel, event, c.text.data());
-            const int lpm = static_cast<int>(std::lround(c.wpm * 5.0));
-            if (lpm != station.softLpm) {
-                station.softLpm = lpm;
-                event.kind = ChannelEvent::kSpeed;
-                event.wpm = c.wpm;
-                event.lpm = lpm;
-                event.code = 0;
-                Tell(station, &channel, event, {});
-            }
-        }
-        event.kind = ChannelEvent::kWordSpace;
-        event.sample = station.softFirstSample + word.back().end_sample;
-        event.code = 0;
-        Tell(station, &channel, event, {});
-    }
-    word.clear();
-}
-
-void Skimmer::FlushLine(Station& station, const Channel& channel) {
-    if (!station.word.empty()) {
-        if (!station.line.empty()) station.line += ' ';
-        station.line += station.word;
-        station.word.clear();
-    }
-    if (station.line.empty()) return;
-    if (options_.output == SkimOptions::Output::kText) {
-        char head[64];
-        std::snprintf(head, sizeof head, "%4.0f Hz  %2.0f WPM  %+3.0f dB  ",
-                      channel.CentreBin * kHzPerBin, Wpm(station, channel), SnrDb(station));
-        std::string text;
-        AppendCp1251AsUtf8(station.line, text);
-        Write(head + text);
-        sink_.Flush();
-    }
-    station.line.clear();
 }
 
 void Skimmer::FollowLevels(Station& station, Channel& channel) {
@@ -701,13 +390,6 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
             refused_.push_back({signal.bin, now + kRefusedSamples});
         }
     }
-}
-
-void Skimmer::FinishSoft(Station& station, const Channel& channel) {
-    if (!station.soft) return;
-    station.soft->Flush(station.softFresh);
-    ReadSoft(station, channel);
-    EndSoftWord(station, channel);
 }
 
 void Skimmer::Finish() {

@@ -23,6 +23,7 @@
 #include "skimmer/signal_finder.h"
 #include "skimmer/callsign.h"
 #include "receiver/output_sink.h"
+#include "skimmer/channel_preset.h"
 #include "skimmer/spot.h"
 #include "skimmer/spot_rules.h"
 
@@ -45,17 +46,6 @@ struct SkimOptions {
     double ownedHighHz = 1e9;
 };
 
-// What a channel starts with, from a stretch of audio around its signal.
-struct ChannelPreset {
-    int bin = 0;
-    std::int64_t dot = 0;          // samples; 0 when no marks were found
-    int integrationLength = 0;
-    double threshold = 0.0;
-    double noise = 0.0;            // envelope levels with that burst window
-    double mark = 0.0;
-};
-ChannelPreset PresetChannel(const std::int16_t* samples, std::size_t count, int bin,
-                            bool filterTwice);
 
 // One station as the skimmer follows it, for a display.
 struct StationView {
