@@ -100,20 +100,20 @@ void MainWindow::CreateToolbar() {
 void MainWindow::ConnectToolbar() {
     // The loop reads the toggles through the main channel; keep it current at every change.
     connect(toolbar->autoThresholdButton, &QToolButton::toggled, this,
-            [this](bool down) { receiver.Main().AutoTresholdDown = down; });
+            [this](bool down) { receiver.Main().autoThreshold = down; });
     connect(toolbar->onTopButton, &QToolButton::toggled, this,
             [this](bool down) { onTopDown = down; });
     connect(toolbar->autoGoToMaxButton, &QToolButton::toggled, this,
-            [this](bool down) { receiver.Main().AutoGoToMaxDown = down; });
+            [this](bool down) { receiver.Main().autoGoToMax = down; });
     connect(toolbar->afcButton, &QToolButton::toggled, this,
-            [this](bool down) { receiver.Main().AfcDown = down; });
+            [this](bool down) { receiver.Main().afcOn = down; });
     connect(toolbar->afcSpeed, &QSpinBox::valueChanged, this,
             [this](int value) { receiver.Main().AfcSpeed = value; });
     Channel& channel = receiver.Main();
-    channel.AutoTresholdDown = false;
+    channel.autoThreshold = false;
     onTopDown = false;
-    channel.AutoGoToMaxDown = false;
-    channel.AfcDown = true;
+    channel.autoGoToMax = false;
+    channel.afcOn = true;
     channel.AfcSpeed = 2;
 
     connect(toolbar->autoThresholdButton, &QToolButton::clicked, this,
@@ -328,7 +328,7 @@ void MainWindow::ShowFreeBuffers(int freeBuffers) {
 
 void MainWindow::ShowThreshold() {
     const Channel& channel = receiver.Main();
-    ShowStatus(kPanelThreshold, ThresholdText(channel.AutoTresholdDown, channel.DetectorThreshold));
+    ShowStatus(kPanelThreshold, ThresholdText(channel.autoThreshold, channel.DetectorThreshold));
 }
 
 void MainWindow::ShowBurstSpeed() {

@@ -124,7 +124,7 @@ void BM_ReceiverBlocks(benchmark::State& state) {
     auto ring = std::make_unique<CaptureRing>();
     NullHost host;
     auto receiver = std::make_unique<BlockPump>(*ring, host);
-    receiver->Main().AutoGoToMaxDown = true;
+    receiver->Main().autoGoToMax = true;
     PerSampleTimer timer;
     for (auto _ : state) {
         for (int b = 0; b < blocks; ++b) receiver->ProcessBlock(input.data() + b * kBlockSamples);

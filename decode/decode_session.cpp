@@ -43,10 +43,10 @@ void DecodeHost::PaintScope() {
     if (watched_ == nullptr) return;
     const Channel& channel = *watched_;
     ++scope_.ticks;
-    if (channel.LastRawKeyDown == 1) ++scope_.above;
-    scope_.peak = std::max(scope_.peak, channel.LastEnvelope);
+    if (channel.lastRawKeyDown == 1) ++scope_.above;
+    scope_.peak = std::max(scope_.peak, channel.lastEnvelope);
     scope_.threshold = channel.DetectorThreshold;
-    scope_.autoThreshold = channel.AutoTresholdDown;
+    scope_.autoThreshold = channel.autoThreshold;
     scope_.centreBin = channel.CentreBin;
 }
 

@@ -17,7 +17,7 @@ void PlanFollower::Tick() {
     Channel& channel = pump_.Main();
 
     // Changes wait for a gap in the keying, where they cut no mark in two.
-    const bool keyUp = channel.decoder.KeyWasDown == 0 && channel.keying.KeyCount == 0;
+    const bool keyUp = channel.decoder.KeyWasDown == 0 && channel.Keying().KeyCount == 0;
     while (nextChange_ < plan_.changes.size()) {
         const PresetChange& change = plan_.changes[nextChange_];
         if (change.sample > now) break;
@@ -27,8 +27,8 @@ void PlanFollower::Tick() {
             channel.ApplyIntegrationLength(change.integrationLength);
         }
         if (change.threshold > 0.0) channel.DetectorThreshold = change.threshold;
-        if (change.autoThreshold >= 0) channel.AutoTresholdDown = change.autoThreshold == 1;
-        if (change.wordSpaceTenths >= 0) channel.WordSpaceTenths = change.wordSpaceTenths;
+        if (change.autoThreshold >= 0) channel.autoThreshold = change.autoThreshold == 1;
+        if (change.wordSpaceTenths >= 0) channel.wordSpaceTenths = change.wordSpaceTenths;
         if (change.restartDot > 0) channel.decoder.WarmStart(change.restartDot);
         ++nextChange_;
     }

@@ -84,13 +84,13 @@ void LookAheadDecode::Step(bool last) {
             BurstSpeedForDot(dot * 115 / 100) == BurstSpeedForDot(dot * 100 / 115)) {
             change.integrationLength = now.integrationLength;
         }
-        if (now.autoThreshold != channel.AutoTresholdDown) {
+        if (now.autoThreshold != channel.autoThreshold) {
             change.autoThreshold = now.autoThreshold ? 1 : 0;
         }
         const double ratio = now.threshold / std::max(channel.DetectorThreshold, 1e-9);
         if (!now.autoThreshold && (ratio > 1.25 || ratio < 0.8)) change.threshold = now.threshold;
         auto tenths = [](int t) { return t > 0 ? t : 50; };  // 0: the decoder's 5 dots
-        if (std::abs(tenths(now.wordSpaceTenths) - tenths(channel.WordSpaceTenths)) >= 15) {
+        if (std::abs(tenths(now.wordSpaceTenths) - tenths(channel.wordSpaceTenths)) >= 15) {
             change.wordSpaceTenths = now.wordSpaceTenths;
         }
         plan_.changes.push_back(change);

@@ -59,13 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         rx->SetBurstSpeed(kBurstSpeeds[data[3] % 10]);
     }
     rx->DetectorThreshold = data[4] / 255.0 * (data[4] & 1 ? 0.001 : 2.0);
-    rx->AutoTresholdDown = data[5] & 1;
-    rx->AfcDown = data[5] & 2;
-    rx->AutoGoToMaxDown = data[5] & 4;
+    rx->autoThreshold = data[5] & 1;
+    rx->afcOn = data[5] & 2;
+    rx->autoGoToMax = data[5] & 4;
     // dahlo-decode's and the skimmer's own: marks under the sender's level taken back, AFC only
     // on a tone.
-    rx->MarkLevelFraction = data[5] & 8 ? 0.5 : 0.0;
-    rx->AfcNeedsTone = data[5] & 16;
+    rx->markLevelFraction = data[5] & 8 ? 0.5 : 0.0;
+    rx->afcNeedsTone = data[5] & 16;
     rx->AfcSpeed = data[6] % (kAfcSpeedMax + 1);
     if (data[7] & 1) rx->decoder.WarmStart(data[7] * 13);
 
@@ -83,11 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(st.CentreBin >= kFirstBin && st.CentreBin <= kLastBin);
         FUZZ_CHECK(Finite(st.LongAverage) && st.LongAverage >= 0.0);
         FUZZ_CHECK(Finite(st.DetectorThreshold));
-        FUZZ_CHECK(rx->keying.KeyCount >= 0 && rx->keying.KeyCount <= st.CwFilterTreshold);
-        FUZZ_CHECK(rx->keying.KeyState == 0 || rx->keying.KeyState == 1);
+        FUZZ_CHECK(rx->Keying().KeyCount >= 0 && rx->Keying().KeyCount <= st.CwFilterTreshold);
+        FUZZ_CHECK(rx->Keying().KeyState == 0 || rx->Keying().KeyState == 1);
         FUZZ_CHECK(Finite(rx->burstFilter.BurstSum));
-        FUZZ_CHECK(st.markCheck.levelCount >= 0 &&
-                   st.markCheck.levelCount <= Channel::kMarkLevelMemory);
+        FUZZ_CHECK(st.MarkLevels().levelCount >= 0 &&
+                   st.MarkLevels().levelCount <= Channel::kMarkLevelMemory);
         for (double v : pump->levels.values) FUZZ_CHECK(Finite(v) && v >= 0.0);
         for (int b = kFirstBin; b <= kLastBin; ++b) {
             FUZZ_CHECK(Finite(pump->spectrum.SmoothedMagnitude[b]));

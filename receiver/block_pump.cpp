@@ -39,7 +39,7 @@ void BlockPump::ProcessBlock(const std::int16_t* samples) {
         if (LevelTick >= kLevelInterval) {
             LevelTick = 0;
             levels.newest = (levels.newest + 1) % kLevelHistorySize;
-            levels.values[levels.newest] = channels.empty() ? 0.0 : Main().LastEnvelope;
+            levels.values[levels.newest] = channels.empty() ? 0.0 : Main().lastEnvelope;
             if (ring.WaitingBlocks.load() < 1) {
                 host.PaintScope();
                 host.PumpMessages();

@@ -9,31 +9,31 @@
 namespace dahlo {
 
 Channel::Channel(int channelId) : id(channelId) {
-    burstFilter.BurstWindow = BurstWindowFor(CwFilterTreshold);
+    burstFilter_.BurstWindow = BurstWindowFor(CwFilterTreshold);
     SelectFilterCoefficients();
 }
 
 void Channel::Reset() {
     LongAverage = 0.0;
-    mainFilter.ClearState();
-    secondFilter.ClearState();
-    burstFilter.BurstReset = true;
-    keying = KeyingDetector{};
+    mainFilter_.ClearState();
+    secondFilter_.ClearState();
+    burstFilter_.BurstReset = true;
+    keying_ = KeyingDetector{};
     decoder = MorseDecoder{};
-    LastRawKeyDown = 0;
-    LastEnvelope = 0.0;
-    EnvelopeTrace.fill(0.0f);
-    TraceNext = 0;
+    lastRawKeyDown = 0;
+    lastEnvelope = 0.0;
+    envelopeTrace.fill(0.0f);
+    traceNext = 0;
     traceCountdown_ = kEnvelopeTraceStep;
-    markCheck = MarkCheck{};
-    tone = ToneLook{};
+    markCheck_ = MarkCheck{};
+    tone_ = ToneLook{};
 }
 
 void Channel::SelectFilterCoefficients() {
     CentreBin = ClampCentreBin(CentreBin);
     const FilterRow& row = FilterCoefficientTables(FilterWidth).Row(CentreBin);
-    mainFilter.SelectRow(row);
-    secondFilter.SelectRow(row);
+    mainFilter_.SelectRow(row);
+    secondFilter_.SelectRow(row);
 }
 
 void Channel::SetCentreBin(int bin) {
@@ -49,8 +49,8 @@ void Channel::SetFilterWidth(int mode) {
 void Channel::ApplyIntegrationLength(int length) {
     if (length < 1) length = kDefaultIntegrationLength;
     CwFilterTreshold = length;
-    burstFilter.BurstWindow = BurstWindowFor(length);
-    burstFilter.BurstReset = true;
+    burstFilter_.BurstWindow = BurstWindowFor(length);
+    burstFilter_.BurstReset = true;
 }
 
 void Channel::SetBurstSpeed(int lpm) { ApplyIntegrationLength(IntegrationLengthFor(lpm)); }
@@ -69,14 +69,14 @@ void Channel::RunAfc(const SpectrumState& spectrum) {
 void Channel::SteerAtBlockStart(const SpectrumState& spectrum, std::int64_t sample,
                                 ChannelEventSink& sink) {
     const int before = CentreBin;
-    if (MarkLevelFraction > 0.0) {
-        markCheck.blockTone = ToneAtCentre(spectrum, kMarkToneRatio);
-        if (decoder.KeyWasDown == 1) markCheck.tone = markCheck.tone || markCheck.blockTone;
+    if (markLevelFraction > 0.0) {
+        markCheck_.blockTone = ToneAtCentre(spectrum, kMarkToneRatio);
+        if (decoder.KeyWasDown == 1) markCheck_.tone = markCheck_.tone || markCheck_.blockTone;
     }
-    if (LastRawKeyDown == 1 && AfcDown && (!AfcNeedsTone || ToneAtCentre(spectrum))) {
+    if (lastRawKeyDown == 1 && afcOn && (!afcNeedsTone || ToneAtCentre(spectrum))) {
         RunAfc(spectrum);
     }
-    if (decoder.SilenceDots > 8.0 && AutoGoToMaxDown) GoToMax(spectrum);
+    if (decoder.SilenceDots > 8.0 && autoGoToMax) GoToMax(spectrum);
     if (CentreBin != before) {
         ChannelEvent event;
         event.kind = ChannelEvent::kRetune;
@@ -98,10 +98,10 @@ bool Channel::ToneAtCentre(const SpectrumState& spectrum, double ratio) const {
 }
 
 void Channel::LookAtTone(const SpectrumState& spectrum, std::int64_t sample) {
-    if (!ToneEvidence) return;
-    tone.block = ToneInPassband(spectrum, kToneEvidenceRatio);
-    if (tone.block) tone.lastTone = sample;
-    if (decoder.KeyWasDown == 1) tone.mark = tone.mark || tone.block;
+    if (!toneEvidence) return;
+    tone_.block = ToneInPassband(spectrum, kToneEvidenceRatio);
+    if (tone_.block) tone_.lastTone = sample;
+    if (decoder.KeyWasDown == 1) tone_.mark = tone_.mark || tone_.block;
 }
 
 bool Channel::ToneInPassband(const SpectrumState& spectrum, double ratio) const {
@@ -129,7 +129,7 @@ bool Channel::ToneInPassband(const SpectrumState& spectrum, double ratio) const 
 DecodeResult Channel::OwnWordSpace(DecodeResult decoded) const {
     if (decoded.kind == DecodeResult::kWordSpace) return {};
     if (decoded.kind != DecodeResult::kNothing || decoder.KeyWasDown != 0) return decoded;
-    const std::int64_t tenths = std::clamp(WordSpaceTenths, 25, 250);
+    const std::int64_t tenths = std::clamp(wordSpaceTenths, 25, 250);
     // The space grows by one each sample up to 25 dot lengths, so it meets this once per gap.
     if (decoder.SpaceLength != (tenths * decoder.DotLength) / 10) return decoded;
     decoded.kind = DecodeResult::kWordSpace;
@@ -142,50 +142,50 @@ void Channel::Process(const std::int16_t* samples, int count, std::int64_t first
                       ChannelEventSink& sink) {
     for (int i = 0; i < count; ++i) {
         const double x = samples[i] * kSampleScale;
-        double y = mainFilter.MainFilterStep(x);
-        if (FilterTwice) y = secondFilter.MainFilterStep(y);
-        const double e = burstFilter.BurstFilterStep(y);
+        double y = mainFilter_.MainFilterStep(x);
+        if (filterTwice) y = secondFilter_.MainFilterStep(y);
+        const double e = burstFilter_.BurstFilterStep(y);
         LongAverage = (LongAverage * 10000.0 + e) / 10001.0;
-        if (AutoTresholdDown) DetectorThreshold = 0.6 * LongAverage;
+        if (autoThreshold) DetectorThreshold = 0.6 * LongAverage;
         const int rawKeyDown = e > DetectorThreshold ? 1 : 0;
-        LastRawKeyDown = rawKeyDown;
-        LastEnvelope = e;
+        lastRawKeyDown = rawKeyDown;
+        lastEnvelope = e;
         if (--traceCountdown_ == 0) {
             traceCountdown_ = kEnvelopeTraceStep;
-            EnvelopeTrace[static_cast<std::size_t>(TraceNext)] = static_cast<float>(e);
-            TraceNext = (TraceNext + 1) % kEnvelopeTraceSize;
+            envelopeTrace[static_cast<std::size_t>(traceNext)] = static_cast<float>(e);
+            traceNext = (traceNext + 1) % kEnvelopeTraceSize;
         }
 
-        const bool checking = MarkLevelFraction > 0.0;
+        const bool checking = markLevelFraction > 0.0;
         // The key can only go down at a sample where the raw decision is down, or where the
         // decoder was restarted during a mark (its key up, the integrator's still down).
-        if (checking && decoder.KeyWasDown == 0 && (rawKeyDown == 1 || keying.KeyState == 1)) {
-            markCheck.before = decoder;
+        if (checking && decoder.KeyWasDown == 0 && (rawKeyDown == 1 || keying_.KeyState == 1)) {
+            markCheck_.before = decoder;
         }
         const std::int64_t wasDown = decoder.KeyWasDown;
-        DecodeResult decoded = decoder.DecodeSample(rawKeyDown, keying, CwFilterTreshold);
+        DecodeResult decoded = decoder.DecodeSample(rawKeyDown, keying_, CwFilterTreshold);
         if (decoder.KeyWasDown != wasDown) {
             if (keyEdges != nullptr) {
                 keyEdges->OnKeyEdge(id, firstSample + i, decoder.KeyWasDown == 1);
             }
             if (decoder.KeyWasDown == 1) {
                 if (checking) {
-                    markCheck.down = firstSample + i;
-                    markCheck.peak = e;
-                    markCheck.tone = markCheck.blockTone;
+                    markCheck_.down = firstSample + i;
+                    markCheck_.peak = e;
+                    markCheck_.tone = markCheck_.blockTone;
                 }
-                tone.mark = tone.block;
+                tone_.mark = tone_.block;
             } else {
                 if (checking && !KeepMark(firstSample + i, sink)) continue;
-                if (ToneEvidence) {
-                    ++tone.marks;
-                    if (tone.mark) ++tone.tonedMarks;
+                if (toneEvidence) {
+                    ++tone_.marks;
+                    if (tone_.mark) ++tone_.tonedMarks;
                 }
             }
         } else if (checking && decoder.KeyWasDown == 1) {
-            markCheck.peak = std::max(markCheck.peak, e);
+            markCheck_.peak = std::max(markCheck_.peak, e);
         }
-        if (WordSpaceTenths > 0) decoded = OwnWordSpace(decoded);
+        if (wordSpaceTenths > 0) decoded = OwnWordSpace(decoded);
         Tell(decoded, firstSample + i, sink);
     }
 }
@@ -199,11 +199,11 @@ void Channel::Tell(DecodeResult decoded, std::int64_t sample, ChannelEventSink& 
     event.sample = sample;
     event.code = decoded.code;
     event.centreBin = CentreBin;
-    if (event.kind == ChannelEvent::kCharacter && ToneEvidence) {
-        event.marks = tone.marks;
-        event.tonedMarks = tone.tonedMarks;
-        tone.marks = 0;
-        tone.tonedMarks = 0;
+    if (event.kind == ChannelEvent::kCharacter && toneEvidence) {
+        event.marks = tone_.marks;
+        event.tonedMarks = tone_.tonedMarks;
+        tone_.marks = 0;
+        tone_.tonedMarks = 0;
     }
     sink.OnChannelEvent(event);
     event.marks = 0;
@@ -218,7 +218,7 @@ void Channel::Tell(DecodeResult decoded, std::int64_t sample, ChannelEventSink& 
 }
 
 bool Channel::KeepMark(std::int64_t sample, ChannelEventSink& sink) {
-    MarkCheck& check = markCheck;
+    MarkCheck& check = markCheck_;
     if (check.levelCount > 0 && check.down - check.lastCounted > kMarkLevelHoldSamples) {
         check.levelCount = 0;  // the sender's level is too old to go by
     }
@@ -226,14 +226,14 @@ bool Channel::KeepMark(std::int64_t sample, ChannelEventSink& sink) {
         std::array<double, kMarkLevelMemory> levels = check.levels;
         const auto middle = levels.begin() + check.levelCount / 2;
         std::nth_element(levels.begin(), middle, levels.begin() + check.levelCount);
-        if (check.peak < MarkLevelFraction * *middle) {
+        if (check.peak < markLevelFraction * *middle) {
             // As if the key had stayed up from the sample it went down at: the space before the
             // mark goes on, and whatever it ends is told at its own sample.
             decoder = check.before;
             KeyingDetector up;
             for (std::int64_t at = check.down; at <= sample; ++at) {
                 DecodeResult decoded = decoder.DecodeSample(0, up, CwFilterTreshold);
-                if (WordSpaceTenths > 0) decoded = OwnWordSpace(decoded);
+                if (wordSpaceTenths > 0) decoded = OwnWordSpace(decoded);
                 Tell(decoded, at, sink);
             }
             return false;

@@ -34,7 +34,7 @@ struct ChannelEvent {
     int centreBin = 0;   // the centre at that moment; kRetune: the new centre
     double wpm = 0.0;    // kSpeed: the decoder's speed, right after the character or space
     int lpm = 0;         // kSpeed
-    // kCharacter, with Channel::ToneEvidence on: the character's marks, and how many of them
+    // kCharacter, with Channel::toneEvidence on: the character's marks, and how many of them
     // the tone stood out at the centre during. 0 marks: not measured.
     int marks = 0;
     int tonedMarks = 0;
@@ -63,25 +63,27 @@ class Channel {
     explicit Channel(int channelId = 0);
 
     int id = 0;
-    // Tunables, kept current by the front end (the names are those of the window's controls).
+    // Tunables, kept current by the front end. Those the window's controls and the loop's own
+    // variables set keep those names (CwFilterTreshold is the integration length, L); the rest
+    // are this program's own, in lowerCamel.
     int CentreBin = kDefaultCentreBin;  // 30..450
     int FilterWidth = kNarrow;          // 0 Narrow, 1 Wide, 2 Very Wide
     double DetectorThreshold = 0.1;     // envelope level above which a sample is key-down
     int CwFilterTreshold = kDefaultIntegrationLength;  // integration length L in samples
     int AfcSpeed = 2;                                  // AFC half-width in bins, 0..99
-    bool AutoTresholdDown = false;
-    bool AfcDown = true;
-    bool AutoGoToMaxDown = false;
+    bool autoThreshold = false;
+    bool afcOn = true;
+    bool autoGoToMax = false;
     // The main filter twice over (a skimmer's channel beside a close neighbour): 60 Hz off the
     // centre is 22 dB down instead of 11, at the cost of a slower envelope.
-    bool FilterTwice = false;
+    bool filterTwice = false;
     // Word space for senders whose gaps are not 3 and 7 dots (Farnsworth, long pauses between
     // letters): when above 0, a space of this many tenths of the dot length ends a word instead of
     // the decoder's 5 dot lengths (taken within 25..250). 0, as in the window: the decoder's own.
-    int WordSpaceTenths = 0;
+    int wordSpaceTenths = 0;
     // AFC only while the tone stands out at the centre (see ToneAtCentre), so that in a pause
     // it does not walk towards the noise. Off in the window.
-    bool AfcNeedsTone = false;
+    bool afcNeedsTone = false;
     // Marks at the sender's level only: a mark whose envelope peaks under this fraction of the
     // level of the marks that counted before it (the median of the last kMarkLevelMemory, once
     // kMarkLevelsNeeded are known and the last is at most kMarkLevelHoldSamples old), in blocks
@@ -89,28 +91,23 @@ class Channel {
     // That is noise keyed in a pause where a receiver's AGC lifts it, which would otherwise
     // join the first letter after the pause or drag the decoder's speed towards its own; a
     // weaker station answering shows its tone and counts. 0, as in the window: every mark counts.
-    double MarkLevelFraction = 0.0;
+    double markLevelFraction = 0.0;
     // Evidence from the signal rather than from the letters: whether the tone stands out at the
     // centre (ToneInPassband at kToneEvidenceRatio) is looked at in every block, carried to each mark
     // that touches such a block, and told with each character (ChannelEvent::marks and
     // tonedMarks). Off in the window.
-    bool ToneEvidence = false;
+    bool toneEvidence = false;
     // Told every key change when set; none in the window.
     KeyEdgeObserver* keyEdges = nullptr;
 
     // Running state.
     double LongAverage = 0.0;  // slow average of the envelope
-    MainFilter mainFilter;
-    MainFilter secondFilter;  // runs only with FilterTwice
-    BurstFilter burstFilter;
-    KeyingDetector keying;
     MorseDecoder decoder;
-    int LastRawKeyDown = 0;     // the threshold decision of the last sample run
-    double LastEnvelope = 0.0;  // the envelope of the last sample run
-    std::array<float, kEnvelopeTraceSize> EnvelopeTrace{};  // ring, newest at TraceNext - 1
-    int TraceNext = 0;
+    int lastRawKeyDown = 0;     // the threshold decision of the last sample run
+    double lastEnvelope = 0.0;  // the envelope of the last sample run
+    std::array<float, kEnvelopeTraceSize> envelopeTrace{};  // ring, newest at traceNext - 1
+    int traceNext = 0;
 
-    // The look at each mark for MarkLevelFraction.
     static constexpr int kMarkLevelMemory = 5;
     static constexpr int kMarkLevelsNeeded = 3;
     static constexpr std::int64_t kMarkLevelHoldSamples = 10LL * kSampleRateHz;
@@ -123,6 +120,8 @@ class Channel {
     static constexpr double kToneEvidenceRatio = 3.0;
     // The narrow filter's own tone lies within its 20 Hz design band: two bins either side.
     static constexpr int kNarrowToneBins = 2;
+
+    // The look at each mark for markLevelFraction.
     struct MarkCheck {
         MorseDecoder before;     // the decoder before the present mark went down
         std::int64_t down = 0;   // the sample it went down at
@@ -133,16 +132,30 @@ class Channel {
         int levelCount = 0;
         int levelNext = 0;
         std::int64_t lastCounted = 0;  // where the last mark that counted ended
-    } markCheck;
+    };
 
-    // The look at the tone for ToneEvidence.
+    // The look at the tone for toneEvidence.
     struct ToneLook {
         bool block = false;         // the tone stands out in the present block
         bool mark = false;          // ... in a block the present mark touched
         int marks = 0;              // marks since the last character
         int tonedMarks = 0;         // of them, those with the tone
         std::int64_t lastTone = -1; // first sample of the last block with the tone; -1: none yet
-    } tone;
+    };
+
+    // The running state, for a look from outside (tests, the scope, the presets).
+    const MainFilter& Filter() const { return mainFilter_; }
+    const BurstFilter& Burst() const { return burstFilter_; }
+    const KeyingDetector& Keying() const { return keying_; }
+    const MarkCheck& MarkLevels() const { return markCheck_; }
+    const ToneLook& Tone() const { return tone_; }
+    // A skimmer's channel catching up on audio from before it opened has no spectrum to look
+    // at: the tone counts as seen from `sample` until EndAssumedTone.
+    void AssumeTone(std::int64_t sample) {
+        tone_.block = true;
+        tone_.lastTone = sample;
+    }
+    void EndAssumedTone() { tone_.block = false; }
 
     // Back to a cold start on the same settings: filter, envelope, average, integrator and
     // decoder as at the beginning.
@@ -164,13 +177,13 @@ class Channel {
     // One AFC step within +-AfcSpeed bins of the centre, on the smoothed spectrum.
     void RunAfc(const SpectrumState& spectrum);
     // The steering at the first sample of a block, after that sample was run and before the
-    // spectrum is smoothed: AFC while the raw decision is key-down (and, with AfcNeedsTone, the
+    // spectrum is smoothed: AFC while the raw decision is key-down (and, with afcNeedsTone, the
     // tone stands out), GoToMax after a silence of more than 8 dots. A move is told to `sink` as
     // kRetune at `sample`.
     void SteerAtBlockStart(const SpectrumState& spectrum, std::int64_t sample,
                            ChannelEventSink& sink);
 
-    // With ToneEvidence, the look at the tone for the block beginning at `sample`: run after the
+    // With toneEvidence, the look at the tone for the block beginning at `sample`: run after the
     // spectrum took in that block, so that it tells of the samples the block's marks are in.
     void LookAtTone(const SpectrumState& spectrum, std::int64_t sample);
 
@@ -192,15 +205,21 @@ class Channel {
     bool ToneInPassband(const SpectrumState& spectrum, double ratio) const;
 
   private:
-    // The decoder's result with its word space moved to WordSpaceTenths.
+    // The decoder's result with its word space moved to wordSpaceTenths.
     DecodeResult OwnWordSpace(DecodeResult decoded) const;
     // Tells `sink` of a decoder result at `sample` (and of the speed when it is due).
     void Tell(DecodeResult decoded, std::int64_t sample, ChannelEventSink& sink);
     // The key went up at `sample` after a mark: false when the mark is not at the sender's
-    // level (see MarkLevelFraction) and was taken back, the decoder having run again from its
+    // level (see markLevelFraction) and was taken back, the decoder having run again from its
     // start with the key up.
     bool KeepMark(std::int64_t sample, ChannelEventSink& sink);
 
+    MainFilter mainFilter_;
+    MainFilter secondFilter_;  // runs only with filterTwice
+    BurstFilter burstFilter_;
+    KeyingDetector keying_;
+    MarkCheck markCheck_;
+    ToneLook tone_;
     int traceCountdown_ = kEnvelopeTraceStep;
 };
 

@@ -23,14 +23,14 @@ void ApplyControls(const ReceiverControls& controls, Channel& channel) {
     channel.SetFilterWidth(controls.filterWidth);
     channel.ApplyIntegrationLength(controls.integrationLength);
     channel.DetectorThreshold = controls.threshold;
-    channel.AutoTresholdDown = controls.autoThreshold;
-    channel.AfcDown = controls.afc;
+    channel.autoThreshold = controls.autoThreshold;
+    channel.afcOn = controls.afc;
     channel.AfcSpeed = controls.afcSpeed;
-    channel.AutoGoToMaxDown = controls.autoGoToMax;
-    channel.WordSpaceTenths = controls.wordSpaceTenths;
-    channel.AfcNeedsTone = controls.afcNeedsTone;
-    channel.MarkLevelFraction = controls.markLevelFraction;
-    channel.ToneEvidence = controls.toneEvidence;
+    channel.autoGoToMax = controls.autoGoToMax;
+    channel.wordSpaceTenths = controls.wordSpaceTenths;
+    channel.afcNeedsTone = controls.afcNeedsTone;
+    channel.markLevelFraction = controls.markLevelFraction;
+    channel.toneEvidence = controls.toneEvidence;
     if (controls.warmStartDot > 0) channel.decoder.WarmStart(controls.warmStartDot);
 }
 

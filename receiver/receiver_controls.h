@@ -32,7 +32,7 @@ struct ReceiverControls {
     // AFC only while the tone stands out at the centre; off in the window.
     bool afcNeedsTone = false;
     // Marks under this fraction of the sender's level where no tone is seen are taken back (see
-    // Channel::MarkLevelFraction); 0 in the window: every mark counts.
+    // Channel::markLevelFraction); 0 in the window: every mark counts.
     double markLevelFraction = 0.0;
     // Each character carries how many of its marks the tone stood out during; off in the window.
     bool toneEvidence = false;

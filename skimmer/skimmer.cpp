@@ -146,7 +146,7 @@ void Skimmer::ReportFatal(std::string_view text, std::string_view caption) {
 
 void Skimmer::FollowLevels(Station& station, Channel& channel) {
     station.levels.Fade(kLevelFade);
-    for (const float e : channel.EnvelopeTrace) station.levels.Add(e);
+    for (const float e : channel.envelopeTrace) station.levels.Add(e);
     const double noise = station.levels.Percentile(kNoisePercentile);
     const double mark = station.levels.Percentile(kMarkPercentile);
     // Only while the signal is there: in a pause the levels fall to the noise, and a threshold
@@ -182,10 +182,10 @@ double Skimmer::AboveLeakage(double threshold, double mark, const Channel& chann
         auto it = stations_.find(other.id);
         if (it == stations_.end()) continue;
         double gain = RowGainAt(row, other.CentreBin * kHzPerBin);
-        if (channel.FilterTwice) gain *= gain;
+        if (channel.filterTwice) gain *= gain;
         leakage = std::max(leakage, it->second->mark * gain);
     }
-    const double crowded = channel.FilterTwice ? kCrowdedMarkFraction * mark : 0.0;
+    const double crowded = channel.filterTwice ? kCrowdedMarkFraction * mark : 0.0;
     return std::max(
         {threshold, crowded, std::min(kLeakageMargin * leakage, kLeakageCapFraction * mark)});
 }
@@ -203,7 +203,7 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
     for (Channel& other : pump_->channels) {
         if (Owns(other.id) && std::abs(other.CentreBin - signal.bin) <= kNeighbourBins) {
             crowded = true;
-            other.FilterTwice = true;
+            other.filterTwice = true;
         }
     }
     for (const FoundSignal& other : finder_.Recent()) {
@@ -237,15 +237,15 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
     Channel channel(station->id);
     channel.SetFilterWidth(kNarrow);
     channel.SetCentreBin(signal.bin);
-    channel.FilterTwice = crowded;
+    channel.filterTwice = crowded;
     channel.ApplyIntegrationLength(preset.integrationLength);
     channel.DetectorThreshold = AboveLeakage(preset.threshold, preset.mark, channel);
-    channel.AutoTresholdDown = false;
-    channel.AutoGoToMaxDown = false;
-    channel.AfcDown = false;  // the catch-up has no spectrum to steer by
+    channel.autoThreshold = false;
+    channel.autoGoToMax = false;
+    channel.afcOn = false;  // the catch-up has no spectrum to steer by
     // Noise keyed while the station pauses stays out of its text and its speed.
-    channel.MarkLevelFraction = kMarkLevelFraction;
-    channel.ToneEvidence = true;
+    channel.markLevelFraction = kMarkLevelFraction;
+    channel.toneEvidence = true;
     channel.decoder.WarmStart(std::max(preset.dot, kShortestDot));
 
     const int id = station->id;
@@ -255,8 +255,7 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
     pump_->channels.push_back(channel);
     Channel& live = pump_->channels.back();
     // The catch-up has no spectrum to look at: the finder saw the tone over this stretch.
-    live.tone.block = true;
-    live.tone.lastTone = now;
+    live.AssumeTone(now);
     for (std::size_t at = 0; at < audio.size(); at += kBlockSamples) {
         const int n = static_cast<int>(std::min<std::size_t>(kBlockSamples, audio.size() - at));
         live.Process(audio.data() + at, n, start + static_cast<std::int64_t>(at), sink);
@@ -264,8 +263,8 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
         Station& opened = *stations_[id];
         opened.levels.Fade(kLevelFade);
         for (int k = 0; k < n / kEnvelopeTraceStep; ++k) {
-            opened.levels.Add(live.EnvelopeTrace[static_cast<std::size_t>(
-                (live.TraceNext - 1 - k + kEnvelopeTraceSize) % kEnvelopeTraceSize)]);
+            opened.levels.Add(live.envelopeTrace[static_cast<std::size_t>(
+                (live.traceNext - 1 - k + kEnvelopeTraceSize) % kEnvelopeTraceSize)]);
         }
     }
     if (Station& opened = *stations_[id]; opened.soft) {
@@ -274,8 +273,8 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
                      std::min<std::size_t>(kBlockSamples, audio.size() - at));
         }
     }
-    live.tone.block = false;  // from the next block on, the spectrum tells
-    live.AfcDown = true;
+    live.EndAssumedTone();  // from the next block on, the spectrum tells
+    live.afcOn = true;
     live.AfcSpeed = 1;
     return true;
 }
@@ -319,7 +318,7 @@ void Skimmer::OnBlockDone(const std::int16_t* samples, std::int64_t blockStart) 
                          : Seconds(now - station.lastCharSample) > kLineSilenceS;
         if (paused) FlushLine(station, channel);
         if (Seconds(now - station.lastCharSample) > kSilenceToCloseS ||
-            Seconds(now - channel.tone.lastTone) > kToneGoneToCloseS) {
+            Seconds(now - channel.Tone().lastTone) > kToneGoneToCloseS) {
             closing.push_back(channel.id);
         }
     }

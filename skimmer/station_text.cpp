@@ -169,7 +169,7 @@ void Skimmer::EndSoftWord(Station& station, const Channel& channel) {
     const std::int64_t first = station.softFirstSample + word.front().sample;
     const bool kept = sum / static_cast<double>(word.size()) >= kSoftWordConfidence &&
                       station.soft->SignalPresence() >= kSoftPresenceForText &&
-                      channel.tone.lastTone + kBlockSamples > first;
+                      channel.Tone().lastTone + kBlockSamples > first;
     if (kept) {
         ChannelEvent event;
         event.channel = station.id;

@@ -60,7 +60,7 @@ TEST_F(DisplayTest, WideSpectrumIsCentredAndClicksPickTheBinUnderThePointer) {
     EXPECT_EQ(Bin(), 450);
     Click(form->spectrumStrip, {425, 10});
     EXPECT_EQ(Bin(), 450);
-    EXPECT_EQ(form->receiver.Main().mainFilter.CurrentRow(), &FilterCoefficientTables(0).Row(450));
+    EXPECT_EQ(form->receiver.Main().Filter().CurrentRow(), &FilterCoefficientTables(0).Row(450));
 }
 
 TEST_F(DisplayTest, NarrowSpectrumCutsBothEnds) {

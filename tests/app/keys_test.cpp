@@ -93,7 +93,7 @@ TEST_F(KeyTest, KeysOutsideTheTableSendNothing) {
 TEST_F(KeyTest, AltLettersFlipOnceAndRunTheClickAction) {
     Key(Qt::Key_R, Qt::AltModifier);
     EXPECT_TRUE(form->toolbar->autoThresholdButton->isChecked());
-    EXPECT_TRUE(form->receiver.Main().AutoTresholdDown);
+    EXPECT_TRUE(form->receiver.Main().autoThreshold);
     EXPECT_EQ(Panel(3), "Auto");
     Key(Qt::Key_R, Qt::AltModifier);
     EXPECT_FALSE(form->toolbar->autoThresholdButton->isChecked());
@@ -101,11 +101,11 @@ TEST_F(KeyTest, AltLettersFlipOnceAndRunTheClickAction) {
 
     Key(Qt::Key_F, Qt::AltModifier);
     EXPECT_FALSE(form->toolbar->afcButton->isChecked());
-    EXPECT_FALSE(form->receiver.Main().AfcDown);
+    EXPECT_FALSE(form->receiver.Main().afcOn);
 
     Key(Qt::Key_A, Qt::AltModifier);
     EXPECT_TRUE(form->toolbar->autoGoToMaxButton->isChecked());
-    EXPECT_TRUE(form->receiver.Main().AutoGoToMaxDown);
+    EXPECT_TRUE(form->receiver.Main().autoGoToMax);
     EXPECT_FALSE(form->StaysOnTop());
 
     EXPECT_TRUE(broadcaster.sent.empty());
@@ -136,7 +136,7 @@ TEST_F(KeyTest, MouseClicksOnTogglesMatchTheirKeys) {
     EXPECT_TRUE(form->toolbar->autoThresholdButton->isChecked());
     EXPECT_EQ(Panel(3), "Auto");
     QTest::mouseClick(form->toolbar->autoGoToMaxButton, Qt::LeftButton);
-    EXPECT_TRUE(form->receiver.Main().AutoGoToMaxDown);
+    EXPECT_TRUE(form->receiver.Main().autoGoToMax);
     EXPECT_FALSE(form->StaysOnTop());
     QTest::mouseClick(form->toolbar->onTopButton, Qt::LeftButton);
     EXPECT_TRUE(form->StaysOnTop());

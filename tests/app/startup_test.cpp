@@ -160,15 +160,15 @@ TEST_F(WindowTest, LoadedTogglesThresholdCentreAndWidthReachTheReceiver) {
         "FilterWidth=7\n");
     CreateShownAndActive();
     const Channel& state = form->receiver.Main();
-    EXPECT_TRUE(state.AutoTresholdDown);
-    EXPECT_TRUE(state.AutoGoToMaxDown);
-    EXPECT_FALSE(state.AfcDown);
+    EXPECT_TRUE(state.autoThreshold);
+    EXPECT_TRUE(state.autoGoToMax);
+    EXPECT_FALSE(state.afcOn);
     EXPECT_EQ(state.CentreBin, 300);
     EXPECT_DOUBLE_EQ(state.DetectorThreshold, 0.25);
     EXPECT_EQ(Panel(3), "Auto");
     EXPECT_EQ(Panel(0), "V.Wide");
     EXPECT_EQ(form->menu.filterWidth->title(), "Main Filter  (Very Wide)");
-    EXPECT_EQ(form->receiver.Main().mainFilter.CurrentRow(), &FilterCoefficientTables(2).Row(300));
+    EXPECT_EQ(form->receiver.Main().Filter().CurrentRow(), &FilterCoefficientTables(2).Row(300));
 }
 
 TEST_F(WindowTest, CharsetFromSettings) {

@@ -246,7 +246,7 @@ TEST_F(DecodeToolTest, UserCharsetFileAndSettingsFile) {
     std::string error;
     ASSERT_TRUE(SaveSettings(ini, settings, error)) << error;
     const std::string expected = WindowText(samples, [](Channel& r) {
-        r.AfcDown = false;
+        r.afcOn = false;
         r.SetCentreBin(130);
         r.DetectorThreshold = 0.03;
         r.ApplyIntegrationLength(117);

@@ -318,7 +318,7 @@ TEST(ChannelHooksTest, WordSpaceAtTheLearnedNumberOfDots) {
     };
     auto run = [&](int tenths) {
         Channel channel;
-        channel.WordSpaceTenths = tenths;
+        channel.wordSpaceTenths = tenths;
         channel.ApplyIntegrationLength(20);
         channel.DetectorThreshold = 0.05;
         channel.decoder.WarmStart(300);
@@ -340,21 +340,21 @@ TEST(ChannelHooksTest, AfcNeedsAToneAboveTheNoise) {
     spectrum.SmoothedMagnitude[132] = 1.9;  // the strongest noise bin near the centre
     Channel channel;
     channel.SetCentreBin(130);
-    channel.LastRawKeyDown = 1;  // noise over the threshold at the block start
+    channel.lastRawKeyDown = 1;  // noise over the threshold at the block start
     struct Retunes : ChannelEventSink {
         void OnChannelEvent(const ChannelEvent&) override { ++count; }
         int count = 0;
     } retunes;
-    channel.AfcNeedsTone = true;
+    channel.afcNeedsTone = true;
     EXPECT_FALSE(channel.ToneAtCentre(spectrum));
     channel.SteerAtBlockStart(spectrum, 0, retunes);
     EXPECT_EQ(channel.CentreBin, 130);
     // The window's AFC walks towards it.
-    channel.AfcNeedsTone = false;
+    channel.afcNeedsTone = false;
     channel.SteerAtBlockStart(spectrum, 0, retunes);
     EXPECT_EQ(channel.CentreBin, 132);
     // A tone twice the median beside the centre: AFC follows it.
-    channel.AfcNeedsTone = true;
+    channel.afcNeedsTone = true;
     channel.SetCentreBin(130);
     spectrum.SmoothedMagnitude[131] = 2.5;
     EXPECT_TRUE(channel.ToneAtCentre(spectrum));

@@ -48,8 +48,8 @@ TEST(ReceiverAllocations, NoneWhileProcessingBlocks) {
     auto ring = std::make_unique<CaptureRing>();
     CountingHost host;
     auto receiver = std::make_unique<BlockPump>(*ring, host);
-    receiver->Main().AutoGoToMaxDown = true;
-    receiver->Main().AutoTresholdDown = true;
+    receiver->Main().autoGoToMax = true;
+    receiver->Main().autoThreshold = true;
 
     // A carrier and silence: every stage runs, AFC and GoToMax included, and no character ends.
     std::vector<std::int16_t> block(kBlockSamples);

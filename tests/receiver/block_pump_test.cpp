@@ -246,13 +246,13 @@ TEST_F(LoopTest, AutomaticThresholdFollowsTheLongAverageOnlyWhileOn) {
     EXPECT_EQ(receiver.Main().DetectorThreshold, 0.37);
     EXPECT_GT(receiver.Main().LongAverage, 0.0);
 
-    receiver.Main().AutoTresholdDown = true;
+    receiver.Main().autoThreshold = true;
     Fill(2);
     receiver.ProcessWaitingBlocks();
     EXPECT_DOUBLE_EQ(receiver.Main().DetectorThreshold, 0.6 * receiver.Main().LongAverage);
 
     // Switching it off freezes the last value.
-    receiver.Main().AutoTresholdDown = false;
+    receiver.Main().autoThreshold = false;
     const double frozen = receiver.Main().DetectorThreshold;
     Fill(1);
     receiver.ProcessWaitingBlocks();
@@ -266,7 +266,7 @@ TEST_F(LoopTest, AutoGoToMaxFiresAfterSilenceOnlyWhenOn) {
     receiver.ProcessWaitingBlocks();
     EXPECT_GT(receiver.Main().decoder.SilenceDots, 8.0);
 
-    receiver.Main().AutoGoToMaxDown = true;
+    receiver.Main().autoGoToMax = true;
     Fill(1);
     receiver.ProcessWaitingBlocks();
     // GoToMax cleared the count after sample 0; the rest of the block's silence adds 2047 / D.
@@ -284,7 +284,7 @@ TEST(ReceiverTexts, PanelsAndCaptions) {
 
     receiver.Main().SetBurstSpeed(300);
     EXPECT_EQ(receiver.Main().CwFilterTreshold, 117);
-    EXPECT_EQ(receiver.Main().burstFilter.BurstWindow, 39);
+    EXPECT_EQ(receiver.Main().Burst().BurstWindow, 39);
     EXPECT_EQ(BurstSpeedCaption(receiver.Main().CwFilterTreshold), "Burst Filter (299 LPM)");
     EXPECT_EQ(BurstSpeedPanelText(receiver.Main().CwFilterTreshold), "BF: 299");
 

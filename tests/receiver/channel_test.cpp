@@ -107,8 +107,8 @@ TEST(Channels, ResetStartsTheSignalAfreshOnTheSameSettings) {
     const std::vector<std::int16_t> audio = test::SynthesizeMorse("paris paris", options);
     Channel fresh(1);
     fresh.DetectorThreshold = 0.05;
-    fresh.AfcDown = false;
-    fresh.AutoTresholdDown = true;
+    fresh.afcOn = false;
+    fresh.autoThreshold = true;
 
     Channel used = fresh;
     struct NoSink final : ChannelEventSink {
@@ -121,14 +121,14 @@ TEST(Channels, ResetStartsTheSignalAfreshOnTheSameSettings) {
     std::int64_t midMark = runs[mark].samples / 2;
     for (std::size_t r = 0; r < mark; ++r) midMark += runs[r].samples;
     used.Process(audio.data(), static_cast<int>(midMark), 0, sink);
-    ASSERT_EQ(used.keying.KeyState, 1);
+    ASSERT_EQ(used.Keying().KeyState, 1);
     used.Reset();
 
     const auto again = RunPump(audio, {used});
     const auto reference = RunPump(audio, {fresh});
     EXPECT_EQ(again->events.at(1), reference->events.at(1));
     EXPECT_EQ(used.CentreBin, fresh.CentreBin);
-    EXPECT_TRUE(used.AutoTresholdDown);
+    EXPECT_TRUE(used.autoThreshold);
 }
 
 }  // namespace
@@ -159,18 +159,18 @@ TEST(ChannelRules, AnEnvelopeEqualToTheThresholdIsKeyUp) {
     // threshold set to exactly that value and to the next value below it.
     Channel probe = channel;
     probe.Process(tone.data() + 399, 1, 399, sink);
-    const double envelope = probe.LastEnvelope;
+    const double envelope = probe.lastEnvelope;
     ASSERT_GT(envelope, 0.0);
 
     Channel equal = channel;
     equal.DetectorThreshold = envelope;
     equal.Process(tone.data() + 399, 1, 399, sink);
-    EXPECT_EQ(equal.LastRawKeyDown, 0);
+    EXPECT_EQ(equal.lastRawKeyDown, 0);
 
     Channel below = channel;
     below.DetectorThreshold = std::nextafter(envelope, 0.0);
     below.Process(tone.data() + 399, 1, 399, sink);
-    EXPECT_EQ(below.LastRawKeyDown, 1);
+    EXPECT_EQ(below.lastRawKeyDown, 1);
 }
 
 TEST(ChannelRules, ABurstSpeedChangeEmptiesTheEnvelopeWindow) {
@@ -181,8 +181,8 @@ TEST(ChannelRules, ABurstSpeedChangeEmptiesTheEnvelopeWindow) {
     channel.SetBurstSpeed(300);
     channel.Process(tone.data() + 1999, 1, 1999, sink);
     // Only the newest square is in the window: nothing of the tone before the change remains.
-    EXPECT_EQ(channel.burstFilter.BurstSum, channel.burstFilter.ring[0]);
-    EXPECT_EQ(channel.LastEnvelope, std::sqrt(channel.burstFilter.ring[0] / 39.0));
+    EXPECT_EQ(channel.Burst().BurstSum, channel.Burst().ring[0]);
+    EXPECT_EQ(channel.lastEnvelope, std::sqrt(channel.Burst().ring[0] / 39.0));
 }
 
 // Marks under half the level of those before them are taken back, as if the key had stayed up;
@@ -195,7 +195,7 @@ TEST(ChannelRules, AWeakMarkIsTakenBackAndARestartDuringItStays) {
         std::vector<CodeWord> codes;
     } sink;
     Channel channel;
-    channel.MarkLevelFraction = 0.5;
+    channel.markLevelFraction = 0.5;
     channel.DetectorThreshold = 0.02;
     channel.decoder.WarmStart(600);
     std::int64_t at = 0;
@@ -255,8 +255,8 @@ TEST(ChannelRules, AfcStepsOnTheRawDecisionOfTheFirstSampleNotOnTheKey) {
         Channel first = channel;
         NullSink sink;
         first.Process(audio.data() + 2 * kBlockSamples, 1, 2 * kBlockSamples, sink);
-        ASSERT_EQ(first.LastRawKeyDown, rawDown ? 1 : 0);
-        ASSERT_EQ(first.keying.KeyState, rawDown ? 0 : 1);
+        ASSERT_EQ(first.lastRawKeyDown, rawDown ? 1 : 0);
+        ASSERT_EQ(first.Keying().KeyState, rawDown ? 0 : 1);
 
         pump.ProcessBlock(audio.data() + 2 * kBlockSamples);
         // Towards the tone (a 60-sample burst spreads over its neighbours) or not at all.
@@ -274,8 +274,8 @@ TEST(ChannelRules, AutomaticGoToMaxNeedsMoreThanEightDotsOfSilence) {
     for (const auto& [silence, moves] :
          std::vector<std::pair<double, bool>>{{8.0, false}, {std::nextafter(8.0, 9.0), true}}) {
         Channel channel;
-        channel.AutoGoToMaxDown = true;
-        channel.AfcDown = false;
+        channel.autoGoToMax = true;
+        channel.afcOn = false;
         channel.decoder.SilenceDots = silence;
         NullSink sink;
         channel.SteerAtBlockStart(spectrum, 0, sink);

@@ -58,7 +58,7 @@ TEST(Steering, AutomaticGoToMaxFindsASignalFarFromTheFilter) {
     const std::string sent = Repeat("cq de dl1abc k ", 10);
 
     ReceiverRun run;
-    run.receiver->Main().AutoGoToMaxDown = true;
+    run.receiver->Main().autoGoToMax = true;
     run.Feed(test::SynthesizeMorse(sent, options));
 
     // 700 Hz is 296 Hz off the narrow filter at 996 Hz: nothing is heard until GoToMax, which
@@ -100,7 +100,7 @@ TEST(Steering, AfcFollowsASlowDriftAndKeepsDecoding) {
 
     // Without AFC the filter stays where it was put.
     ReceiverRun withoutAfc;
-    withoutAfc.receiver->Main().AfcDown = false;
+    withoutAfc.receiver->Main().afcOn = false;
     withoutAfc.Feed(audio);
     EXPECT_EQ(withoutAfc.receiver->Main().CentreBin, kDefaultCentreBin);
 }

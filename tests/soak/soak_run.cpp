@@ -260,7 +260,7 @@ bool Finite(double v) {
 // Every value of the loop that must stay finite and in range; the first fault is described.
 void CheckState(const BlockPump& rx, SoakReport& report, std::int64_t block) {
     bool finite = Finite(rx.Main().LongAverage) && Finite(rx.Main().DetectorThreshold) &&
-                  Finite(rx.Main().burstFilter.BurstSum) &&
+                  Finite(rx.Main().Burst().BurstSum) &&
                   Finite(rx.Main().decoder.SilenceDots) && Finite(rx.Main().decoder.Wpm());
     for (double v : rx.levels.values) finite = finite && Finite(v);
     for (int b = kFirstBin; b <= kLastBin; ++b) {
@@ -269,8 +269,8 @@ void CheckState(const BlockPump& rx, SoakReport& report, std::int64_t block) {
     }
     const auto& d = rx.Main().decoder;
     const bool inRange = rx.Main().CentreBin >= kFirstBin && rx.Main().CentreBin <= kLastBin &&
-                         rx.Main().keying.KeyCount >= 0 &&
-                         rx.Main().keying.KeyCount <= rx.Main().CwFilterTreshold && d.DotLength >= 0 &&
+                         rx.Main().Keying().KeyCount >= 0 &&
+                         rx.Main().Keying().KeyCount <= rx.Main().CwFilterTreshold && d.DotLength >= 0 &&
                          d.MarkLength >= 0 && d.SpaceLength >= 0 &&
                          d.SpaceLength <= 25 * d.DotLength + 1 && d.CharCount >= 0;
     if (!finite) ++report.non_finite;
