@@ -280,7 +280,11 @@ void BandView::AddSpectrum(const SpectrumState& spectrum, int mainCentreBin) {
 }
 
 void BandView::ShowStations(const std::vector<StationView>& views, std::int64_t now) {
+    // A selected new row that turns out to be a returning station's leaves: select its old row.
+    const StationView* selected = SelectedStation();
+    const int selectedChannel = selected != nullptr ? selected->channel : -1;
     stationModel->Update(views, now);
+    if (selected != nullptr && SelectedStation() == nullptr) SelectStation(selectedChannel);
     std::vector<Waterfall::Trace> traces;
     traces.reserve(static_cast<std::size_t>(stationModel->rowCount()));
     for (int row = 0; row < stationModel->rowCount(); ++row) {
