@@ -283,5 +283,19 @@ TEST_F(BandViewTest, ASpotPortInTheSettingsServesLoggersWhileTheBandViewIsOpen) 
     EXPECT_EQ(LoadSettings(DirPath("DAHLO.INI").toStdString()).band.spotPort, port);
 }
 
+// Without a dial a spot's frequency would be an audio pitch: no server, said once.
+TEST_F(BandViewTest, ASpotPortWithoutADialServesNothingAndSaysSoOnce) {
+    WriteIni("[Band]\nSpotPort=" + std::to_string(FreePort()) + "\n");
+    CreateShownAndActive();
+    for (int opening = 0; opening < 2; ++opening) {
+        form->ShowBandView();
+        EXPECT_NE(form->skimmer, nullptr);
+        EXPECT_EQ(form->spotServer, nullptr);
+        form->bandView->close();
+    }
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].second.contains("DialHz"));
+}
+
 }  // namespace
 }  // namespace dahlo::test
