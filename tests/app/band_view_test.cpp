@@ -207,6 +207,40 @@ TEST(BandViewRows, AStationBackOnANewChannelTakesItsGreyRowBackWithTheSelection)
     EXPECT_EQ(cell(1, StationTable::kText), "TU DE K1ABC");
 }
 
+// A row's menu sends its call to the logger the way the receive text's menu does: the Call field
+// of the export file and Keyvox_Message; a row with no call yet offers nothing to send.
+TEST_F(BandViewTest, SendCallToLoggerWritesTheExportFileAndAnnouncesIt) {
+    WriteIni("[Dahlo]\nExportIniFile=" + DirPath("log.ini").toStdString() + "\n");
+    CreateShownAndActive();
+    form->ShowBandView();
+    BandView& view = *form->bandView;
+    StationView called, silent;
+    called.channel = 1001;
+    called.centreBin = 150;
+    called.call = "OK1RR";
+    silent.channel = 1002;
+    silent.centreBin = 250;
+    view.ShowStations({called, silent}, 0);
+    const auto menuOn = [&](int row) {
+        const QRect cell = view.stations->visualRect(view.stations->model()->index(row, 0));
+        emit view.stations->customContextMenuRequested(cell.center());
+        view.stationMenu->hide();
+    };
+    menuOn(1);
+    EXPECT_FALSE(view.logCallAction->isEnabled());
+    menuOn(0);
+    ASSERT_TRUE(view.logCallAction->isEnabled());
+    view.logCallAction->trigger();
+
+    QFile file(DirPath("log.ini"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().replace("\r\n", "\n"), QByteArray("[QSO]\nCall=\"OK1RR\"\n"));
+    ASSERT_EQ(broadcaster.sent.size(), 1u);
+    EXPECT_EQ(broadcaster.sent[0].id, form->keyvoxMessage);
+    EXPECT_EQ(broadcaster.sent[0].word, 0x83u);  // the first export, of the Call field
+    EXPECT_EQ(broadcaster.sent[0].lparam, 4);
+}
+
 TEST_F(BandViewTest, SaveSetupRemembersItsPlaceSizeAndLevels) {
     WriteIni("[Band]\nFloor=-90\nContrast=40\n");
     CreateShownAndActive();
