@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPalette>
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "app/band_frequency.h"
@@ -28,7 +29,8 @@ namespace {
 std::string Joined(const std::string& earlier, const std::string& later) {
     if (earlier.empty()) return later;
     if (later.empty()) return earlier;
-    std::string text = earlier + ' ' + later;
+    const bool spaced = earlier.back() == ' ' || later.front() == ' ';
+    std::string text = spaced ? earlier + later : earlier + ' ' + later;
     if (text.size() > Skimmer::kRecentCharacters)
         text.erase(0, text.size() - Skimmer::kRecentCharacters);
     return text;
@@ -117,7 +119,34 @@ void StationTable::Update(const std::vector<StationView>& views, std::int64_t no
             endRemoveRows();
         }
     }
-    if (!rows_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, kColumns - 1));
+    for (int row = 0; row < rowCount(); ++row) ReportChanges(row);
+}
+
+long StationTable::HeardS(const StationView& station) const {
+    return std::lround(std::max(0.0, SecondsSince(station.lastActivity)));
+}
+
+StationTable::Shown StationTable::ShownOf(const StationView& s) const {
+    return {s.centreBin, std::lround(s.wpm), std::lround(s.snrDb), s.call, HeardS(s),
+            s.recent,    IsStale(s)};
+}
+
+void StationTable::ReportChanges(int row) {
+    Row& r = rows_[static_cast<std::size_t>(row)];
+    Shown now = ShownOf(r.station);
+    if (now == r.shown) return;
+    const Shown& was = r.shown;
+    const std::array<bool, kColumns> changed = {now.bin != was.bin,       now.wpm != was.wpm,
+                                                now.snrDb != was.snrDb,   now.call != was.call,
+                                                now.heardS != was.heardS, now.recent != was.recent};
+    const bool greyed = now.stale != was.stale;  // repaints the whole row
+    r.shown = std::move(now);
+    // One cell at a time: a view repaints a range of cells as its whole viewport.
+    for (int column = 0; column < kColumns; ++column) {
+        if (greyed || changed[static_cast<std::size_t>(column)]) {
+            emit dataChanged(index(row, column), index(row, column));
+        }
+    }
 }
 
 void StationTable::SetDialHz(std::int64_t dialHz) {
@@ -160,7 +189,7 @@ QVariant StationTable::data(const QModelIndex& index, int role) const {
     const StationView* s = StationAt(index.row());
     if (s == nullptr) return {};
     const double pitchHz = s->centreBin * kHzPerBin;
-    const double heardS = std::max(0.0, SecondsSince(s->lastActivity));
+    const long heardS = HeardS(*s);
     switch (role) {
         case Qt::DisplayRole:
             switch (index.column()) {
@@ -173,7 +202,7 @@ QVariant StationTable::data(const QModelIndex& index, int role) const {
                 case kCall:
                     return QString::fromStdString(s->call);
                 case kHeard:
-                    return QString("%1 s").arg(std::lround(heardS));
+                    return QString("%1 s").arg(heardS);
                 case kText:
                     return WholeWords(s->recent);
             }
@@ -209,7 +238,7 @@ QVariant StationTable::data(const QModelIndex& index, int role) const {
             return QString("%1  %2, heard %3 s ago")
                 .arg(s->call.empty() ? QString("no call yet") : QString::fromStdString(s->call),
                      BandFrequencyText(pitchHz, dialHz_))
-                .arg(std::lround(heardS));
+                .arg(heardS);
         default:
             break;
     }

@@ -48,10 +48,22 @@ class StationTable : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
   private:
+    // What a row shows, so that a block repaints only the cells that changed.
+    struct Shown {
+        int bin = -1;
+        long wpm = 0;
+        long snrDb = 0;
+        std::string call;
+        long heardS = 0;
+        std::string recent;
+        bool stale = false;
+        bool operator==(const Shown&) const = default;
+    };
     struct Row {
         StationView station;  // its call and text include those of its earlier channels
         std::string earlier;  // the text heard on its earlier channels (Windows-1251)
         bool open = true;     // its channel is still in the skimmer's list
+        Shown shown;          // as the views last heard of it
     };
 
     // The row of `view`'s channel, or of the closed row it takes over; rows_.end() when neither.
@@ -60,6 +72,10 @@ class StationTable : public QAbstractTableModel {
     // two calls to tell them apart, the nearest within kSameStationHz (rows_.end(): none).
     std::vector<Row>::iterator ClosedRowOf(const StationView& view, const Row* except);
     static void Bind(Row& row, const StationView& view);
+    Shown ShownOf(const StationView& station) const;
+    // Tells the views of the cells of `row` that show something new.
+    void ReportChanges(int row);
+    long HeardS(const StationView& station) const;
     double SecondsSince(std::int64_t sample) const;
     // The text shown: the newest characters, without a word cut off at their start.
     static QString WholeWords(const std::string& recent);

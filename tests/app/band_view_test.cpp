@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTableView>
 #include <QTest>
@@ -209,6 +210,36 @@ TEST(BandViewRows, AStationBackOnANewChannelTakesItsGreyRowBackWithTheSelection)
 
 // A row's menu sends its call to the logger the way the receive text's menu does: the Call field
 // of the export file and Keyvox_Message; a row with no call yet offers nothing to send.
+// A block repaints only the cells that show something new, one by one (a view repaints a range as
+// its whole viewport); one that greys repaints its whole row.
+TEST(BandViewRows, ABlockReportsOnlyTheCellsThatChanged) {
+    StationTable table;
+    StationView s;
+    s.channel = 7;
+    s.call = "K1ABC";
+    s.recent = "CQ";
+    const auto at = [](double t) { return static_cast<std::int64_t>(t * kSampleRateHz); };
+    table.Update({s}, at(0.1));
+    QSignalSpy changes(&table, &QAbstractItemModel::dataChanged);
+    const auto columns = [&] {
+        std::vector<int> out;
+        for (const QList<QVariant>& change : changes) {
+            const auto from = change[0].value<QModelIndex>(), to = change[1].value<QModelIndex>();
+            if (from == to) out.push_back(from.column());
+        }
+        EXPECT_EQ(out.size(), static_cast<std::size_t>(changes.size())) << "a range of cells";
+        changes.clear();
+        return out;
+    };
+    table.Update({s}, at(0.2));
+    EXPECT_EQ(columns(), std::vector<int>{});
+    s.recent = "CQ CQ";
+    table.Update({s}, at(0.3));
+    EXPECT_EQ(columns(), std::vector<int>{StationTable::kText});
+    table.Update({}, at(16));  // closed and greyed
+    EXPECT_EQ(columns().size(), static_cast<std::size_t>(StationTable::kColumns));
+}
+
 TEST_F(BandViewTest, SendCallToLoggerWritesTheExportFileAndAnnouncesIt) {
     WriteIni("[Dahlo]\nExportIniFile=" + DirPath("log.ini").toStdString() + "\n");
     CreateShownAndActive();
