@@ -1,9 +1,8 @@
 // The main window's side of the band view: opening and closing it with its skimmer, feeding it
 // after every block, handing the main receiver a station chosen in it, and logging its calls.
 #include "app/band_view.h"
-#include "app/main_window.h"
-
 #include "app/cp1251.h"
+#include "app/main_window.h"
 
 namespace dahlo {
 
@@ -22,7 +21,15 @@ void MainWindow::ShowBandView() {
         options.clockTime = true;
         options.dialKhz = static_cast<double>(bandSettings.dialHz) / 1000.0;
         skimmer = std::make_unique<Skimmer>(receiver, discard_, options);
-        if (bandSettings.spotPort > 0 && spotServer == nullptr) {
+        // Without the dial a spot's frequency would be an audio pitch, which no logger can use.
+        const bool spotsWithoutDial = bandSettings.spotPort > 0 && bandSettings.dialHz <= 0;
+        if (spotsWithoutDial && !spotPortWithoutDialReported_) {
+            spotPortWithoutDialReported_ = true;
+            ReportError(QString("Spot port %1 not opened: spots need the radio's frequency; set "
+                                "DialHz in [Band] of DAHLO.INI")
+                            .arg(bandSettings.spotPort));
+        }
+        if (bandSettings.spotPort > 0 && !spotsWithoutDial && spotServer == nullptr) {
             try {
                 spotServer = std::make_unique<SpotServer>("127.0.0.1", bandSettings.spotPort,
                                                           options.spotter);

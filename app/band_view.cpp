@@ -201,7 +201,7 @@ void BandView::CreateSpotList(QWidget* parent) {
     paneColumn->addWidget(spotCall);
 
     spotModel = new QStandardItemModel(0, kSpotColumns, this);
-    spotModel->setHorizontalHeaderLabels({"UTC", "Hz", "Call", "SNR", "WPM", "CQ"});
+    spotModel->setHorizontalHeaderLabels({"UTC", "Hz", "Call", "SNR", "WPM", "Kind"});
     spotFilter = new QSortFilterProxyModel(this);
     spotFilter->setSourceModel(spotModel);
     spotFilter->setFilterKeyColumn(kSpotCall);
@@ -215,7 +215,7 @@ void BandView::CreateSpotList(QWidget* parent) {
     spots->setColumnWidth(kSpotCall, widthOf("VK2ABC/P"));
     spots->setColumnWidth(kSpotSnr, widthOf("-10 dB"));
     spots->setColumnWidth(kSpotWpm, widthOf("WPM"));
-    spots->setColumnWidth(kSpotKind, widthOf("CQ"));
+    spots->setColumnWidth(kSpotKind, widthOf("BEACON"));  // the longest SpotKindName
     spots->horizontalHeader()->setStretchLastSection(false);
     paneColumn->addWidget(spots);
     connect(spotCall, &QLineEdit::textChanged, this, [this](const QString& call) {
@@ -280,7 +280,11 @@ void BandView::AddSpectrum(const SpectrumState& spectrum, int mainCentreBin) {
 }
 
 void BandView::ShowStations(const std::vector<StationView>& views, std::int64_t now) {
+    // A selected new row that turns out to be a returning station's leaves: select its old row.
+    const StationView* selected = SelectedStation();
+    const int selectedChannel = selected != nullptr ? selected->channel : -1;
     stationModel->Update(views, now);
+    if (selected != nullptr && SelectedStation() == nullptr) SelectStation(selectedChannel);
     std::vector<Waterfall::Trace> traces;
     traces.reserve(static_cast<std::size_t>(stationModel->rowCount()));
     for (int row = 0; row < stationModel->rowCount(); ++row) {

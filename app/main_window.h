@@ -212,6 +212,7 @@ class MainWindow : public QMainWindow, public ReceiverHost, public BlockReadyPos
     bool saveSetupBusy_ = false;
     bool inPaintEvent_ = false;
     bool terminated_ = false;
+    bool spotPortWithoutDialReported_ = false;  // said once, not at every opening
     std::vector<std::function<void()>> deferred_;
     SilentBroadcaster silentBroadcaster_;
     class DiscardSink final : public OutputSink {

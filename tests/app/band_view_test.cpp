@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTableView>
 #include <QTest>
@@ -68,11 +69,10 @@ TEST_F(BandViewTest, CtrlBOpensItAndTheSkimmerRunsOnlyWhileItIsOpen) {
         if (text(r, StationTable::kCall) == "OK1RR") row = r;
     }
     for (const BandStation& s : band) EXPECT_EQ(rows[s.call], 1) << s.call;
-    // The skimmer's channels run in the window's pump beside its own; a station quiet for
-    // longer than a channel waits has left the pump, and its row stays.
-    EXPECT_EQ(form->receiver.channels.size(),
-              1u + static_cast<std::size_t>(form->skimmer->OpenChannels()));
-    EXPECT_LT(form->skimmer->OpenChannels(), static_cast<int>(band.size()));
+    // Its channels run in the window's receiver beside the main one; a station that stopped
+    // early may have closed its channel already.
+    EXPECT_EQ(form->skimmer->ChannelsEverOpened(), static_cast<int>(band.size()));
+    EXPECT_EQ(form->receiver.channels.size(), 1u + form->skimmer->OpenChannels());
     ASSERT_GE(row, 0);
 
     // Enter on a row: the main receiver takes that station's channel over, settings and all.
@@ -107,24 +107,30 @@ TEST_F(BandViewTest, CtrlBOpensItAndTheSkimmerRunsOnlyWhileItIsOpen) {
     EXPECT_EQ(form->receiver.Main().id, 0);
 }
 
+std::int64_t At(double seconds) {
+    return static_cast<std::int64_t>(seconds * kSampleRateHz);
+}
+
+// A station as the skimmer shows it, last heard at `heardS`.
+StationView Station(int channel, int bin, const char* call, double heardS, const char* text = "") {
+    StationView s;
+    s.channel = channel;
+    s.centreBin = bin;
+    s.call = call;
+    s.recent = text;
+    s.lastActivity = At(heardS);
+    return s;
+}
+
 // Rows are stations: the selection stays on its station while rows are inserted above it and
 // re-sorted; a station goes grey after a while without a character and later leaves.
 TEST(BandViewRows, TheSelectionFollowsItsStationAndSilentStationsFadeThenLeave) {
     BandView view;
-    const auto station = [](int channel, int bin, const char* call, double heardS) {
-        StationView s;
-        s.channel = channel;
-        s.centreBin = bin;
-        s.call = call;
-        s.lastActivity = static_cast<std::int64_t>(heardS * kSampleRateHz);
-        return s;
-    };
     const auto selectedCall = [&] {
         const StationView* s = view.SelectedStation();
         return s == nullptr ? std::string("none") : s->call;
     };
-    const auto at = [](double s) { return static_cast<std::int64_t>(s * kSampleRateHz); };
-    view.ShowStations({station(1, 200, "K1ABC", 1), station(2, 100, "DL2XY", 1)}, at(2));
+    view.ShowStations({Station(1, 200, "K1ABC", 1), Station(2, 100, "DL2XY", 1)}, At(2));
     QTableView& table = *view.stations;
     EXPECT_EQ(table.model()->index(0, StationTable::kCall).data().toString(), "DL2XY");
     table.selectRow(1);
@@ -132,16 +138,16 @@ TEST(BandViewRows, TheSelectionFollowsItsStationAndSilentStationsFadeThenLeave) 
 
     // A lower station arrives: K1ABC moves down a row, still selected.
     view.ShowStations(
-        {station(1, 200, "K1ABC", 3), station(2, 100, "DL2XY", 1), station(3, 50, "G4ABC", 3)},
-        at(4));
+        {Station(1, 200, "K1ABC", 3), Station(2, 100, "DL2XY", 1), Station(3, 50, "G4ABC", 3)},
+        At(4));
     EXPECT_EQ(table.model()->index(2, StationTable::kCall).data().toString(), "K1ABC");
     EXPECT_EQ(selectedCall(), "K1ABC");
 
     // Sorted by last heard, newest first: K1ABC heard last goes to the top, still selected.
     table.horizontalHeader()->setSortIndicator(StationTable::kHeard, Qt::DescendingOrder);
     view.ShowStations(
-        {station(1, 200, "K1ABC", 9), station(2, 100, "DL2XY", 1), station(3, 50, "G4ABC", 5)},
-        at(10));
+        {Station(1, 200, "K1ABC", 9), Station(2, 100, "DL2XY", 1), Station(3, 50, "G4ABC", 5)},
+        At(10));
     EXPECT_EQ(table.model()->index(0, StationTable::kCall).data().toString(), "K1ABC");
     EXPECT_EQ(selectedCall(), "K1ABC");
 
@@ -149,14 +155,98 @@ TEST(BandViewRows, TheSelectionFollowsItsStationAndSilentStationsFadeThenLeave) 
     const auto grey = [&](int row) {
         return table.model()->index(row, StationTable::kCall).data(Qt::ForegroundRole).isValid();
     };
-    view.ShowStations({station(1, 200, "K1ABC", 19), station(3, 50, "G4ABC", 19)}, at(20));
+    view.ShowStations({Station(1, 200, "K1ABC", 19), Station(3, 50, "G4ABC", 19)}, At(20));
     ASSERT_EQ(table.model()->rowCount(), 3);
     EXPECT_EQ(table.model()->index(2, StationTable::kCall).data().toString(), "DL2XY");
     EXPECT_TRUE(grey(2));
     EXPECT_FALSE(grey(0));
-    view.ShowStations({station(1, 200, "K1ABC", 61), station(3, 50, "G4ABC", 61)}, at(62));
+    view.ShowStations({Station(1, 200, "K1ABC", 61), Station(3, 50, "G4ABC", 61)}, At(62));
     EXPECT_EQ(table.model()->rowCount(), 2);
     EXPECT_EQ(selectedCall(), "K1ABC");
+}
+
+// The skimmer closes a channel soon after its station stops and opens a new one when it returns:
+// the station keeps its row, found by frequency or, once heard, by its call.
+TEST(BandViewRows, AStationBackOnANewChannelTakesItsGreyRowBackWithTheSelection) {
+    BandView view;
+    QTableView& table = *view.stations;
+    const auto cell = [&](int row, int column) {
+        return table.model()->index(row, column).data().toString();
+    };
+    const auto selected = [&] {
+        const StationView* s = view.SelectedStation();
+        return s == nullptr ? std::string("none") : std::to_string(s->channel) + " " + s->call;
+    };
+    view.ShowStations(
+        {Station(1, 100, "DL2XY", 1, "CQ DE DL2XY"), Station(2, 300, "K1ABC", 1, "TU")}, At(2));
+    table.selectRow(0);
+    view.ShowStations({}, At(20));  // both channels closed, both rows grey
+    ASSERT_EQ(table.model()->rowCount(), 2);
+    ASSERT_TRUE(table.model()->index(0, StationTable::kCall).data(Qt::ForegroundRole).isValid());
+
+    // A channel 32 Hz above DL2XY's, no call yet: DL2XY's row, alive, selected, text continued.
+    view.ShowStations({Station(5, 106, "", 21, "K")}, At(21));
+    EXPECT_EQ(table.model()->rowCount(), 2);
+    EXPECT_EQ(selected(), "5 DL2XY");
+    EXPECT_EQ(cell(0, StationTable::kText), "CQ DE DL2XY K");
+    EXPECT_FALSE(table.model()->index(0, StationTable::kCall).data(Qt::ForegroundRole).isValid());
+
+    // 70 Hz above K1ABC's is another station, until it sends K1ABC: then K1ABC's row takes it
+    // over, and the selection goes with it.
+    view.ShowStations({Station(5, 106, "", 21, "K"), Station(6, 313, "", 22, "DE")}, At(22));
+    ASSERT_EQ(table.model()->rowCount(), 3);
+    table.selectRow(2);
+    view.ShowStations({Station(5, 106, "", 21, "K"), Station(6, 313, "K1ABC", 23, "DE K1ABC")},
+                      At(23));
+    ASSERT_EQ(table.model()->rowCount(), 2);
+    EXPECT_EQ(selected(), "6 K1ABC");
+    EXPECT_EQ(cell(1, StationTable::kText), "TU DE K1ABC");
+}
+
+// A row's menu sends its call to the logger the way the receive text's menu does: the Call field
+// of the export file and Keyvox_Message; a row with no call yet offers nothing to send.
+// A block reports only the cells that show something new, one by one (a view repaints a range as
+// its whole viewport); a row that greys, all of it.
+TEST(BandViewRows, ABlockReportsOnlyTheCellsThatChanged) {
+    StationTable table;
+    StationView s = Station(7, 100, "K1ABC", 0, "CQ");
+    table.Update({s}, At(0.1));
+    QSignalSpy changes(&table, &QAbstractItemModel::dataChanged);
+    table.Update({s}, At(0.2));
+    EXPECT_EQ(changes.size(), 0);
+    s.recent = "CQ CQ";
+    table.Update({s}, At(0.3));
+    ASSERT_EQ(changes.size(), 1);
+    EXPECT_EQ(changes[0][0].value<QModelIndex>(), table.index(0, StationTable::kText));
+    EXPECT_EQ(changes[0][1].value<QModelIndex>(), table.index(0, StationTable::kText));
+    table.Update({}, At(16));  // closed and greyed
+    EXPECT_EQ(changes.size(), 1 + StationTable::kColumns);
+}
+
+TEST_F(BandViewTest, SendCallToLoggerWritesTheExportFileAndAnnouncesIt) {
+    WriteIni("[Dahlo]\nExportIniFile=" + DirPath("log.ini").toStdString() + "\n");
+    CreateShownAndActive();
+    form->ShowBandView();
+    BandView& view = *form->bandView;
+    view.ShowStations({Station(1001, 150, "OK1RR", 0), Station(1002, 250, "", 0)}, 0);
+    const auto menuOn = [&](int row) {
+        const QRect cell = view.stations->visualRect(view.stations->model()->index(row, 0));
+        emit view.stations->customContextMenuRequested(cell.center());
+        view.stationMenu->hide();
+    };
+    menuOn(1);
+    EXPECT_FALSE(view.logCallAction->isEnabled());
+    menuOn(0);
+    ASSERT_TRUE(view.logCallAction->isEnabled());
+    view.logCallAction->trigger();
+
+    QFile file(DirPath("log.ini"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().replace("\r\n", "\n"), QByteArray("[QSO]\nCall=\"OK1RR\"\n"));
+    ASSERT_EQ(broadcaster.sent.size(), 1u);
+    EXPECT_EQ(broadcaster.sent[0].id, form->keyvoxMessage);
+    EXPECT_EQ(broadcaster.sent[0].word, 0x83u);  // the first export, of the Call field
+    EXPECT_EQ(broadcaster.sent[0].lparam, 4);
 }
 
 TEST_F(BandViewTest, SaveSetupRemembersItsPlaceSizeAndLevels) {
@@ -233,6 +323,20 @@ TEST_F(BandViewTest, ASpotPortInTheSettingsServesLoggersWhileTheBandViewIsOpen) 
     ::close(fd);
     form->SaveSetup();
     EXPECT_EQ(LoadSettings(DirPath("DAHLO.INI").toStdString()).band.spotPort, port);
+}
+
+// Without a dial a spot's frequency would be an audio pitch: no server, said once.
+TEST_F(BandViewTest, ASpotPortWithoutADialServesNothingAndSaysSoOnce) {
+    WriteIni("[Band]\nSpotPort=" + std::to_string(FreePort()) + "\n");
+    CreateShownAndActive();
+    for (int opening = 0; opening < 2; ++opening) {
+        form->ShowBandView();
+        EXPECT_NE(form->skimmer, nullptr);
+        EXPECT_EQ(form->spotServer, nullptr);
+        form->bandView->close();
+    }
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].second.contains("DialHz"));
 }
 
 }  // namespace

@@ -58,8 +58,10 @@ int RunBand(QApplication& app, dahlo::MainWindow& window, int seconds,
         }
         return -1;
     };
+    int channelsOpened = -1;  // read while open: quitting closes the band view and its skimmer
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (window.skimmer) channelsOpened = window.skimmer->ChannelsEverOpened();
         int found = 0;
         for (const QString& call : calls) found += rowOf(call) >= 0 ? 1 : 0;
         listed = found == static_cast<int>(calls.size());
@@ -85,14 +87,13 @@ int RunBand(QApplication& app, dahlo::MainWindow& window, int seconds,
     std::printf("cpu: %.2f s in %.1f s = %.1f %% of one core\n", cpu, elapsed,
                 100.0 * cpu / elapsed);
     std::printf("samples %lld, channels opened %d, free buffers %s\n",
-                static_cast<long long>(window.receiver.SamplesDone),
-                window.skimmer ? window.skimmer->ChannelsEverOpened() : -1,
+                static_cast<long long>(window.receiver.SamplesDone), channelsOpened,
                 window.status->panels[6]->text().toUtf8().constData());
     if (!listed) return 1;
     const int row = rowOf(calls.front());
     const QModelIndex index = table.model()->index(row, dahlo::StationTable::kFrequency);
-    const int pitch = static_cast<int>(std::lround(
-        index.data(dahlo::StationTable::kSortRole).toInt() * dahlo::kHzPerBin));
+    const int pitch = static_cast<int>(
+        std::lround(index.data(dahlo::StationTable::kSortRole).toInt() * dahlo::kHzPerBin));
     table.scrollTo(index);
     const QRect cell = table.visualRect(index);
     QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, cell.center());
