@@ -30,6 +30,7 @@ test_packages=(
   appstream desktop-file-utils lintian
   util-linux  # setpriv: the file permission tests run a write as another user
   libhamlib-utils  # rigctld's dummy rig for the dial tests
+  tlf tmux  # a real DX-cluster client on the spot port, headless in a terminal multiplexer
 )
 
 list_only=0

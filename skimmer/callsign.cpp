@@ -54,9 +54,17 @@ bool IsDesignator(std::string_view w) {
 // A call's kind is read from this many words before it (CQ TEST and a call twice fit).
 constexpr std::size_t kKindWords = 5;
 
-SpotKind KindFrom(const std::deque<std::string>& before) {
+// A beacon's own portable designator.
+bool IsBeaconCall(std::string_view call) {
+    return call.ends_with("/B") || call.ends_with("/BCN");
+}
+
+// From the kKindWords words before the newest of `words`.
+SpotKind KindFrom(const std::deque<std::string>& words) {
     bool cq = false, test = false, dx = false, beacon = false;
-    for (const std::string& w : before) {
+    const std::size_t first = words.size() > kKindWords + 1 ? words.size() - kKindWords - 1 : 0;
+    for (std::size_t i = first; i + 1 < words.size(); ++i) {
+        const std::string& w = words[i];
         cq = cq || w == "CQ";
         test = test || w == "TEST";
         dx = dx || (cq && w == "DX");
@@ -85,13 +93,52 @@ bool IsCallsign(std::string_view word) {
     return (IsBaseCall(left) && IsDesignator(right)) || (IsDesignator(left) && IsBaseCall(right));
 }
 
+std::optional<std::string> CallWatcher::FollowRepeats() {
+    const std::size_t n = words_.size();
+    if (!beaconCall_.empty()) {
+        if (words_.back() == words_[n - 1 - beaconWords_]) {
+            if (++beaconPhase_ % beaconWords_ == 0) return beaconCall_;
+            return std::nullopt;
+        }
+        beaconCall_.clear();  // the message changed: perhaps a new one starts repeating
+    }
+    for (std::size_t length = 2; length <= kMaxMessageWords && 2 * length <= n; ++length) {
+        bool twice = true;
+        for (std::size_t i = n - length; twice && i < n; ++i) twice = words_[i] == words_[i - length];
+        if (!twice) continue;
+        // One callsign and something else: a message calling another station or only a
+        // caller's own call again and again is no beacon's.
+        std::string call;
+        bool otherWord = false, oneCall = true;
+        for (std::size_t i = n - length; i < n; ++i) {
+            const std::string& w = words_[i];
+            if (w == "CQ" || w == "TEST") return std::nullopt;  // a calling station's loop
+            if (!IsCallsign(w)) {
+                otherWord = true;
+            } else if (call.empty()) {
+                call = w;
+            } else {
+                oneCall = oneCall && w == call;
+            }
+        }
+        if (call.empty() || !otherWord || !oneCall) continue;
+        beaconCall_ = call;
+        beaconWords_ = length;
+        beaconPhase_ = 0;
+        return beaconCall_;
+    }
+    return std::nullopt;
+}
+
 std::optional<HeardCall> CallWatcher::AddWord(std::string_view word) {
+    words_.emplace_back(word);
+    if (words_.size() > 2 * kMaxMessageWords) words_.pop_front();
     std::optional<HeardCall> heard;
     const bool cue =
         word == "CQ" || word == "TEST" || word == "DE" || (word == "DX" && previous_ == "CQ");
     if (IsCallsign(word)) {
         if (cued_ || previous_ == word) {
-            heard = HeardCall{std::string(word), KindFrom(before_)};
+            heard = HeardCall{std::string(word), KindFrom(words_)};
         }
         cued_ = false;
     } else if (cued_ && !cue && word.size() >= 5 &&
@@ -103,9 +150,14 @@ std::optional<HeardCall> CallWatcher::AddWord(std::string_view word) {
         cued_ = cue;
     }
     if (cue) cued_ = true;
-    before_.emplace_back(word);
-    if (before_.size() > kKindWords) before_.pop_front();
     previous_ = std::string(word);
+    const bool newBeacon = beaconCall_.empty();
+    if (std::optional<std::string> repeated = FollowRepeats(); repeated && !heard) {
+        heard = HeardCall{*repeated, SpotKind::kBeacon, newBeacon ? 2 : 1};
+    }
+    if (heard && (IsBeaconCall(heard->call) || heard->call == beaconCall_)) {
+        heard->kind = SpotKind::kBeacon;
+    }
     return heard;
 }
 

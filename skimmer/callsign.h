@@ -19,22 +19,36 @@ bool IsCallsign(std::string_view word);
 
 struct HeardCall {
     std::string call;
-    // From the few words before it: BEACON after VVV, TEST after CQ TEST, DX after CQ DX, CQ
-    // after CQ, else DE.
+    // BEACON after VVV, for a call ending in /B or /BCN, or in a message sent again unchanged;
+    // else from the few words before it: TEST after CQ TEST, DX after CQ DX, CQ after CQ, DE.
     SpotKind kind = SpotKind::kDe;
+    // Copies of the call this hearing stands for: 2 when a message was found sent twice.
+    int copies = 1;
 };
 
 // Follows the words of one channel. A callsign counts when it comes right after CQ, TEST or DE
 // (or after those and one garbled word of five or more letters without a digit), or twice in a
-// row; its kind comes from the few words before it.
+// row; its kind comes from the few words before it. A message of 2..kMaxMessageWords words with
+// one callsign, another word and no CQ or TEST, sent twice in a row unchanged, is a beacon's:
+// its call counts at the end of every copy, and as BEACON while the message goes on unchanged.
 class CallWatcher {
   public:
+    // A beacon's message: call, locator, a few words; longer repeats are a CQ loop or a QSO.
+    static constexpr std::size_t kMaxMessageWords = 12;
+
+    // The callsign this word makes heard as the sender's, if any (at most one per word).
     std::optional<HeardCall> AddWord(std::string_view word);
 
   private:
+    // After `word` was added: a message just sent twice, or one more copy of the beacon's.
+    std::optional<std::string> FollowRepeats();
+
     std::string previous_;
     bool cued_ = false;  // the next callsign answers a CQ, TEST or DE
-    std::deque<std::string> before_;  // the words before this one, newest last
+    std::deque<std::string> words_;  // the last 2 * kMaxMessageWords words, newest last
+    std::string beaconCall_;  // the call of the message repeating now, if any
+    std::size_t beaconWords_ = 0;  // its length in words
+    std::size_t beaconPhase_ = 0;  // words into its current copy
 };
 
 }  // namespace dahlo

@@ -108,8 +108,10 @@ void Skimmer::EndWord(Station& station, const Channel& channel, std::int64_t sam
         spot.utc = options_.clockTime ? std::time(nullptr)
                                       : options_.startUtc +
                                             static_cast<std::time_t>(spot.inputSeconds);
-        const SpotRules::Verdict verdict =
-            spotRules_.Hear(spot.call, spot.freqKhz, spot.inputSeconds);
+        SpotRules::Verdict verdict = SpotRules::Verdict::kUnconfirmed;
+        for (int copy = 0; copy < heard->copies; ++copy) {
+            verdict = spotRules_.Hear(spot.call, spot.freqKhz, spot.inputSeconds);
+        }
         // A busted copy never takes the place of the better call.
         if (verdict != SpotRules::Verdict::kBusted) station.call = heard->call;
         if (verdict == SpotRules::Verdict::kSpot) {

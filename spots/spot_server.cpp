@@ -285,26 +285,41 @@ class Session : public std::enable_shared_from_this<Session> {
 
     void Answer(const std::string& line) { Bounded(line + "\r\n" + Prompt()); }
 
-    // One command line (upper case): sh/dx [N], bye or quit; anything else gets one line.
+    // A count of spots for sh/dx, or the default when `text` is none.
+    static int ShowDxCount(const std::string& text) {
+        char* end = nullptr;
+        const long n = std::strtol(text.c_str(), &end, 10);
+        return !text.empty() && *end == '\0' && n > 0 ? static_cast<int>(std::min<long>(n, 1000))
+                                                     : kShowDxDefault;
+    }
+
+    // One command line (upper case): sh/dx [N] (also sh/dx/N, show dx N), bye or quit;
+    // anything else gets one line.
     void Command(const std::string& line) {
         std::istringstream words(line);
         std::string verb;
         words >> verb;
+        if (verb == "SH" || verb == "SHOW") {  // nodes take a space for the slash
+            std::string what;
+            if (words >> what) verb += "/" + what;
+        }
+        const std::size_t slash = verb.find('/', verb.find('/') + 1);
+        const std::string command = verb.substr(0, slash);
         if (verb == "BYE" || verb == "QUIT" || verb == "B" || verb == "Q") {
             Leave("73 de " + server_.nodeCall + ", goodbye " + login_.Call() + ".\r\n");
-        } else if (verb == "SH/DX" || verb == "SHOW/DX") {
-            int count = kShowDxDefault;
+        } else if (command == "SH/DX" || command == "SHOW/DX") {
             std::string number;
-            if (words >> number) {
-                char* end = nullptr;
-                const long n = std::strtol(number.c_str(), &end, 10);
-                count = *end == '\0' && n > 0 ? static_cast<int>(std::min<long>(n, 1000)) : count;
+            if (slash != std::string::npos) {
+                number = verb.substr(slash + 1);
+            } else {
+                words >> number;
             }
+            // Newest first, as cluster nodes list them.
             const std::deque<std::string>& recent = server_.recent;
-            const std::size_t first =
-                recent.size() > static_cast<std::size_t>(count) ? recent.size() - count : 0;
+            const std::size_t count =
+                std::min(recent.size(), static_cast<std::size_t>(ShowDxCount(number)));
             std::string lines;
-            for (std::size_t i = first; i < recent.size(); ++i) lines += recent[i];
+            for (std::size_t i = 0; i < count; ++i) lines += recent[recent.size() - 1 - i];
             Bounded(lines + Prompt());
         } else if (verb.rfind("SET/", 0) == 0 || verb.rfind("UNSET/", 0) == 0) {
             Answer(verb + ": this skimmer keeps no settings for its clients; nothing changed.");

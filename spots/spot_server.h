@@ -1,12 +1,12 @@
 #pragma once
 // The spot server: a telnet port that loggers connect to as to a DX-cluster node. Each client is
 // asked for its callsign (until it gives one), greeted, given the spots of the stations active
-// now and a prompt, then every new spot line. It answers sh/dx [N] with the last N spots, bye
-// or quit with a goodbye, anything else with one line; an idle client gets the prompt every few
-// minutes, and every client a goodbye when the server stops. The network runs on a thread of its own;
-// the skimmer's thread only hands a line over through a short bounded queue, so neither a slow
-// client nor many of them can hold up the decoding. Each client has a bounded queue of its own
-// and is dropped when it overflows.
+// now and a prompt, then every new spot line. It answers sh/dx [N] with the last N spots, newest
+// first, bye or quit with a goodbye, anything else with one line; an idle client gets the prompt
+// every few minutes, and every client a goodbye when the server stops. The network runs on a
+// thread of its own; the skimmer's thread only hands a line over through a short bounded queue,
+// so neither a slow client nor many of them can hold up the decoding. Each client has a bounded
+// queue of its own and is dropped when it overflows.
 
 #include <chrono>
 #include <cstddef>

@@ -358,6 +358,31 @@ TEST(Callsigns, ShapesAndWhenTheyCount) {
                                                "OK1RR/DE", "JA1XYZ/DX", "9A1AA/BEACON"}));
 }
 
+TEST(Callsigns, AMessageSentAgainUnchangedIsABeacons) {
+    const auto heard = [](const std::string& text) {
+        CallWatcher watcher;
+        std::istringstream words(text);
+        std::vector<std::string> out;
+        for (std::string w; words >> w;) {
+            if (auto call = watcher.AddWord(w)) {
+                out.push_back(w + ":" + call->call + "/" + SpotKindName(call->kind) + "x" +
+                              std::to_string(call->copies));
+            }
+        }
+        return out;
+    };
+    using V = std::vector<std::string>;
+    // No cue at all: two copies at the end of the second, one more at the end of each after.
+    EXPECT_EQ(heard("DB0ABC JO62 10W DB0ABC JO62 10W DB0ABC JO62 10W DB0ABC JO62 QRT"),
+              (V{"10W:DB0ABC/BEACONx2", "10W:DB0ABC/BEACONx1"}));
+    EXPECT_EQ(heard("DE DB0XYZ/B"), (V{"DB0XYZ/B:DB0XYZ/B/BEACONx1"}));
+    // A calling station's loop, a call to another station, a caller's own call: no beacons.
+    EXPECT_EQ(heard("CQ DE K1ABC K CQ DE K1ABC K"), (V{"K1ABC:K1ABC/CQx1", "K1ABC:K1ABC/CQx1"}));
+    EXPECT_EQ(heard("W1AW DE K2XYZ W1AW DE K2XYZ"), (V{"K2XYZ:K2XYZ/DEx1", "K2XYZ:K2XYZ/DEx1"}));
+    EXPECT_EQ(heard("K3LR K3LR K3LR K3LR"),
+              (V{"K3LR:K3LR/DEx1", "K3LR:K3LR/DEx1", "K3LR:K3LR/DEx1"}));
+}
+
 TEST(Spots, BustedCopiesConfirmationAndDupes) {
     using V = SpotRules::Verdict;
     SpotRules rules;  // no list: two copies

@@ -110,7 +110,7 @@ TEST(SpotServer, ClusterNodeMannersLoginAgainCommandsLateClientsKeepAliveAndGood
     ASSERT_TRUE(early.ReadUntil("not replayed\r\n"));
     // A command line: one answer each, the connection stays; sh/dx gives the last spots.
     early.received.clear();
-    ASSERT_TRUE(early.Send("set/name Joe\r\nsh/dx 2\r\nsh/wwv\r\n"));
+    ASSERT_TRUE(early.Send("set/name Joe\r\nsh/dx 2\r\nshow dx/1\r\nsh/wwv\r\n"));
     ASSERT_TRUE(early.ReadUntil("SH/WWV"));
     ASSERT_TRUE(early.ReadUntil("dahlo >\r\n", milliseconds(2000)));
     const auto lines = [](const std::string& text) {
@@ -122,11 +122,12 @@ TEST(SpotServer, ClusterNodeMannersLoginAgainCommandsLateClientsKeepAliveAndGood
         return out;
     };
     const std::vector<std::string> answers = lines(early.received);
-    ASSERT_EQ(answers.size(), 4u) << early.received;
+    ASSERT_EQ(answers.size(), 5u) << early.received;
     EXPECT_EQ(answers[0].rfind("SET/NAME", 0), 0u) << answers[0];
-    EXPECT_EQ(answers[1], sent[33]);
-    EXPECT_EQ(answers[2], sent[34]);
-    EXPECT_EQ(answers[3].rfind("Unknown command SH/WWV", 0), 0u) << answers[3];
+    EXPECT_EQ(answers[1], sent[34]);  // newest first
+    EXPECT_EQ(answers[2], sent[33]);
+    EXPECT_EQ(answers[3], sent[34]);
+    EXPECT_EQ(answers[4].rfind("Unknown command SH/WWV", 0), 0u) << answers[4];
 
     // A client that joins late gets the stations active now, oldest first; sh/dx gives 30.
     TcpClient late(server.Port());
@@ -135,8 +136,8 @@ TEST(SpotServer, ClusterNodeMannersLoginAgainCommandsLateClientsKeepAliveAndGood
     EXPECT_EQ(late.SpotLines(), sent);
     late.received.clear();
     ASSERT_TRUE(late.Send("SH/DX\r\n"));
-    ASSERT_TRUE(late.ReadUntil(sent.back() + "\r\n"));
-    EXPECT_EQ(late.SpotLines(), std::vector<std::string>(sent.end() - 30, sent.end()));
+    ASSERT_TRUE(late.ReadUntil(sent[5] + "\r\n"));
+    EXPECT_EQ(late.SpotLines(), std::vector<std::string>(sent.rbegin(), sent.rbegin() + 30));
 
     // Idle: the prompt again after the keep-alive time, and not more often.
     early.received.clear();
