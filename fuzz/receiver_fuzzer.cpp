@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(Finite(st.DetectorThreshold));
         FUZZ_CHECK(rx->Keying().KeyCount >= 0 && rx->Keying().KeyCount <= st.CwFilterTreshold);
         FUZZ_CHECK(rx->Keying().KeyState == 0 || rx->Keying().KeyState == 1);
-        FUZZ_CHECK(Finite(rx->burstFilter.BurstSum));
+        FUZZ_CHECK(Finite(rx->Burst().BurstSum));
         FUZZ_CHECK(st.MarkLevels().levelCount >= 0 &&
                    st.MarkLevels().levelCount <= Channel::kMarkLevelMemory);
         for (double v : pump->levels.values) FUZZ_CHECK(Finite(v) && v >= 0.0);
