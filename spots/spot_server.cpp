@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "skimmer/callsign.h"
+#include "spots/node_commands.h"
 #include "spots/telnet_login.h"
 
 namespace dahlo {
@@ -32,7 +32,6 @@ using asio::ip::tcp;
 namespace {
 
 constexpr auto kAcceptRetry = std::chrono::milliseconds(200);
-constexpr int kShowDxDefault = 30;  // spots sh/dx replays without a count
 
 // "09-Dec-2026 0612Z", as cluster nodes show the time in their prompt; no locale.
 std::string NodeTime() {
@@ -45,12 +44,6 @@ std::string NodeTime() {
     std::snprintf(text, sizeof text, "%02d-%s-%04d %02d%02dZ", tm.tm_mday, kMonths[tm.tm_mon % 12],
                   tm.tm_year + 1900, tm.tm_hour, tm.tm_min);
     return text;
-}
-
-// A login is a callsign, with a cluster's SSID ("K1ABC-2") allowed.
-bool IsLoginCall(const std::string& login) {
-    const std::string base = login.substr(0, login.find('-'));
-    return IsCallsign(base);
 }
 
 }  // namespace
@@ -285,46 +278,26 @@ class Session : public std::enable_shared_from_this<Session> {
 
     void Answer(const std::string& line) { Bounded(line + "\r\n" + Prompt()); }
 
-    // A count of spots for sh/dx, or the default when `text` is none.
-    static int ShowDxCount(const std::string& text) {
-        char* end = nullptr;
-        const long n = std::strtol(text.c_str(), &end, 10);
-        return !text.empty() && *end == '\0' && n > 0 ? static_cast<int>(std::min<long>(n, 1000))
-                                                     : kShowDxDefault;
-    }
-
-    // One command line (upper case): sh/dx [N] (also sh/dx/N, show dx N), bye or quit;
-    // anything else gets one line.
+    // One command line (upper case).
     void Command(const std::string& line) {
-        std::istringstream words(line);
-        std::string verb;
-        words >> verb;
-        if (verb == "SH" || verb == "SHOW") {  // nodes take a space for the slash
-            std::string what;
-            if (words >> what) verb += "/" + what;
-        }
-        const std::size_t slash = verb.find('/', verb.find('/') + 1);
-        const std::string command = verb.substr(0, slash);
-        if (verb == "BYE" || verb == "QUIT" || verb == "B" || verb == "Q") {
-            Leave("73 de " + server_.nodeCall + ", goodbye " + login_.Call() + ".\r\n");
-        } else if (command == "SH/DX" || command == "SHOW/DX") {
-            std::string number;
-            if (slash != std::string::npos) {
-                number = verb.substr(slash + 1);
-            } else {
-                words >> number;
+        const NodeRequest request = ReadNodeCommand(line);
+        switch (request.kind) {
+            case NodeRequest::Kind::kBye:
+                Leave("73 de " + server_.nodeCall + ", goodbye " + login_.Call() + ".\r\n");
+                break;
+            case NodeRequest::Kind::kShowDx: {
+                // Newest first, as cluster nodes list them.
+                const std::deque<std::string>& recent = server_.recent;
+                const std::size_t count =
+                    std::min(recent.size(), static_cast<std::size_t>(request.count));
+                std::string lines;
+                for (std::size_t i = 0; i < count; ++i) lines += recent[recent.size() - 1 - i];
+                Bounded(lines + Prompt());
+                break;
             }
-            // Newest first, as cluster nodes list them.
-            const std::deque<std::string>& recent = server_.recent;
-            const std::size_t count =
-                std::min(recent.size(), static_cast<std::size_t>(ShowDxCount(number)));
-            std::string lines;
-            for (std::size_t i = 0; i < count; ++i) lines += recent[recent.size() - 1 - i];
-            Bounded(lines + Prompt());
-        } else if (verb.rfind("SET/", 0) == 0 || verb.rfind("UNSET/", 0) == 0) {
-            Answer(verb + ": this skimmer keeps no settings for its clients; nothing changed.");
-        } else {
-            Answer("Unknown command " + verb + "; this node knows sh/dx [N] and bye.");
+            case NodeRequest::Kind::kAnswer:
+                Answer(request.line);
+                break;
         }
     }
 
