@@ -59,7 +59,7 @@ void SignalFinder::Update(const SpectrumState& spectrum, std::int64_t blockStart
         power_[k] = spectrum.SpectrumRe[k] * spectrum.SpectrumRe[k] +
                     spectrum.SpectrumIm[k] * spectrum.SpectrumIm[k];
     }
-    for (int k = kFirstBin; k <= kLastBin; ++k) floor_[k] = LocalMedian(power_, k);
+    LocalMedians(power_, floor_);
 
     // Peaks above the floor, strongest first; a peak the leakage of a stronger one explains is
     // dropped.
