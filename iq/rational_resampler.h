@@ -23,20 +23,21 @@ class RationalResampler {
     void Execute(const std::complex<float>* in, std::complex<float>* out);
 
   private:
-    void Push(std::complex<float> x);
-    std::complex<float> Output(int phase) const;
+    // Execute's work; returns the new head.
+    static int Run(RationalResampler& r, const std::complex<float>* in, std::complex<float>* out);
 
     int interp_;
     int decim_;
     int length_;  // taps per phase
-    // [phase][length_], oldest input first, padded to a whole number of vectors; shared by
-    // copies (one sub-band's design serves them all).
+    // [phase][stride_]: each tap twice (for the real and the imaginary part), oldest input
+    // first, zero-padded to a whole number of vector steps; shared by copies (one sub-band's
+    // design serves them all).
     std::shared_ptr<const std::vector<float>> taps_;
-    int stride_;  // padded length_
-    // The last length_ inputs, each written twice (at head and head + stride_) so that the
-    // window from head on is always contiguous; the padding stays zero.
-    std::vector<float> re_;
-    std::vector<float> im_;
+    int stride_;  // floats per phase
+    // The last length_ inputs as re, im pairs, each written twice (at head and head + length_)
+    // so that the window from head on is always contiguous; what follows it up to the stride
+    // meets zero taps.
+    std::vector<float> window_;
     int head_ = 0;
 };
 
