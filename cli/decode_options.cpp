@@ -122,9 +122,14 @@ std::optional<std::string> CheckIqOptions(const DecodeOptions& options) {
             "options --iq-format, --rate, --centre, --gain and --threads need --iq or --sdr");
     }
     if (!wide) return std::nullopt;
-    if (options.dialKhz != 0.0 || !options.rigAddress.empty() || options.rigModel) {
-        return std::string("options --dial and --rig: with --iq or --sdr the RF frequency comes "
-                           "from --centre (or the SigMF file)");
+    const bool rig = !options.rigAddress.empty() || options.rigModel;
+    if (options.dialKhz != 0.0) {
+        return std::string("option --dial: with --iq or --sdr the RF frequency comes from "
+                           "--centre, the SigMF file or --rig");
+    }
+    if (rig && options.centreKhz && !options.sdrArgs) {
+        return std::string("option --centre: the band's centre comes from the rig; leave "
+                           "--centre out");
     }
     if (options.gainDb && !options.sdrArgs) {
         return std::string("option --gain: the gain of an SDR; give --sdr");
@@ -136,7 +141,8 @@ std::optional<std::string> CheckIqOptions(const DecodeOptions& options) {
     if (options.sdrArgs && options.iqFormat) {
         return std::string("option --iq-format: the samples of --iq; an SDR gives its own");
     }
-    if (raw && (!options.rateHz || !options.centreKhz)) {
+    // An SDR is tuned by --centre even where the rig gives the RF (an SDR on the radio's IF).
+    if (raw && (!options.rateHz || (!options.centreKhz && (options.sdrArgs || !rig)))) {
         return std::string(options.sdrArgs ? "option --sdr" : "option --iq-format") +
                ": give the sample rate (--rate HZ) and the RF frequency of the centre "
                "(--centre KHZ)";
@@ -430,7 +436,8 @@ Wideband IQ from an SDR (skims the whole band, as --skim; frequencies are RF):
   --iq-format FORMAT     cu8 (rtl_sdr), ci8, cs16, cu16_le, ci32_le or cf32
   --sdr ARGS             a SoapySDR device (driver=rtlsdr, driver=airspy, ...) until Ctrl-C
   --rate HZ              sample rate of a raw stream or the SDR, 8000..768000
-  --centre KHZ           RF frequency of the band's centre (a SigMF file may give it)
+  --centre KHZ           RF frequency of the band's centre (a SigMF file may give it, or
+                         the radio's dial with --rig); with --sdr what the SDR is tuned to
   --gain DB              the SDR's gain (default: its automatic gain)
   --threads N            threads for the sub-bands (default: every core); the output is the
                          same for any N

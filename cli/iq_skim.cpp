@@ -18,6 +18,7 @@
 #include "iq/channelizer.h"
 #include "iq/iq_source.h"
 #include "iq/soapy_source.h"
+#include "rig/rig_dial.h"
 #include "skimmer/skimmer.h"
 #include "spots/spot_server.h"
 
@@ -87,6 +88,9 @@ class Merger {
           sink_(sink),
           server_(server),
           respotSeconds_(respotSeconds) {}
+
+    // The band's centre from now on (a rig retuned); what was merged before keeps its RF.
+    void SetCentreHz(double hz) { centreHz_ = hz; }
 
     void Merge(std::vector<std::unique_ptr<SubbandOutput>>& outputs) {
         struct At {
@@ -204,9 +208,11 @@ struct CloseFile {
     }
 };
 
-// Opens the input the options name; throws iq::IqError with one line.
+// Opens the input the options name; throws iq::IqError with one line. `rigGivesCentre`: the
+// band's RF centre comes from the rig, so the input need not say it.
 std::unique_ptr<iq::IqSource> OpenSource(const DecodeOptions& options, const DecodeStreams& streams,
-                                         std::unique_ptr<std::FILE, CloseFile>& ownedFile) {
+                                         std::unique_ptr<std::FILE, CloseFile>& ownedFile,
+                                         bool rigGivesCentre) {
     std::optional<double> centreHz;
     if (options.centreKhz) centreHz = *options.centreKhz * 1000.0;
     std::unique_ptr<iq::IqSource> source;
@@ -239,7 +245,7 @@ std::unique_ptr<iq::IqSource> OpenSource(const DecodeOptions& options, const Dec
             throw iq::IqError(path + why);
         }
     }
-    if (!source->CentreHz()) {
+    if (!source->CentreHz() && !rigGivesCentre) {
         throw iq::IqError(source->Name() +
                           ": does not say the RF frequency of its centre; give --centre KHZ");
     }
@@ -271,9 +277,22 @@ int RunIqSkim(const DecodeOptions& options, const DecodeStreams& streams) {
 
     std::unique_ptr<std::FILE, CloseFile> ownedFile;
     std::unique_ptr<iq::IqSource> source;
+    std::unique_ptr<RigDial> rig;
     std::unique_ptr<SpotServer> server;
     try {
-        source = OpenSource(options, streams, ownedFile);
+        // The rig first, as the audio skimmer does: one that does not answer ends the run
+        // before the input is touched.
+        if (!options.rigAddress.empty() || options.rigModel) {
+            RigConfig config;
+            config.address = options.rigAddress;
+            config.model = options.rigModel.value_or(0);
+            config.device = options.rigDevice.value_or("");
+            rig = std::make_unique<RigDial>(config);
+            std::fprintf(streams.err, "dahlo-decode: the rig at %s: dial %.1f kHz, the band's centre\n",
+                         rig->Name().c_str(), rig->DialKhz());
+            std::fflush(streams.err);
+        }
+        source = OpenSource(options, streams, ownedFile, rig != nullptr);
         if (options.spotPort) {
             server = std::make_unique<SpotServer>(options.listenAddress.value_or("127.0.0.1"),
                                                   *options.spotPort, options.spotter);
@@ -282,6 +301,9 @@ int RunIqSkim(const DecodeOptions& options, const DecodeStreams& streams) {
             std::fflush(streams.err);
         }
     } catch (const iq::IqError& e) {
+        Fail(streams.err, e.what());
+        return kExitFailure;
+    } catch (const RigError& e) {
         Fail(streams.err, e.what());
         return kExitFailure;
     } catch (const SpotServerError& e) {
@@ -295,7 +317,10 @@ int RunIqSkim(const DecodeOptions& options, const DecodeStreams& streams) {
         }
     } stopServer{server};
 
-    const double centreHz = *source->CentreHz();
+    // With a rig, the band is centred on its dial (an IQ output of the radio, or an SDR on its
+    // IF) and follows it.
+    double centreHz = rig ? rig->DialKhz() * 1000.0 : *source->CentreHz();
+    if (rig) rig->Start(streams.err);
     const iq::SubbandPlan plan = iq::PlanSubbands(source->RateHz());
     // Each sub-band opens channels only on the RF it owns (within half a spacing of its middle).
     skim.ownedLowHz = iq::kAudioCentreHz - plan.spacingHz / 2;
@@ -340,6 +365,14 @@ int RunIqSkim(const DecodeOptions& options, const DecodeStreams& streams) {
         samples += static_cast<std::int64_t>(n);
         channelizer.Process(chunk.data(), n);
         merger.Merge(outputs);
+        if (rig && rig->DialKhz() * 1000.0 != centreHz) {
+            centreHz = rig->DialKhz() * 1000.0;
+            merger.SetCentreHz(centreHz);
+            for (int k = 0; k < plan.count; ++k) {
+                skimmers[static_cast<std::size_t>(k)]->SetDialKhz(
+                    (centreHz + plan.OffsetHz(k, 0.0)) / 1000.0);
+            }
+        }
     }
     channelizer.Flush();
     for (auto& skimmer : skimmers) skimmer->Finish();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "iq/iq_source.h"
+#include "iq/rational_resampler.h"
 
 namespace dahlo::iq {
 
@@ -75,6 +76,17 @@ Resampling RationalFor(double rateHz, std::int64_t channels) {
     return {num / g, den / g};
 }
 
+// The rational resampler's taps: a Kaiser low-pass at `bandwidth` of the input rate, 2 * P *
+// kResamplerSemiLength long, as liquid-dsp's rresamp designs them; unity gain at scale 1.
+std::vector<float> ResamplerPrototype(std::int64_t interp, float bandwidth) {
+    const auto length = static_cast<unsigned>(2 * interp * kResamplerSemiLength);
+    std::vector<float> taps(length + 1);
+    liquid_firdes_kaiser(length + 1, bandwidth / static_cast<float>(interp), kStopBandDb, 0.0f,
+                         taps.data());
+    taps.pop_back();
+    return taps;
+}
+
 std::int16_t ToSample(float x) {
     if (!(x > -32768.0f)) return -32768;  // also NaN
     if (!(x < 32767.0f)) return 32767;
@@ -124,7 +136,7 @@ SubbandPlan PlanSubbands(double rateHz) {
 struct Channelizer::Impl {
     struct Subband {
         int bankChannel = 0;  // filterbank output that feeds it
-        rresamp_crcf rational = nullptr;
+        std::optional<RationalResampler> rational;
         resamp_crcf arbitrary = nullptr;
         std::vector<std::complex<float>> resampIn;   // Q samples being gathered
         std::vector<std::complex<float>> resampOut;  // P (or ceil(rate) + 1) samples
@@ -169,7 +181,6 @@ struct Channelizer::Impl {
         wake.notify_all();
         for (auto& w : workers) w.join();
         for (auto& s : subbands) {
-            if (s.rational) rresamp_crcf_destroy(s.rational);
             if (s.arbitrary) resamp_crcf_destroy(s.arbitrary);
         }
         if (bank) firpfbch2_crcf_destroy(bank);
@@ -202,7 +213,7 @@ struct Channelizer::Impl {
             }
             s.resampIn[s.resampFill++] = in[f];
             if (s.resampFill == s.resampIn.size()) {
-                rresamp_crcf_execute(s.rational, s.resampIn.data(), s.resampOut.data());
+                s.rational->Execute(s.resampIn.data(), s.resampOut.data());
                 Emit(s, index, s.resampOut.data(), s.resampOut.size());
                 s.resampFill = 0;
             }
@@ -303,12 +314,13 @@ Channelizer::Channelizer(double rateHz, SubbandConsumer consumer, ChannelizerOpt
         s.bankChannel = (offsetIndex + channels) % channels;
         // One design, copied: designing a Kaiser bank per sub-band would take seconds.
         if (im.resampling.interp != 0) {
-            s.rational = i == 0 ? rresamp_crcf_create_kaiser(
-                                      static_cast<unsigned>(im.resampling.interp),
-                                      static_cast<unsigned>(im.resampling.decim),
-                                      kResamplerSemiLength, bandwidth, kStopBandDb)
-                                : rresamp_crcf_copy(im.subbands[0].rational);
-            if (i == 0 && s.rational) rresamp_crcf_set_scale(s.rational, 1.0f);  // unity gain
+            if (i == 0) {
+                s.rational.emplace(static_cast<int>(im.resampling.interp),
+                                   static_cast<int>(im.resampling.decim),
+                                   ResamplerPrototype(im.resampling.interp, bandwidth), 1.0f);
+            } else {
+                s.rational = im.subbands[0].rational;
+            }
             s.resampIn.resize(static_cast<std::size_t>(im.resampling.decim));
             s.resampOut.resize(static_cast<std::size_t>(im.resampling.interp));
         } else {
@@ -318,7 +330,7 @@ Channelizer::Channelizer(double rateHz, SubbandConsumer consumer, ChannelizerOpt
                                  : resamp_crcf_copy(im.subbands[0].arbitrary);
             s.resampOut.resize(static_cast<std::size_t>(std::ceil(ratio)) + 2);
         }
-        if (s.rational == nullptr && s.arbitrary == nullptr) {
+        if (!s.rational && s.arbitrary == nullptr) {
             throw IqError("the channelizer: liquid-dsp refused the resampler design");
         }
     }

@@ -59,14 +59,14 @@ void SignalFinder::Update(const SpectrumState& spectrum, std::int64_t blockStart
         power_[k] = spectrum.SpectrumRe[k] * spectrum.SpectrumRe[k] +
                     spectrum.SpectrumIm[k] * spectrum.SpectrumIm[k];
     }
-    for (int k = kFirstBin; k <= kLastBin; ++k) floor_[k] = LocalMedian(power_, k);
 
     // Peaks above the floor, strongest first; a peak the leakage of a stronger one explains is
-    // dropped.
+    // dropped. The floor itself is needed only under the peaks.
     std::vector<int> peaks;
     for (int k = kFirstBin + 1; k < kLastBin; ++k) {
         if (power_[k] >= power_[k - 1] && power_[k] > power_[k + 1] &&
-            power_[k] > kPeakOverFloor * floor_[k]) {
+            AboveLocalMedian(power_, k, kPeakOverFloor)) {
+            floor_[k] = LocalMedian(power_, k);
             peaks.push_back(k);
         }
     }

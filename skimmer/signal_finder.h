@@ -35,10 +35,8 @@ class SignalFinder {
     // The signals TakeNew gave last.
     const std::vector<FoundSignal>& Recent() const { return recent_; }
 
-    // Per-bin power of the last block (bins 30..450, units of the transform squared) and its
-    // local floor (the median of the 41 bins around each).
+    // Per-bin power of the last block (bins 30..450, units of the transform squared).
     const std::array<double, kLastBin + 1>& Power() const { return power_; }
-    const std::array<double, kLastBin + 1>& Floor() const { return floor_; }
 
   private:
     struct Track {
@@ -58,7 +56,7 @@ class SignalFinder {
     bool FollowsAStrongerTrack(const Track& track) const;
 
     std::array<double, kLastBin + 1> power_{};
-    std::array<double, kLastBin + 1> floor_{};
+    std::array<double, kLastBin + 1> floor_{};  // the local floor, set at the last block's peaks
     std::vector<Track> tracks_;
     std::vector<FoundSignal> new_;
     std::vector<FoundSignal> recent_;

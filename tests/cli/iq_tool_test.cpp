@@ -93,7 +93,7 @@ class IqTool : public ::testing::Test {
     static void TearDownTestSuite() { delete band_; }
 
     // Every station's call spotted once, at its RF frequency (the spot's 0.1 kHz).
-    static void ExpectEveryStationOnce(const ToolResult& r) {
+    static void ExpectEveryStationOnce(const ToolResult& r, double centreKhz = kCentreKhz) {
         const SpotList spots = Spots(r.out);
         EXPECT_EQ(spots.khz.size(), band_->stations.size()) << r.out << r.err;
         for (const test::IqStation& s : band_->stations) {
@@ -101,7 +101,7 @@ class IqTool : public ::testing::Test {
             for (char& c : call) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             ASSERT_EQ(spots.count.count(call), 1u) << call << " not spotted:\n" << r.out;
             EXPECT_EQ(spots.count.at(call), 1) << call;
-            EXPECT_NEAR(spots.khz.at(call), kCentreKhz + s.offset_hz / 1000.0, 0.051) << call;
+            EXPECT_NEAR(spots.khz.at(call), centreKhz + s.offset_hz / 1000.0, 0.051) << call;
         }
     }
 
@@ -158,6 +158,20 @@ TEST_F(IqTool, RawCu8OnStandardInputAndTheSoapyDeviceSpotWhatTheFileSpots) {
     EXPECT_NE(sdr.err.find("the device was lost at 20.000 s"), std::string::npos) << sdr.err;
     EXPECT_EQ(std::count(sdr.err.begin(), sdr.err.end(), '\n'), 1) << sdr.err;
     EXPECT_EQ(Spots(sdr.out).khz, Spots(piped.out).khz);
+}
+
+// The band centred on a rig's dial: Hamlib's dummy radio, which starts at 145 MHz. A --centre
+// beside it is refused, except for an SDR, which it tunes.
+TEST_F(IqTool, TheRigsDialIsTheBandsCentre) {
+    const ToolResult r = RunTool({"--iq", dir_ + "band.wav", "--rig-model", "1", "--spots"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("dial 145000.0 kHz"), std::string::npos) << r.err;
+    ExpectEveryStationOnce(r, 145000.0);
+
+    const ToolResult both =
+        RunTool({"--iq", dir_ + "band.wav", "--rig-model", "1", "--centre", "7020"});
+    EXPECT_EQ(both.status, 2);
+    EXPECT_NE(both.err.find("option --centre"), std::string::npos) << both.err;
 }
 
 TEST_F(IqTool, BadInputIsOneLineAndStatus2AndACutShortRecordingStatus1) {
