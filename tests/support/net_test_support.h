@@ -176,7 +176,9 @@ class ChildProcess {
             ::kill(pid_, SIGKILL);
             Wait(milliseconds(5000));
         }
-        for (std::thread& t : readers_) t.join();
+        for (std::thread& t : readers_) {
+            if (t.joinable()) t.join();
+        }
     }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -212,6 +214,11 @@ class ChildProcess {
             if (done == pid_) {
                 exited_ = true;
                 status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                // What it wrote last may still be in the pipes: read them to their end, so
+                // that Out() and Err() hold everything once Wait has returned.
+                for (std::thread& t : readers_) {
+                    if (t.joinable()) t.join();
+                }
                 break;
             }
             if (Clock::now() > deadline) return -1;
