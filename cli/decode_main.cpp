@@ -205,7 +205,17 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
     format.events = options.events;
     FileSink sink(streams.out);
     DecodeHost host(sink, format);
-    std::optional<SoftSession> soft;  // the soft decoder, where it reads the file
+    std::optional<SoftSession> soft;  // the soft decoder, where it reads the input
+    const auto softWanted = [&](const PresetPlan& plan) {
+        return options.decoder == "soft" ||
+               (options.decoder == "auto" && PrefersSoftDecoder(plan, request));
+    };
+    // A stream's decoder, chosen at the look-ahead's first look.
+    const auto chooseSoft = [&](const PresetPlan& plan) -> SoftSession* {
+        if (!softWanted(plan)) return nullptr;
+        if (options.verbose) Fail(streams.err, DescribeSoftChoice(plan));
+        return &soft.emplace(sink, format, plan);
+    };
 
     try {
         // The charset file is checked before any audio is looked at.
@@ -217,9 +227,16 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
         if (options.input == InputKind::kLive) {
             if (!options.coldStart) host.EnableSquelch();
             const int status = RunLiveDecode(controls, options.coldStart ? nullptr : &request, host,
-                                             streams.stop, streams.err, options.verbose);
+                                             streams.stop, streams.err, options.verbose,
+                                             chooseSoft);
             host.Finish();
-            if (status == kExitOk) ExplainSilence(host, streams.err);
+            if (status == kExitOk) {
+                if (soft) {
+                    ExplainSoftSilence(*soft, streams.err);
+                } else {
+                    ExplainSilence(host, streams.err);
+                }
+            }
             return status;
         }
 
@@ -245,8 +262,7 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
                 if (bar) bar->Clear();
                 Fail(streams.err, "presets: " + DescribeControls(plan, "looked at the file"));
             }
-            if (options.decoder == "soft" ||
-                (options.decoder == "auto" && PrefersSoftDecoder(plan, request))) {
+            if (softWanted(plan)) {
                 if (options.verbose) Fail(streams.err, DescribeSoftChoice(plan));
                 soft.emplace(sink, format, plan);
                 samples = soft->Decode(*source, streams.stop, progress, kDecodeStart,
@@ -261,6 +277,7 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
             // A stream is looked at through a fixed look-ahead as it comes.
             host.EnableSquelch();
             LookAheadDecode decode(request, controls, host);
+            decode.chooseSoft = chooseSoft;
             if (options.verbose) {
                 decode.onFirstLook = [&](const PresetPlan& plan) {
                     Fail(streams.err,

@@ -52,6 +52,9 @@ class SoftSession {
                         double progressSpan = 1.0);
     // Feeds samples following all earlier ones (a stream); Finish ends the input.
     void Push(const std::int16_t* samples, std::size_t count);
+    // A stretch where the signal is absent, after those already known (a stream's look-ahead
+    // finds them as it goes); a word beginning there is dropped.
+    void AddAbsent(SampleSpan span) { absent_.push_back(span); }
     // Writes what is held and ends the text with a line end.
     void Finish();
 

@@ -26,6 +26,7 @@ void LookAheadDecode::Push(const std::int16_t* samples, std::size_t count) {
 
 void LookAheadDecode::Finish() {
     if (read_ > decoded_) Step(true);
+    if (soft_ != nullptr) soft_->Finish();
 }
 
 void LookAheadDecode::Step(bool last) {
@@ -36,14 +37,25 @@ void LookAheadDecode::Step(bool last) {
         last ? read_ - decoded_ : std::min<std::int64_t>(kReplanSamples, read_ - decoded_);
     std::int64_t absentFrom = 0;  // the look's absent stretches count from here
 
-    if (!pump_) {
-        ring_ = std::make_unique<CaptureRing>();
-        pump_ = std::make_unique<BlockPump>(*ring_, host_);
+    if (!looked_) {
+        looked_ = true;
         plan_.controls = look.controls;
         plan_.fading = look.fading;
         plan_.thresholdScale = look.thresholdScale;
-        ApplyControls(plan_.controls, *pump_);
         if (onFirstLook) onFirstLook(look);
+        if (chooseSoft) {
+            PresetPlan first = look;
+            first.absent.clear();
+            first.changes.clear();
+            soft_ = chooseSoft(first);
+        }
+    }
+    if (soft_ != nullptr) {
+        // The soft decoder stays at the first look's pitch; only the absent stretches reach it.
+    } else if (!pump_) {
+        ring_ = std::make_unique<CaptureRing>();
+        pump_ = std::make_unique<BlockPump>(*ring_, host_);
+        ApplyControls(plan_.controls, *pump_);
         follower_ = std::make_unique<PlanFollower>(plan_, *pump_);
         host_.Watch(&pump_->Main());
         host_.onPump = [this] {
@@ -96,7 +108,7 @@ void LookAheadDecode::Step(bool last) {
         plan_.changes.push_back(change);
     }
     for (const PresetChange& c : look.changes) {
-        if (c.sample >= stretch) break;
+        if (soft_ != nullptr || c.sample >= stretch) break;
         if (c.sample < absentFrom) continue;
         PresetChange shifted = c;
         shifted.sample += decoded_;
@@ -107,13 +119,23 @@ void LookAheadDecode::Step(bool last) {
         if (span.end <= absentFrom) continue;
         const SampleSpan shifted{decoded_ + std::max(span.begin, absentFrom),
                                  decoded_ + std::min(span.end, stretch)};
-        host_.AddAbsent(shifted);
+        if (soft_ != nullptr) {
+            soft_->AddAbsent(shifted);
+        } else {
+            host_.AddAbsent(shifted);
+        }
         plan_.absent.push_back(shifted);
     }
     Decode(stretch);
 }
 
 void LookAheadDecode::Decode(std::int64_t stretch) {
+    if (soft_ != nullptr) {
+        soft_->Push(held_.data(), static_cast<std::size_t>(stretch));
+        held_.erase(held_.begin(), held_.begin() + stretch);
+        decoded_ += stretch;
+        return;
+    }
     // The stretch through the loop, a last partial block padded with zeros.
     std::array<std::int16_t, kBlockSamples> block{};
     for (std::int64_t at = 0; at < stretch; at += kBlockSamples) {

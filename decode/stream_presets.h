@@ -15,6 +15,7 @@
 #include "decode/decode_session.h"
 #include "decode/preset_plan.h"
 #include "decode/presets.h"
+#include "decode/soft_session.h"
 
 namespace dahlo {
 
@@ -41,6 +42,10 @@ class LookAheadDecode {
     const PresetPlan& Plan() const { return plan_; }
     // Told the plan of the first look, before its first sample is decoded.
     std::function<void(const PresetPlan&)> onFirstLook;
+    // Asked at the first look which decoder reads the stream: the soft decoder it returns reads
+    // every sample instead of the loop (and is finished by Finish), nullptr keeps the loop. The
+    // plan it is given has no absent stretches; they reach the soft decoder as the stream goes.
+    std::function<SoftSession*(const PresetPlan&)> chooseSoft;
 
   private:
     void Step(bool last);
@@ -56,6 +61,8 @@ class LookAheadDecode {
     std::unique_ptr<CaptureRing> ring_;
     std::unique_ptr<BlockPump> pump_;
     std::unique_ptr<PlanFollower> follower_;
+    SoftSession* soft_ = nullptr;
+    bool looked_ = false;
 };
 
 }  // namespace dahlo
