@@ -7,17 +7,17 @@
 #include <memory>
 #include <optional>
 
-#include "dsp/main_filter.h"
-#include "settings/settings.h"
 #include "cli/decode_options.h"
-#include "decode/decode_session.h"
+#include "cli/iq_skim.h"
 #include "cli/live_decode.h"
+#include "cli/skim_main.h"
+#include "decode/decode_session.h"
 #include "decode/presets.h"
 #include "decode/soft_session.h"
-#include "recording/sample_source.h"
-#include "cli/skim_main.h"
-#include "cli/iq_skim.h"
 #include "decode/stream_presets.h"
+#include "dsp/main_filter.h"
+#include "recording/sample_source.h"
+#include "settings/settings.h"
 
 namespace dahlo {
 
@@ -133,8 +133,9 @@ void ExplainSilence(const DecodeHost& host, std::FILE* err) {
     Fail(err, line);
 }
 
-void ExplainSoftSilence(const SoftSession& soft, std::FILE* err) {
-    if (soft.Characters() > soft.SquelchedCharacters()) return;
+// `host`: the loop, which may have read a stream before the soft decoder took it over.
+void ExplainSoftSilence(const SoftSession& soft, const DecodeHost& host, std::FILE* err) {
+    if (soft.Characters() > soft.SquelchedCharacters() || host.WroteText()) return;
     char line[200];
     std::snprintf(line, sizeof line,
                   "nothing printed: the soft decoder found no sure Morse at %.1f Hz (%lld "
@@ -226,13 +227,13 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
 
         if (options.input == InputKind::kLive) {
             if (!options.coldStart) host.EnableSquelch();
-            const int status = RunLiveDecode(controls, options.coldStart ? nullptr : &request, host,
-                                             streams.stop, streams.err, options.verbose,
-                                             chooseSoft);
-            host.Finish();
+            const int status =
+                RunLiveDecode(controls, options.coldStart ? nullptr : &request, host, streams.stop,
+                              streams.err, options.verbose, chooseSoft);
+            if (!soft) host.Finish();  // else the soft decoder ended the text
             if (status == kExitOk) {
                 if (soft) {
-                    ExplainSoftSilence(*soft, streams.err);
+                    ExplainSoftSilence(*soft, host, streams.err);
                 } else {
                     ExplainSilence(host, streams.err);
                 }
@@ -265,8 +266,8 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
             if (softWanted(plan)) {
                 if (options.verbose) Fail(streams.err, DescribeSoftChoice(plan));
                 soft.emplace(sink, format, plan);
-                samples = soft->Decode(*source, streams.stop, progress, kDecodeStart,
-                                       1.0 - kDecodeStart);
+                samples =
+                    soft->Decode(*source, streams.stop, progress, kDecodeStart, 1.0 - kDecodeStart);
                 soft->Finish();
             } else {
                 host.EnableSquelch();
@@ -301,7 +302,7 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
             samples = DecodeSource(*source, controls, host, streams.stop, progress);
         }
         if (bar) bar->Clear();
-        host.Finish();
+        if (!soft) host.Finish();  // else the soft decoder ended the text
         if (samples == 0) {
             Fail(streams.err, source->Name() + ": no audio samples in the input");
             return kExitFailure;
@@ -315,7 +316,7 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
             return kExitPartial;
         }
         if (soft) {
-            ExplainSoftSilence(*soft, streams.err);
+            ExplainSoftSilence(*soft, host, streams.err);
         } else {
             ExplainSilence(host, streams.err);
         }

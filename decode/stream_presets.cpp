@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "dsp/main_filter.h"
+
 namespace dahlo {
 
 LookAheadDecode::LookAheadDecode(const PresetRequest& request, const ReceiverControls& controls,
@@ -29,6 +31,14 @@ void LookAheadDecode::Finish() {
     if (soft_ != nullptr) soft_->Finish();
 }
 
+std::int64_t LookAheadDecode::FirstSignal(const PresetPlan& look) {
+    std::int64_t from = 0;
+    for (const SampleSpan& span : look.absent) {
+        if (span.begin <= from) from = std::max(from, span.end);
+    }
+    return from;
+}
+
 void LookAheadDecode::Step(bool last) {
     // A look at everything held: the next stretch and the look-ahead past it.
     MemorySource source(held_, "the stream");
@@ -43,15 +53,32 @@ void LookAheadDecode::Step(bool last) {
         plan_.fading = look.fading;
         plan_.thresholdScale = look.thresholdScale;
         if (onFirstLook) onFirstLook(look);
-        if (chooseSoft) {
-            PresetPlan first = look;
-            first.absent.clear();
-            first.changes.clear();
-            soft_ = chooseSoft(first);
+    }
+    // The decoder is chosen at the first look that finds the signal: levels measured on noise
+    // alone (a stream that starts in a pause) say nothing of it, and the soft decoder's pitch
+    // stays. Until then the loop reads, and hands over its text if the soft decoder is chosen.
+    if (chooseSoft && !chosen_ && FirstSignal(look) < read_ - decoded_) {
+        chosen_ = true;
+        PresetPlan first = look;
+        first.absent.clear();
+        first.changes.clear();
+        soft_ = chooseSoft(first);
+        if (soft_ != nullptr) softBin_ = look.controls.centreBin;
+        if (soft_ != nullptr && pump_) {
+            host_.Settle();
+            host_.onPump = nullptr;
+            host_.Watch(nullptr);
+            soft_->StartAt(decoded_, host_.WroteText());
         }
     }
     if (soft_ != nullptr) {
-        // The soft decoder stays at the first look's pitch; only the absent stretches reach it.
+        // A signal at another pitch is taken from where it starts, as the loop takes it.
+        const int bin = look.controls.centreBin;
+        const std::int64_t from = FirstSignal(look);
+        if (std::abs(bin - softBin_) > kSoftRetuneBins && from < stretch) {
+            softBin_ = bin;
+            retuneAt_ = from;
+        }
     } else if (!pump_) {
         ring_ = std::make_unique<CaptureRing>();
         pump_ = std::make_unique<BlockPump>(*ring_, host_);
@@ -72,10 +99,7 @@ void LookAheadDecode::Step(bool last) {
         PresetChange change;
         change.sample = decoded_;
         if (std::abs(now.centreBin - channel.CentreBin) > channel.AfcSpeed) {
-            std::int64_t from = 0;  // where the look first finds its signal
-            for (const SampleSpan& span : look.absent) {
-                if (span.begin <= from) from = std::max(from, span.end);
-            }
+            const std::int64_t from = FirstSignal(look);
             if (from >= stretch) {
                 change.sample = -1;  // not in this stretch: the next look decides
             } else {
@@ -131,7 +155,14 @@ void LookAheadDecode::Step(bool last) {
 
 void LookAheadDecode::Decode(std::int64_t stretch) {
     if (soft_ != nullptr) {
-        soft_->Push(held_.data(), static_cast<std::size_t>(stretch));
+        std::int64_t at = 0;
+        if (retuneAt_ >= 0) {
+            soft_->Push(held_.data(), static_cast<std::size_t>(retuneAt_));
+            soft_->Retune(softBin_ * kHzPerBin);
+            at = retuneAt_;
+            retuneAt_ = -1;
+        }
+        soft_->Push(held_.data() + at, static_cast<std::size_t>(stretch - at));
         held_.erase(held_.begin(), held_.begin() + stretch);
         decoded_ += stretch;
         return;
