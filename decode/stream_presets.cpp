@@ -54,10 +54,11 @@ void LookAheadDecode::Step(bool last) {
         plan_.thresholdScale = look.thresholdScale;
         if (onFirstLook) onFirstLook(look);
     }
-    // The decoder is chosen at the first look that finds the signal: levels measured on noise
-    // alone (a stream that starts in a pause) say nothing of it, and the soft decoder's pitch
-    // stays. Until then the loop reads, and hands over its text if the soft decoder is chosen.
-    if (chooseSoft && !chosen_ && FirstSignal(look) < read_ - decoded_) {
+    // The decoder is chosen at the first look that finds the signal from its first sample on:
+    // levels measured on silence, or on a look that is mostly pause before the signal, say
+    // nothing of the signal's own noise. Until then the loop reads, and hands over its text if
+    // the soft decoder is chosen.
+    if (chooseSoft && !chosen_ && look.levels.mark > 0.0 && FirstSignal(look) == 0) {
         chosen_ = true;
         PresetPlan first = look;
         first.absent.clear();
