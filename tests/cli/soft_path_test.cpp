@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -67,6 +68,13 @@ double Cer(const std::string& sent, std::string got) {
     return static_cast<double>(test::EditDistance(sent, got)) / static_cast<double>(sent.size());
 }
 
+// Of the first `count` samples, before the first mark.
+double Rms(const std::vector<std::int16_t>& samples, std::size_t count) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < count; ++i) sum += static_cast<double>(samples[i]) * samples[i];
+    return std::sqrt(sum / static_cast<double>(count));
+}
+
 std::vector<std::int16_t> Qso(std::optional<double> snr) {
     test::MorseSynthOptions o;
     o.wpm = 20;
@@ -84,6 +92,20 @@ TEST(SoftPath, AWeakRecordingIsReadWhereTheHardDecoderFails) {
     // Piped, it is read through the look-ahead's first look as well as from the file.
     EXPECT_LT(Cer(kQso, Decode(samples, {}, Input::kStdin).out), 0.1);
     EXPECT_GT(Cer(kQso, Decode(samples, {"--decoder", "hard"}, Input::kStdin).out), 0.3);
+
+    // A stream that starts with 25 s of noise at the recording's level, or of silence: the
+    // soft decoder finds the sender's pitch, and times its characters from the stream's start.
+    std::mt19937 random(3);
+    std::normal_distribution<double> gauss(0.0, Rms(samples, 3000));
+    std::vector<std::int16_t> noisy(25 * 11025);
+    for (auto& x : noisy) x = static_cast<std::int16_t>(gauss(random));
+    std::vector<std::int16_t> silent(25 * 11025, 0);
+    for (std::vector<std::int16_t>* lead : {&noisy, &silent}) {
+        lead->insert(lead->end(), samples.begin(), samples.end());
+        EXPECT_LT(Cer(kQso, Decode(*lead, {}, Input::kStdin).out), 0.1);
+    }
+    const std::string late = Decode(silent, {"--events"}, Input::kStdin).out;
+    EXPECT_EQ(late.rfind("{\"t\":25.", 0), 0u) << late.substr(0, 80);
 
     // Every character line carries its confidence; the frequency is the nearest bin's.
     const Output events = Decode(samples, {"--events"});
