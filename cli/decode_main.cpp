@@ -7,17 +7,17 @@
 #include <memory>
 #include <optional>
 
+#include "dsp/main_filter.h"
+#include "settings/settings.h"
 #include "cli/decode_options.h"
-#include "cli/iq_skim.h"
-#include "cli/live_decode.h"
-#include "cli/skim_main.h"
 #include "decode/decode_session.h"
+#include "cli/live_decode.h"
 #include "decode/presets.h"
 #include "decode/soft_session.h"
-#include "decode/stream_presets.h"
-#include "dsp/main_filter.h"
 #include "recording/sample_source.h"
-#include "settings/settings.h"
+#include "cli/skim_main.h"
+#include "cli/iq_skim.h"
+#include "decode/stream_presets.h"
 
 namespace dahlo {
 
@@ -266,8 +266,8 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
             if (softWanted(plan)) {
                 if (options.verbose) Fail(streams.err, DescribeSoftChoice(plan));
                 soft.emplace(sink, format, plan);
-                samples =
-                    soft->Decode(*source, streams.stop, progress, kDecodeStart, 1.0 - kDecodeStart);
+                samples = soft->Decode(*source, streams.stop, progress, kDecodeStart,
+                                       1.0 - kDecodeStart);
                 soft->Finish();
             } else {
                 host.EnableSquelch();

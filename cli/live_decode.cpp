@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "capture/capture.h"
+#include "receiver/block_pump.h"
 #include "cli/decode_main.h"
 #include "decode/stream_presets.h"
-#include "receiver/block_pump.h"
 
 #ifdef DAHLO_HAVE_LIVE_INPUT
 #include "capture/live_input.h"

@@ -10,11 +10,11 @@
 #include <string_view>
 
 #include "capture/capture_ring.h"
-#include "decode/morse_squelch.h"
 #include "receiver/block_pump.h"
 #include "receiver/output_sink.h"
 #include "receiver/receiver_controls.h"
 #include "receiver/receiver_host.h"
+#include "decode/morse_squelch.h"
 #include "recording/sample_source.h"
 
 namespace dahlo {

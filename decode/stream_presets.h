@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "capture/capture_ring.h"
+#include "receiver/block_pump.h"
 #include "decode/decode_session.h"
 #include "decode/preset_plan.h"
 #include "decode/presets.h"
 #include "decode/soft_session.h"
-#include "receiver/block_pump.h"
 
 namespace dahlo {
 
@@ -45,10 +45,10 @@ class LookAheadDecode {
     const PresetPlan& Plan() const { return plan_; }
     // Told the plan of the first look, before its first sample is decoded.
     std::function<void(const PresetPlan&)> onFirstLook;
-    // Asked, at the first look that finds a signal, which decoder reads the stream: the soft
-    // decoder it returns reads every later sample instead of the loop (and is finished by
-    // Finish), nullptr keeps the loop. The plan it is given has no absent stretches; they reach
-    // the soft decoder as the stream goes.
+    // Asked, at the first look that finds the signal from its first sample, which decoder reads
+    // the stream: the soft decoder it returns reads every later sample instead of the loop (and
+    // is finished by Finish), nullptr keeps the loop. The plan it is given has no absent
+    // stretches; they reach the soft decoder as the stream goes.
     std::function<SoftSession*(const PresetPlan&)> chooseSoft;
 
   private:
