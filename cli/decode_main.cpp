@@ -133,8 +133,9 @@ void ExplainSilence(const DecodeHost& host, std::FILE* err) {
     Fail(err, line);
 }
 
-void ExplainSoftSilence(const SoftSession& soft, std::FILE* err) {
-    if (soft.Characters() > soft.SquelchedCharacters()) return;
+// `host`: the loop, which may have read a stream before the soft decoder took it over.
+void ExplainSoftSilence(const SoftSession& soft, const DecodeHost& host, std::FILE* err) {
+    if (soft.Characters() > soft.SquelchedCharacters() || host.WroteText()) return;
     char line[200];
     std::snprintf(line, sizeof line,
                   "nothing printed: the soft decoder found no sure Morse at %.1f Hz (%lld "
@@ -205,7 +206,17 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
     format.events = options.events;
     FileSink sink(streams.out);
     DecodeHost host(sink, format);
-    std::optional<SoftSession> soft;  // the soft decoder, where it reads the file
+    std::optional<SoftSession> soft;  // the soft decoder, where it reads the input
+    const auto softWanted = [&](const PresetPlan& plan) {
+        return options.decoder == "soft" ||
+               (options.decoder == "auto" && PrefersSoftDecoder(plan, request));
+    };
+    // A stream's decoder, chosen at the look-ahead's first look.
+    const auto chooseSoft = [&](const PresetPlan& plan) -> SoftSession* {
+        if (!softWanted(plan)) return nullptr;
+        if (options.verbose) Fail(streams.err, DescribeSoftChoice(plan));
+        return &soft.emplace(sink, format, plan);
+    };
 
     try {
         // The charset file is checked before any audio is looked at.
@@ -216,10 +227,17 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
 
         if (options.input == InputKind::kLive) {
             if (!options.coldStart) host.EnableSquelch();
-            const int status = RunLiveDecode(controls, options.coldStart ? nullptr : &request, host,
-                                             streams.stop, streams.err, options.verbose);
-            host.Finish();
-            if (status == kExitOk) ExplainSilence(host, streams.err);
+            const int status =
+                RunLiveDecode(controls, options.coldStart ? nullptr : &request, host, streams.stop,
+                              streams.err, options.verbose, chooseSoft);
+            if (!soft) host.Finish();  // else the soft decoder ended the text
+            if (status == kExitOk) {
+                if (soft) {
+                    ExplainSoftSilence(*soft, host, streams.err);
+                } else {
+                    ExplainSilence(host, streams.err);
+                }
+            }
             return status;
         }
 
@@ -245,8 +263,7 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
                 if (bar) bar->Clear();
                 Fail(streams.err, "presets: " + DescribeControls(plan, "looked at the file"));
             }
-            if (options.decoder == "soft" ||
-                (options.decoder == "auto" && PrefersSoftDecoder(plan, request))) {
+            if (softWanted(plan)) {
                 if (options.verbose) Fail(streams.err, DescribeSoftChoice(plan));
                 soft.emplace(sink, format, plan);
                 samples = soft->Decode(*source, streams.stop, progress, kDecodeStart,
@@ -261,6 +278,7 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
             // A stream is looked at through a fixed look-ahead as it comes.
             host.EnableSquelch();
             LookAheadDecode decode(request, controls, host);
+            decode.chooseSoft = chooseSoft;
             if (options.verbose) {
                 decode.onFirstLook = [&](const PresetPlan& plan) {
                     Fail(streams.err,
@@ -284,7 +302,7 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
             samples = DecodeSource(*source, controls, host, streams.stop, progress);
         }
         if (bar) bar->Clear();
-        host.Finish();
+        if (!soft) host.Finish();  // else the soft decoder ended the text
         if (samples == 0) {
             Fail(streams.err, source->Name() + ": no audio samples in the input");
             return kExitFailure;
@@ -298,7 +316,7 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
             return kExitPartial;
         }
         if (soft) {
-            ExplainSoftSilence(*soft, streams.err);
+            ExplainSoftSilence(*soft, host, streams.err);
         } else {
             ExplainSilence(host, streams.err);
         }

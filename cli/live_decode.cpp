@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <utility>
 
 #include "capture/capture.h"
 #include "receiver/block_pump.h"
@@ -49,7 +50,8 @@ bool LiveInputAvailable() {
 }
 
 int RunLiveDecode(const ReceiverControls& controls, const PresetRequest* presets, DecodeHost& host,
-                  const std::atomic<bool>* stop, std::FILE* err, bool verbose) {
+                  const std::atomic<bool>* stop, std::FILE* err, bool verbose,
+                  std::function<SoftSession*(const PresetPlan&)> chooseSoft) {
     auto ring = std::make_unique<CaptureRing>();
     auto pump = std::make_unique<BlockPump>(*ring, host);
     ReceiverControls live = controls;
@@ -58,6 +60,7 @@ int RunLiveDecode(const ReceiverControls& controls, const PresetRequest* presets
     std::unique_ptr<LookAheadDecode> lookAhead;
     if (presets != nullptr) {
         lookAhead = std::make_unique<LookAheadDecode>(*presets, controls, host);
+        lookAhead->chooseSoft = std::move(chooseSoft);
         if (verbose) {
             lookAhead->onFirstLook = [err](const PresetPlan& plan) {
                 std::fprintf(err, "dahlo-decode: presets: %s\n",
@@ -103,7 +106,8 @@ bool LiveInputAvailable() {
 }
 
 int RunLiveDecode(const ReceiverControls&, const PresetRequest*, DecodeHost&,
-                  const std::atomic<bool>*, std::FILE* err, bool) {
+                  const std::atomic<bool>*, std::FILE* err, bool,
+                  std::function<SoftSession*(const PresetPlan&)>) {
     std::fprintf(err, "dahlo-decode: option --live: this build has no sound input\n");
     return kExitFailure;
 }

@@ -192,6 +192,12 @@ void DecodeHost::ReportFatal(std::string_view text, std::string_view caption) {
 }
 
 void DecodeHost::Finish() {
+    Settle();
+    if (!format_.events && wroteText_) sink_.Write("\n");
+    sink_.Flush();
+}
+
+void DecodeHost::Settle() {
     if (format_.events) {
         WritePendingEvent();
     } else {
@@ -203,7 +209,6 @@ void DecodeHost::Finish() {
         squelch_.Finish();
     }
     closing_ = false;
-    if (!format_.events && wroteText_) sink_.Write("\n");
     sink_.Flush();
 }
 

@@ -56,6 +56,9 @@ class DecodeHost : public ReceiverHost {
 
     // Writes what is pending and flushes; ends the text with a line end.
     void Finish();
+    // Finish without the line end: the loop hands the text over to another decoder.
+    void Settle();
+    bool WroteText() const { return wroteText_; }
     const std::string& FatalText() const { return fatal_; }
     // Characters (not word spaces) handed out so far, and of them those the squelch kept back.
     std::int64_t Characters() const { return characters_; }

@@ -45,8 +45,8 @@ SoftSession::SoftSession(OutputSink& sink, OutputFormat format, const PresetPlan
     : sink_(sink),
       format_(format),
       absent_(plan.absent),
-      pitchHz_(plan.controls.centreBin * kHzPerBin),
-      decoder_(SoftDecoderConfig{pitchHz_, 0.0, 0.0}) {
+      pitchHz_(plan.controls.centreBin * kHzPerBin) {
+    decoder_.emplace(SoftDecoderConfig{pitchHz_, 0.0, 0.0});
     fresh_.reserve(64);
     word_.reserve(64);
 }
@@ -66,7 +66,7 @@ std::int64_t SoftSession::Decode(SampleSource& source, const std::atomic<bool>* 
 void SoftSession::Push(const std::int16_t* samples, std::size_t count) {
     while (count > 0) {
         const std::size_t n = std::min(count, kSoftBlockSamples);
-        decoder_.Process(samples, n, fresh_);
+        decoder_->Process(samples, n, fresh_);
         read_ += static_cast<std::int64_t>(n);
         samples += n;
         count -= n;
@@ -92,9 +92,8 @@ void SoftSession::CloseWord() {
     double sum = 0.0;
     for (const SoftChar& c : word_) sum += c.confidence;
     const double mean = sum / static_cast<double>(word_.size());
-    const bool kept = mean >= kWordConfidence &&
-                      decoder_.SignalPresence() >= kPresenceForText &&
-                      !Absent(word_.front().sample);
+    const bool kept = mean >= kWordConfidence && decoder_->SignalPresence() >= kPresenceForText &&
+                      !Absent(origin_ + word_.front().sample);
     if (!kept) {
         squelched_ += static_cast<std::int64_t>(word_.size());
         word_.clear();
@@ -114,7 +113,7 @@ void SoftSession::CloseWord() {
         std::string text;
         AppendCp1251AsUtf8(c.text.data(), text);
         std::snprintf(head, sizeof head, "{\"t\":%.4f,\"type\":\"char\",\"text\":\"",
-                      static_cast<double>(c.sample) / kSampleRateHz);
+                      static_cast<double>(origin_ + c.sample) / kSampleRateHz);
         line_ += head;
         line_ += JsonEscape(text);
         std::snprintf(head, sizeof head, "\",\"code\":%u,\"freq_hz\":%.1f", c.code, pitchHz_);
@@ -131,7 +130,8 @@ void SoftSession::CloseWord() {
     }
     if (format_.events) {
         std::snprintf(head, sizeof head, "{\"t\":%.4f,\"type\":\"space\",\"freq_hz\":%.1f}\n",
-                      static_cast<double>(word_.back().end_sample) / kSampleRateHz, pitchHz_);
+                      static_cast<double>(origin_ + word_.back().end_sample) / kSampleRateHz,
+                      pitchHz_);
         line_ += head;
     } else {
         line_ += ' ';
@@ -142,8 +142,18 @@ void SoftSession::CloseWord() {
     word_.clear();
 }
 
+void SoftSession::Retune(double pitchHz) {
+    decoder_->Flush(fresh_);
+    Take();
+    if (!word_.empty()) CloseWord();
+    origin_ += read_;
+    read_ = 0;
+    pitchHz_ = pitchHz;
+    decoder_.emplace(SoftDecoderConfig{pitchHz_, 0.0, 0.0});
+}
+
 void SoftSession::Finish() {
-    decoder_.Flush(fresh_);
+    decoder_->Flush(fresh_);
     Take();
     if (!word_.empty()) CloseWord();
     if (!format_.events && wroteText_) sink_.Write("\n");

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,18 @@ class SoftSession {
                         double progressSpan = 1.0);
     // Feeds samples following all earlier ones (a stream); Finish ends the input.
     void Push(const std::int16_t* samples, std::size_t count);
+    // The stream up to `sample` went to the loop (which wrote text, or not): samples count
+    // from there. Before the first Push.
+    void StartAt(std::int64_t sample, bool textBefore) {
+        origin_ = sample;
+        wroteText_ = textBefore;
+    }
+    // A stretch where the signal is absent, after those already known (a stream's look-ahead
+    // finds them as it goes); a word beginning there is dropped.
+    void AddAbsent(SampleSpan span) { absent_.push_back(span); }
+    // The signal is at another pitch from here on (a stream's look found it there): what is
+    // held is decided, and the decoder starts afresh at `pitchHz`.
+    void Retune(double pitchHz);
     // Writes what is held and ends the text with a line end.
     void Finish();
 
@@ -70,10 +83,11 @@ class SoftSession {
     std::vector<SampleSpan> absent_;
     std::size_t nextAbsent_ = 0;
     double pitchHz_;
-    SoftDecoder decoder_;
+    std::optional<SoftDecoder> decoder_;  // not assignable: a retune makes it anew
     std::vector<SoftChar> fresh_;
     std::vector<SoftChar> word_;
-    std::int64_t read_ = 0;
+    std::int64_t read_ = 0;    // samples the decoder took since it started
+    std::int64_t origin_ = 0;  // the stream's sample where the decoder started
     std::int64_t characters_ = 0;
     std::int64_t squelched_ = 0;
     int shownLpm_ = 0;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "dsp/main_filter.h"
+
 namespace dahlo {
 
 LookAheadDecode::LookAheadDecode(const PresetRequest& request, const ReceiverControls& controls,
@@ -26,6 +28,15 @@ void LookAheadDecode::Push(const std::int16_t* samples, std::size_t count) {
 
 void LookAheadDecode::Finish() {
     if (read_ > decoded_) Step(true);
+    if (soft_ != nullptr) soft_->Finish();
+}
+
+std::int64_t LookAheadDecode::FirstSignal(const PresetPlan& look) {
+    std::int64_t from = 0;
+    for (const SampleSpan& span : look.absent) {
+        if (span.begin <= from) from = std::max(from, span.end);
+    }
+    return from;
 }
 
 void LookAheadDecode::Step(bool last) {
@@ -36,14 +47,43 @@ void LookAheadDecode::Step(bool last) {
         last ? read_ - decoded_ : std::min<std::int64_t>(kReplanSamples, read_ - decoded_);
     std::int64_t absentFrom = 0;  // the look's absent stretches count from here
 
-    if (!pump_) {
-        ring_ = std::make_unique<CaptureRing>();
-        pump_ = std::make_unique<BlockPump>(*ring_, host_);
+    if (!looked_) {
+        looked_ = true;
         plan_.controls = look.controls;
         plan_.fading = look.fading;
         plan_.thresholdScale = look.thresholdScale;
-        ApplyControls(plan_.controls, *pump_);
         if (onFirstLook) onFirstLook(look);
+    }
+    // The decoder is chosen at the first look that finds the signal from its first sample on:
+    // levels measured on silence, or on a look that is mostly pause before the signal, say
+    // nothing of the signal's own noise. Until then the loop reads, and hands over its text if
+    // the soft decoder is chosen.
+    if (chooseSoft && !chosen_ && look.levels.mark > 0.0 && FirstSignal(look) == 0) {
+        chosen_ = true;
+        PresetPlan first = look;
+        first.absent.clear();
+        first.changes.clear();
+        soft_ = chooseSoft(first);
+        if (soft_ != nullptr) softBin_ = look.controls.centreBin;
+        if (soft_ != nullptr && pump_) {
+            host_.Settle();
+            host_.onPump = nullptr;
+            host_.Watch(nullptr);
+            soft_->StartAt(decoded_, host_.WroteText());
+        }
+    }
+    if (soft_ != nullptr) {
+        // A signal at another pitch is taken from where it starts, as the loop takes it.
+        const int bin = look.controls.centreBin;
+        const std::int64_t from = FirstSignal(look);
+        if (std::abs(bin - softBin_) > kSoftRetuneBins && from < stretch) {
+            softBin_ = bin;
+            retuneAt_ = from;
+        }
+    } else if (!pump_) {
+        ring_ = std::make_unique<CaptureRing>();
+        pump_ = std::make_unique<BlockPump>(*ring_, host_);
+        ApplyControls(plan_.controls, *pump_);
         follower_ = std::make_unique<PlanFollower>(plan_, *pump_);
         host_.Watch(&pump_->Main());
         host_.onPump = [this] {
@@ -60,10 +100,7 @@ void LookAheadDecode::Step(bool last) {
         PresetChange change;
         change.sample = decoded_;
         if (std::abs(now.centreBin - channel.CentreBin) > channel.AfcSpeed) {
-            std::int64_t from = 0;  // where the look first finds its signal
-            for (const SampleSpan& span : look.absent) {
-                if (span.begin <= from) from = std::max(from, span.end);
-            }
+            const std::int64_t from = FirstSignal(look);
             if (from >= stretch) {
                 change.sample = -1;  // not in this stretch: the next look decides
             } else {
@@ -96,7 +133,7 @@ void LookAheadDecode::Step(bool last) {
         plan_.changes.push_back(change);
     }
     for (const PresetChange& c : look.changes) {
-        if (c.sample >= stretch) break;
+        if (soft_ != nullptr || c.sample >= stretch) break;
         if (c.sample < absentFrom) continue;
         PresetChange shifted = c;
         shifted.sample += decoded_;
@@ -107,13 +144,30 @@ void LookAheadDecode::Step(bool last) {
         if (span.end <= absentFrom) continue;
         const SampleSpan shifted{decoded_ + std::max(span.begin, absentFrom),
                                  decoded_ + std::min(span.end, stretch)};
-        host_.AddAbsent(shifted);
+        if (soft_ != nullptr) {
+            soft_->AddAbsent(shifted);
+        } else {
+            host_.AddAbsent(shifted);
+        }
         plan_.absent.push_back(shifted);
     }
     Decode(stretch);
 }
 
 void LookAheadDecode::Decode(std::int64_t stretch) {
+    if (soft_ != nullptr) {
+        std::int64_t at = 0;
+        if (retuneAt_ >= 0) {
+            soft_->Push(held_.data(), static_cast<std::size_t>(retuneAt_));
+            soft_->Retune(softBin_ * kHzPerBin);
+            at = retuneAt_;
+            retuneAt_ = -1;
+        }
+        soft_->Push(held_.data() + at, static_cast<std::size_t>(stretch - at));
+        held_.erase(held_.begin(), held_.begin() + stretch);
+        decoded_ += stretch;
+        return;
+    }
     // The stretch through the loop, a last partial block padded with zeros.
     std::array<std::int16_t, kBlockSamples> block{};
     for (std::int64_t at = 0; at < stretch; at += kBlockSamples) {

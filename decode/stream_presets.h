@@ -15,6 +15,7 @@
 #include "decode/decode_session.h"
 #include "decode/preset_plan.h"
 #include "decode/presets.h"
+#include "decode/soft_session.h"
 
 namespace dahlo {
 
@@ -22,6 +23,9 @@ namespace dahlo {
 // again (5.0 s). A sample is decoded 10 to 15 s after it came in.
 inline constexpr std::int64_t kLookAheadSamples = 54 * kBlockSamples;
 inline constexpr std::int64_t kReplanSamples = 27 * kBlockSamples;
+// How many bins (5.4 Hz each) a look's pitch must be from the soft decoder's for it to be
+// retuned: its carrier loop follows a few hertz, and the looks' own wobble stays within this.
+inline constexpr int kSoftRetuneBins = 2;
 
 class LookAheadDecode {
   public:
@@ -41,10 +45,17 @@ class LookAheadDecode {
     const PresetPlan& Plan() const { return plan_; }
     // Told the plan of the first look, before its first sample is decoded.
     std::function<void(const PresetPlan&)> onFirstLook;
+    // Asked, at the first look that finds the signal from its first sample, which decoder reads
+    // the stream: the soft decoder it returns reads every later sample instead of the loop (and
+    // is finished by Finish), nullptr keeps the loop. The plan it is given has no absent
+    // stretches; they reach the soft decoder as the stream goes.
+    std::function<SoftSession*(const PresetPlan&)> chooseSoft;
 
   private:
     void Step(bool last);
     void Decode(std::int64_t stretch);
+    // Where `look` first finds its signal (past the samples it looked at: nowhere).
+    static std::int64_t FirstSignal(const PresetPlan& look);
 
     PresetRequest request_;
     ReceiverControls base_;
@@ -56,6 +67,11 @@ class LookAheadDecode {
     std::unique_ptr<CaptureRing> ring_;
     std::unique_ptr<BlockPump> pump_;
     std::unique_ptr<PlanFollower> follower_;
+    SoftSession* soft_ = nullptr;
+    bool looked_ = false;
+    bool chosen_ = false;         // chooseSoft was asked
+    int softBin_ = 0;             // the soft decoder's pitch
+    std::int64_t retuneAt_ = -1;  // where in the next stretch it goes to softBin_, if it does
 };
 
 }  // namespace dahlo

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -27,15 +28,26 @@ struct Output {
     std::string err;
 };
 
-// dahlo-decode with `args` and then the recording as a WAV file.
-Output Decode(const std::vector<std::int16_t>& samples, std::vector<std::string> args = {}) {
+enum class Input { kFile, kStdin };
+
+// dahlo-decode with `args` and then the recording as a WAV file, or as raw samples on standard
+// input ("-").
+Output Decode(const std::vector<std::int16_t>& samples, std::vector<std::string> args = {},
+              Input input = Input::kFile) {
     const std::string path = (std::filesystem::temp_directory_path() /
                               ("dahlo-soft-path-" + std::to_string(::getpid()) + ".wav"))
                                  .string();
-    std::string error;
-    EXPECT_TRUE(testaudio::WriteAudioFile(path, samples, 11025, 1, error)) << error;
-    args.push_back(path);
     DecodeStreams streams;
+    if (input == Input::kStdin) {
+        streams.in = std::tmpfile();
+        std::fwrite(samples.data(), sizeof samples[0], samples.size(), streams.in);
+        std::rewind(streams.in);
+        args.push_back("-");
+    } else {
+        std::string error;
+        EXPECT_TRUE(testaudio::WriteAudioFile(path, samples, 11025, 1, error)) << error;
+        args.push_back(path);
+    }
     streams.out = std::tmpfile();
     streams.err = std::tmpfile();
     RunDecodeTool(args, streams);
@@ -46,6 +58,7 @@ Output Decode(const std::vector<std::int16_t>& samples, std::vector<std::string>
         for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
         std::fclose(f);
     }
+    if (input == Input::kStdin) std::fclose(streams.in);
     std::filesystem::remove(path);
     return run;
 }
@@ -53,6 +66,13 @@ Output Decode(const std::vector<std::int16_t>& samples, std::vector<std::string>
 double Cer(const std::string& sent, std::string got) {
     while (!got.empty() && (got.back() == ' ' || got.back() == '\n')) got.pop_back();
     return static_cast<double>(test::EditDistance(sent, got)) / static_cast<double>(sent.size());
+}
+
+// Of the first `count` samples, before the first mark.
+double Rms(const std::vector<std::int16_t>& samples, std::size_t count) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < count; ++i) sum += static_cast<double>(samples[i]) * samples[i];
+    return std::sqrt(sum / static_cast<double>(count));
 }
 
 std::vector<std::int16_t> Qso(std::optional<double> snr) {
@@ -69,6 +89,23 @@ TEST(SoftPath, AWeakRecordingIsReadWhereTheHardDecoderFails) {
     const auto samples = Qso(-8.0);
     EXPECT_LT(Cer(kQso, Decode(samples).out), 0.1);
     EXPECT_GT(Cer(kQso, Decode(samples, {"--decoder", "hard"}).out), 0.3);
+    // Piped, it is read through the look-ahead's first look as well as from the file.
+    EXPECT_LT(Cer(kQso, Decode(samples, {}, Input::kStdin).out), 0.1);
+    EXPECT_GT(Cer(kQso, Decode(samples, {"--decoder", "hard"}, Input::kStdin).out), 0.3);
+
+    // A stream that starts with 25 s of noise at the recording's level, or of silence: the
+    // soft decoder finds the sender's pitch, and times its characters from the stream's start.
+    std::mt19937 random(3);
+    std::normal_distribution<double> gauss(0.0, Rms(samples, 3000));
+    std::vector<std::int16_t> noisy(25 * 11025);
+    for (auto& x : noisy) x = static_cast<std::int16_t>(gauss(random));
+    std::vector<std::int16_t> silent(25 * 11025, 0);
+    for (std::vector<std::int16_t>* lead : {&noisy, &silent}) {
+        lead->insert(lead->end(), samples.begin(), samples.end());
+        EXPECT_LT(Cer(kQso, Decode(*lead, {}, Input::kStdin).out), 0.1);
+    }
+    const std::string late = Decode(silent, {"--events"}, Input::kStdin).out;
+    EXPECT_EQ(late.rfind("{\"t\":25.", 0), 0u) << late.substr(0, 80);
 
     // Every character line carries its confidence; the frequency is the nearest bin's.
     const Output events = Decode(samples, {"--events"});
