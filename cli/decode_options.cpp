@@ -454,8 +454,8 @@ options win):
   --settings FILE        take the controls and charset from a settings file (DAHLO.INI)
   --cold-start           no look at the input and a cold decoder start: the window's defaults
                          and the text the window shows for the same samples
-  --decoder auto|hard|soft  a file's decoder: the window's (hard), the soft-decision one, or
-                         as the look finds best (auto: soft on weak or fading signals)
+  --decoder auto|hard|soft  the default path's decoder: the window's (hard), the soft-decision
+                         one, or as the look finds best (auto: soft on weak or fading signals)
 
 Skimming (every signal in the passband at once):
   --skim                 one channel per signal found: a line per channel and group of words,

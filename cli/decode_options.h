@@ -29,7 +29,7 @@ struct DecodeOptions {
     bool cp1251 = false;
     bool events = false;
     bool coldStart = false;
-    std::string decoder = "auto";  // --decoder: auto, hard or soft (a file's default path)
+    std::string decoder = "auto";  // --decoder: auto, hard or soft (the default path)
     // The skimmer: every signal in the passband (--skim), its output as DX-cluster spot lines
     // (--spots), the spotter's call, the radio's dial in kHz, the time of the first sample.
     bool skim = false;
