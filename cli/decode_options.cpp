@@ -80,7 +80,7 @@ std::optional<std::string> ParseServiceOption(const std::string& arg, const std:
     return std::nullopt;
 }
 
-// --iq-format, --rate, --centre, --gain, --threads: the reason when `value` is bad.
+// --iq-format, --rate, --centre, --gain, --sdr-buffer, --threads: the reason when `value` is bad.
 std::optional<std::string> ParseIqOption(const std::string& arg, const std::string& value,
                                          DecodeOptions& options) {
     double number = 0.0;
@@ -104,6 +104,11 @@ std::optional<std::string> ParseIqOption(const std::string& arg, const std::stri
             return "'" + value + "' is not a gain in dB (-20..100)";
         }
         options.gainDb = number;
+    } else if (arg == "--sdr-buffer") {
+        if (!ParseNumber(value, number) || number < 0.1 || number > 600.0) {
+            return "'" + value + "' is not a buffer length of 0.1..600 s";
+        }
+        options.sdrBufferS = number;
     } else {
         int count = 0;
         if (!ParseInteger(value, count) || count < 1 || count > kMostThreads) {
@@ -117,7 +122,7 @@ std::optional<std::string> ParseIqOption(const std::string& arg, const std::stri
 std::optional<std::string> CheckIqOptions(const DecodeOptions& options) {
     const bool wide = options.iqPath || options.sdrArgs;
     if (!wide && (options.iqFormat || options.rateHz || options.centreKhz || options.gainDb ||
-                  options.threads)) {
+                  options.sdrBufferS || options.threads)) {
         return std::string(
             "options --iq-format, --rate, --centre, --gain and --threads need --iq or --sdr");
     }
@@ -133,6 +138,9 @@ std::optional<std::string> CheckIqOptions(const DecodeOptions& options) {
     }
     if (options.gainDb && !options.sdrArgs) {
         return std::string("option --gain: the gain of an SDR; give --sdr");
+    }
+    if (options.sdrBufferS && !options.sdrArgs) {
+        return std::string("option --sdr-buffer: the buffer of an SDR; give --sdr");
     }
     const bool raw = options.sdrArgs || options.iqFormat;
     if (options.iqPath && *options.iqPath == "-" && !options.iqFormat) {
@@ -293,7 +301,8 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
             options.skim = true;
             haveInput = true;
         } else if (arg == "--iq-format" || arg == "--rate" || arg == "--centre" ||
-                   arg == "--center" || arg == "--gain" || arg == "--threads") {
+                   arg == "--center" || arg == "--gain" || arg == "--sdr-buffer" ||
+                   arg == "--threads") {
             if (!takeValue()) return bad("needs a value");
             if (auto e = ParseIqOption(arg, value, options)) return bad(*e);
         } else if (arg == "--live") {
@@ -439,6 +448,8 @@ Wideband IQ from an SDR (skims the whole band, as --skim; frequencies are RF):
   --centre KHZ           RF frequency of the band's centre (a SigMF file may give it, or
                          the radio's dial with --rig); with --sdr what the SDR is tuned to
   --gain DB              the SDR's gain (default: its automatic gain)
+  --sdr-buffer S         seconds of the SDR's samples held while the decode catches up (default
+                         2); what does not fit is dropped, as a radio drops it
   --threads N            threads for the sub-bands (default: every core); the output is the
                          same for any N
 

@@ -58,6 +58,7 @@ struct DecodeOptions {
     std::optional<double> rateHz;
     std::optional<double> centreKhz;
     std::optional<double> gainDb;
+    std::optional<double> sdrBufferS;  // --sdr-buffer: seconds of samples the SDR's queue holds
     std::optional<int> threads;
     bool verbose = false;  // the controls used, on standard error
     bool help = false;

@@ -222,6 +222,7 @@ std::unique_ptr<iq::IqSource> OpenSource(const DecodeOptions& options, const Dec
         soapy.rateHz = options.rateHz.value_or(0.0);
         soapy.centreHz = centreHz.value_or(0.0);
         soapy.gainDb = options.gainDb;
+        if (options.sdrBufferS) soapy.queueSeconds = *options.sdrBufferS;
         return iq::OpenSoapyIq(soapy);
     }
     const std::string& path = *options.iqPath;
