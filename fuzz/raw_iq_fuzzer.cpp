@@ -39,9 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* bytes = data + 1;
     const std::size_t byteCount = size - 1;
     // fmemopen refuses a zero-sized buffer; an empty stream is /dev/null's.
-    std::FILE* stream = byteCount > 0
-                            ? fmemopen(const_cast<std::uint8_t*>(bytes), byteCount, "rb")
-                            : std::fopen("/dev/null", "rb");
+    std::FILE* stream = byteCount > 0 ? fmemopen(const_cast<std::uint8_t*>(bytes), byteCount, "rb")
+                                      : std::fopen("/dev/null", "rb");
     if (stream == nullptr) std::abort();
     auto source = OpenRawIq(stream, "stdin", format, kRateHz);
     std::vector<std::complex<float>> buffer(readSize);

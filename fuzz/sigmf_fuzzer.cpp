@@ -1,9 +1,9 @@
 // SigMF recordings handed to dahlo-decode: any metadata text must either open, with a rate and
 // centre the receiver accepts, or be refused with IqError. The input is the metadata; after a
 // NUL byte come the bytes of the data file (no NUL: there is no data file). The pair lives in a
-// directory of this process's own, since the reader finds the data beside the metadata by name.
+// scratch directory, since the reader finds the data beside the metadata by name.
 
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <cmath>
 #include <complex>
@@ -23,15 +23,21 @@ namespace {
 // Samples read from an opened recording: enough to cross the reader's chunk of raw bytes.
 constexpr std::size_t kSamplesToRead = 20000;
 
-const std::filesystem::path& Directory() {
-    static const std::filesystem::path dir = [] {
-        auto d = std::filesystem::temp_directory_path() /
-                 ("dahlo-fuzz-sigmf-" + std::to_string(getpid()));
-        std::filesystem::create_directories(d);
-        return d;
-    }();
-    return dir;
-}
+// A directory of this input's own, gone when the input is done (libFuzzer may end the process
+// with _Exit, so nothing is left for exit handlers).
+struct ScratchDirectory {
+    std::filesystem::path path;
+    ScratchDirectory() {
+        std::string name =
+            (std::filesystem::temp_directory_path() / "dahlo-fuzz-sigmf-XXXXXX").string();
+        if (mkdtemp(name.data()) == nullptr) std::abort();
+        path = name;
+    }
+    ~ScratchDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
 
 void WriteFile(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -43,13 +49,12 @@ void WriteFile(const std::filesystem::path& path, const std::uint8_t* data, std:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace dahlo::iq;
-    const std::filesystem::path meta = Directory() / "r.sigmf-meta";
-    const std::filesystem::path samples = Directory() / "r.sigmf-data";
+    const ScratchDirectory directory;
+    const std::filesystem::path meta = directory.path / "r.sigmf-meta";
+    const std::filesystem::path samples = directory.path / "r.sigmf-data";
     std::size_t metaSize = 0;
     while (metaSize < size && data[metaSize] != 0) ++metaSize;
     WriteFile(meta, data, metaSize);
-    std::error_code ignored;
-    std::filesystem::remove(samples, ignored);
     if (metaSize < size) WriteFile(samples, data + metaSize + 1, size - metaSize - 1);
     try {
         auto source = OpenIqFile(meta.string());
