@@ -161,7 +161,7 @@ int RunDecodeTool(const std::vector<std::string>& args, const DecodeStreams& str
         return kExitOk;
     }
 
-    if (options.iqPath || options.sdrArgs) return RunIqSkim(options, streams);
+    if (options.iqPath || options.sdrArgs || options.liveIq) return RunIqSkim(options, streams);
     if (options.skim) return RunSkim(options, streams);
 
     ReceiverControls controls;

@@ -120,11 +120,11 @@ std::optional<std::string> ParseIqOption(const std::string& arg, const std::stri
 }
 
 std::optional<std::string> CheckIqOptions(const DecodeOptions& options) {
-    const bool wide = options.iqPath || options.sdrArgs;
+    const bool wide = options.iqPath || options.sdrArgs || options.liveIq;
     if (!wide && (options.iqFormat || options.rateHz || options.centreKhz || options.gainDb ||
                   options.sdrBufferS || options.threads)) {
-        return std::string(
-            "options --iq-format, --rate, --centre, --gain and --threads need --iq or --sdr");
+        return std::string("options --iq-format, --rate, --centre, --gain and --threads need "
+                           "--iq, --sdr or --live-iq");
     }
     if (!wide) return std::nullopt;
     const bool rig = !options.rigAddress.empty() || options.rigModel;
@@ -142,16 +142,18 @@ std::optional<std::string> CheckIqOptions(const DecodeOptions& options) {
     if (options.sdrBufferS && !options.sdrArgs) {
         return std::string("option --sdr-buffer: the buffer of an SDR; give --sdr");
     }
-    const bool raw = options.sdrArgs || options.iqFormat;
+    const bool raw = options.sdrArgs || options.iqFormat || options.liveIq;
     if (options.iqPath && *options.iqPath == "-" && !options.iqFormat) {
         return std::string("option --iq -: standard input is raw; give --iq-format and --rate");
     }
-    if (options.sdrArgs && options.iqFormat) {
-        return std::string("option --iq-format: the samples of --iq; an SDR gives its own");
+    if ((options.sdrArgs || options.liveIq) && options.iqFormat) {
+        return std::string("option --iq-format: the samples of --iq; a live input gives its own");
     }
     // An SDR is tuned by --centre even where the rig gives the RF (an SDR on the radio's IF).
     if (raw && (!options.rateHz || (!options.centreKhz && (options.sdrArgs || !rig)))) {
-        return std::string(options.sdrArgs ? "option --sdr" : "option --iq-format") +
+        return std::string(options.sdrArgs  ? "option --sdr"
+                           : options.liveIq ? "option --live-iq"
+                                            : "option --iq-format") +
                ": give the sample rate (--rate HZ) and the RF frequency of the centre "
                "(--centre KHZ)";
     }
@@ -166,7 +168,8 @@ std::optional<std::string> CheckServiceOptions(const DecodeOptions& options) {
                "and --respot-minutes need --skim";
     }
     // Without the dial a spot would carry the audio pitch as its frequency: no logger wants it.
-    if (options.spotPort && !rig && options.dialKhz == 0.0 && !options.iqPath && !options.sdrArgs) {
+    if (options.spotPort && !rig && options.dialKhz == 0.0 && !options.iqPath && !options.sdrArgs &&
+        !options.liveIq) {
         return std::string(
             "option --spot-port: spots need the radio's frequency; give --dial KHZ or --rig");
     }
@@ -292,7 +295,9 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
             if (auto e = ParseServiceOption(arg, value, options)) return bad(*e);
         } else if (arg == "--iq" || arg == "--sdr") {
             if (!takeValue()) return bad("needs a value");
-            if (haveInput) return bad("give one input: a file, '-', --live, --iq or --sdr");
+            if (haveInput) {
+                return bad("give one input: a file, '-', --live, --iq, --sdr or --live-iq");
+            }
             if (value.empty()) {
                 return bad(arg == "--iq" ? "needs an IQ recording, or '-' for standard input"
                                          : "needs SoapySDR device arguments, e.g. driver=rtlsdr");
@@ -305,6 +310,14 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
                    arg == "--threads") {
             if (!takeValue()) return bad("needs a value");
             if (auto e = ParseIqOption(arg, value, options)) return bad(*e);
+        } else if (arg == "--live-iq") {
+            if (auto e = flagOnly()) return e;
+            if (haveInput) {
+                return bad("give one input: a file, '-', --live, --iq, --sdr or --live-iq");
+            }
+            options.liveIq = true;
+            options.skim = true;
+            haveInput = true;
         } else if (arg == "--live") {
             if (auto e = flagOnly()) return e;
             if (haveInput) return bad("give either a file, '-' or --live, once");
@@ -428,7 +441,7 @@ std::optional<std::string> ParseDecodeOptions(const std::vector<std::string>& ar
 
 std::string DecodeUsage() {
     return R"(Usage: dahlo-decode [OPTIONS] FILE|-|--live
-       dahlo-decode [OPTIONS] --iq FILE|- | --sdr ARGS
+       dahlo-decode [OPTIONS] --iq FILE|- | --sdr ARGS | --live-iq
 
 Decodes Morse code (CW) from a recording to text on standard output.
 
@@ -444,6 +457,7 @@ Wideband IQ from an SDR (skims the whole band, as --skim; frequencies are RF):
                          rtl_sdr; with --iq-format, FILE is read raw too
   --iq-format FORMAT     cu8 (rtl_sdr), ci8, cs16, cu16_le, ci32_le or cf32
   --sdr ARGS             a SoapySDR device (driver=rtlsdr, driver=airspy, ...) until Ctrl-C
+  --live-iq              stereo IQ (I left, Q right) from the sound server until Ctrl-C
   --rate HZ              sample rate of a raw stream or the SDR, 8000..768000
   --centre KHZ           RF frequency of the band's centre (a SigMF file may give it, or
                          the radio's dial with --rig); with --sdr what the SDR is tuned to

@@ -55,6 +55,7 @@ struct DecodeOptions {
     std::optional<std::string> iqPath;
     std::optional<std::string> iqFormat;
     std::optional<std::string> sdrArgs;
+    bool liveIq = false;  // --live-iq: stereo IQ from the sound server (--rate, --centre)
     std::optional<double> rateHz;
     std::optional<double> centreKhz;
     std::optional<double> gainDb;

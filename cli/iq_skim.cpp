@@ -17,6 +17,9 @@
 #include "dsp/main_filter.h"
 #include "iq/channelizer.h"
 #include "iq/iq_source.h"
+#if defined(DAHLO_HAVE_PULSE_IQ)
+#include "iq/pulse_iq_source.h"
+#endif
 #include "iq/soapy_source.h"
 #include "rig/rig_dial.h"
 #include "skimmer/skimmer.h"
@@ -225,6 +228,13 @@ std::unique_ptr<iq::IqSource> OpenSource(const DecodeOptions& options, const Dec
         if (options.sdrBufferS) soapy.queueSeconds = *options.sdrBufferS;
         return iq::OpenSoapyIq(soapy);
     }
+    if (options.liveIq) {
+#if defined(DAHLO_HAVE_PULSE_IQ)
+        return iq::OpenPulseIq(options.rateHz.value_or(0.0), centreHz);
+#else
+        throw iq::IqError("--live-iq: this dahlo-decode is built without the PulseAudio client");
+#endif
+    }
     const std::string& path = *options.iqPath;
     if (options.iqFormat) {
         const std::optional<iq::IqFormat> format = iq::ParseIqFormat(*options.iqFormat);
@@ -261,7 +271,7 @@ int RunIqSkim(const DecodeOptions& options, const DecodeStreams& streams) {
                   : options.events ? SkimOptions::Output::kEvents
                                    : SkimOptions::Output::kText;
     skim.spotter = options.spotter;
-    skim.clockTime = options.sdrArgs.has_value();
+    skim.clockTime = options.sdrArgs.has_value() || options.liveIq;
     skim.startUtc =
         options.startUtc ? static_cast<std::time_t>(*options.startUtc) : std::time(nullptr);
     if (options.respotMinutes) skim.respotMinutes = *options.respotMinutes;
@@ -348,7 +358,7 @@ int RunIqSkim(const DecodeOptions& options, const DecodeStreams& streams) {
         },
         {iq::kDefaultAudioGainDb, threads});
 
-    const bool live = options.sdrArgs.has_value();
+    const bool live = options.sdrArgs.has_value() || options.liveIq;
     std::vector<std::complex<float>> chunk(kChunkSamples);
     std::int64_t samples = 0;
     bool stopping = false;

@@ -25,12 +25,12 @@ int main(int argc, char** argv) {
     dahlo::DecodeStreams streams;
     streams.progressBar = ::isatty(STDERR_FILENO) == 1;
     streams.stop = &interrupted;
-    // Ctrl-C ends a live run (sound card or SDR), and closes a spot server's connections before
-    // the program ends.
+    // Ctrl-C ends a live run (sound card, SDR or --live-iq), and closes a spot server's
+    // connections before the program ends.
     bool stopOnInterrupt = false;
     for (const auto& a : args) {
-        stopOnInterrupt = stopOnInterrupt || a == "--live" || a.rfind("--sdr", 0) == 0 ||
-                          a.rfind("--spot-port", 0) == 0;
+        stopOnInterrupt = stopOnInterrupt || a == "--live" || a == "--live-iq" ||
+                          a.rfind("--sdr", 0) == 0 || a.rfind("--spot-port", 0) == 0;
     }
     if (stopOnInterrupt) {
         struct sigaction action {};

@@ -70,10 +70,6 @@ RationalResampler::RationalResampler(int interp, int decim, const std::vector<fl
     window_.assign(static_cast<std::size_t>(2 * length_ + stride_), 0.0f);
 }
 
-void RationalResampler::Execute(const std::complex<float>* in, std::complex<float>* out) {
-    head_ = Run(*this, in, out);
-}
-
 // Out of the class so that the processor's best clone of it runs with the dot products inlined.
 DAHLO_VECTOR_CLONES
 int RationalResampler::Run(RationalResampler& r, const std::complex<float>* in,
@@ -96,6 +92,11 @@ int RationalResampler::Run(RationalResampler& r, const std::complex<float>* in,
         phase -= r.interp_;
     }
     return head;
+}
+
+// After Run: clang refuses to make clones of a function already called.
+void RationalResampler::Execute(const std::complex<float>* in, std::complex<float>* out) {
+    head_ = Run(*this, in, out);
 }
 
 }  // namespace dahlo::iq

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-20}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(charset_file ini receiver recording spot_login)
+[ ${#targets[@]} -gt 0 ] || targets=(charset_file ini raw_iq receiver recording sigmf spot_login)
 
 build=${DAHLO_FUZZ_BUILD:-build-fuzz}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \

@@ -15,6 +15,11 @@
 #                                         the same server; PROGRAM is dahlo-decode --spots --live
 #                                         on the skimmer's test band from SYNTH (dahlo-synth),
 #                                         which must spot every station's call once
+#   live-audio-test.sh iq PROGRAM IQSYNTH
+#                                         the same server with a stereo 48 kHz null sink; PROGRAM
+#                                         is dahlo-decode --live-iq on a band from IQSYNTH
+#                                         (dahlo-iq-synth) played into it as I left, Q right,
+#                                         which must decode every station's call
 #   live-audio-test.sh band PROGRAM SYNTH
 #                                         the same server; SYNTH (dahlo-synth) writes the skimmer's
 #                                         twelve-station band, PROGRAM (live_window_main) opens the band
@@ -313,6 +318,38 @@ if [[ "$mode" == "skim" ]]; then
     done
     if [[ $rc -eq 0 && $missing -eq 0 && $(wc -l < "$tmp/out.txt") -eq 7 ]]; then
         echo "PASS: dahlo-decode --spots --live spotted every station of the band once"
+        exit 0
+    fi
+    echo "FAIL: exit $rc"
+    exit 1
+fi
+
+if [[ "$mode" == "iq" ]]; then
+    iqsynth=${3:-}
+    # The band's rate end to end, so that the server does not resample the IQ.
+    iq_rate=48000
+    "$iqsynth" "$tmp/band.wav" wav16 --stations 4 --rate "$iq_rate" --centre 7020000 \
+        --seconds 20 --seed 3 > /dev/null || { echo "FAIL: could not write the IQ band"; exit 1; }
+    pactl load-module module-null-sink sink_name=dahlo_iq rate="$iq_rate" channels=2 \
+        channel_map=left,right format=float32le > /dev/null
+    PULSE_SOURCE=dahlo_iq.monitor "$program" --live-iq --rate "$iq_rate" --centre 7020 \
+        > "$tmp/out.txt" 2> "$tmp/err.txt" &
+    decode_pid=$!
+    sleep 1
+    timeout 90 paplay --device=dahlo_iq "$tmp/band.wav"
+    sleep 3
+    stop_with_ctrl_c "$decode_pid"
+    rc=$?
+    cat "$tmp/out.txt" "$tmp/err.txt"
+    missing=0
+    # Each call on a line at its own RF (within 50 Hz): I and Q swapped would mirror the band.
+    while read -r khz call; do
+        awk -v f="$khz" -v c="$call" '{ d = $1 - f } d < 0.05 && d > -0.05 && index($0, " " c) { ok = 1 }
+                                      END { exit !ok }' "$tmp/out.txt" ||
+            { echo "not decoded at $khz kHz: $call"; missing=1; }
+    done < <(awk -F'\t' 'NR > 1 { printf "%.2f %s\n", $1 / 1000, toupper($6) }' "$tmp/band.wav.truth.tsv")
+    if [[ $rc -eq 0 && $missing -eq 0 ]]; then
+        echo "PASS: dahlo-decode --live-iq decoded every station of the stereo IQ band"
         exit 0
     fi
     echo "FAIL: exit $rc"

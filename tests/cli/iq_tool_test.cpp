@@ -199,6 +199,10 @@ TEST_F(IqTool, BadInputIsOneLineAndStatus2AndACutShortRecordingStatus1) {
         {{"--iq", "-", "--iq-format", "cu8", "--rate", "48000", "--centre", "7020"},
          "standard input",
          tiny},
+        {{"--live-iq", "--rate", "48000"}, "option --live-iq: give the sample rate", stdin},
+        {{"--live-iq", "--rate", "48000", "--centre", "7020", "--iq-format", "cu8"},
+         "a live input gives its own",
+         stdin},
     };
     for (const auto& c : cases) {
         const ToolResult r = RunTool(c.args, c.in);
