@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/skim_main.h"
 #include "dsp/main_filter.h"
 #include "iq/channelizer.h"
 #include "iq/iq_source.h"
@@ -266,25 +267,10 @@ std::unique_ptr<iq::IqSource> OpenSource(const DecodeOptions& options, const Dec
 }  // namespace
 
 int RunIqSkim(const DecodeOptions& options, const DecodeStreams& streams) {
-    SkimOptions skim;
-    skim.output = options.spots    ? SkimOptions::Output::kSpots
-                  : options.events ? SkimOptions::Output::kEvents
-                                   : SkimOptions::Output::kText;
-    skim.spotter = options.spotter;
+    SkimOptions skim = SkimOptionsFrom(options);
     skim.clockTime = options.sdrArgs.has_value() || options.liveIq;
-    skim.startUtc =
-        options.startUtc ? static_cast<std::time_t>(*options.startUtc) : std::time(nullptr);
-    if (options.respotMinutes) skim.respotMinutes = *options.respotMinutes;
     std::optional<KnownCalls> known;
-    if (options.knownCallsFile) {
-        try {
-            known = KnownCalls::Load(*options.knownCallsFile);
-        } catch (const std::runtime_error& e) {
-            Fail(streams.err, e.what());
-            return kExitFailure;
-        }
-        skim.knownCalls = &*known;
-    }
+    if (!LoadKnownCalls(options, known, skim, streams.err)) return kExitFailure;
 
     std::unique_ptr<std::FILE, CloseFile> ownedFile;
     std::unique_ptr<iq::IqSource> source;
@@ -293,12 +279,8 @@ int RunIqSkim(const DecodeOptions& options, const DecodeStreams& streams) {
     try {
         // The rig first, as the audio skimmer does: one that does not answer ends the run
         // before the input is touched.
-        if (!options.rigAddress.empty() || options.rigModel) {
-            RigConfig config;
-            config.address = options.rigAddress;
-            config.model = options.rigModel.value_or(0);
-            config.device = options.rigDevice.value_or("");
-            rig = std::make_unique<RigDial>(config);
+        rig = OpenRig(options);
+        if (rig) {
             std::fprintf(streams.err, "dahlo-decode: the rig at %s: dial %.1f kHz, the band's centre\n",
                          rig->Name().c_str(), rig->DialKhz());
             std::fflush(streams.err);

@@ -74,27 +74,46 @@ int SkimLive(Skimmer& skimmer, DialFollower& dial, const DecodeStreams& streams)
 
 }  // namespace
 
-int RunSkim(const DecodeOptions& options, const DecodeStreams& streams) {
+SkimOptions SkimOptionsFrom(const DecodeOptions& options) {
     SkimOptions skim;
     skim.output = options.spots    ? SkimOptions::Output::kSpots
                   : options.events ? SkimOptions::Output::kEvents
                                    : SkimOptions::Output::kText;
     skim.spotter = options.spotter;
-    skim.dialKhz = options.dialKhz;
-    skim.clockTime = options.input == InputKind::kLive;
     skim.startUtc = options.startUtc ? static_cast<std::time_t>(*options.startUtc)
                                      : std::time(nullptr);
     if (options.respotMinutes) skim.respotMinutes = *options.respotMinutes;
-    std::optional<KnownCalls> known;
-    if (options.knownCallsFile) {
-        try {
-            known = KnownCalls::Load(*options.knownCallsFile);
-        } catch (const std::runtime_error& e) {
-            Fail(streams.err, e.what());
-            return kExitFailure;
-        }
-        skim.knownCalls = &*known;
+    return skim;
+}
+
+bool LoadKnownCalls(const DecodeOptions& options, std::optional<KnownCalls>& known,
+                    SkimOptions& skim, std::FILE* err) {
+    if (!options.knownCallsFile) return true;
+    try {
+        known = KnownCalls::Load(*options.knownCallsFile);
+    } catch (const std::runtime_error& e) {
+        Fail(err, e.what());
+        return false;
     }
+    skim.knownCalls = &*known;
+    return true;
+}
+
+std::unique_ptr<RigDial> OpenRig(const DecodeOptions& options) {
+    if (options.rigAddress.empty() && !options.rigModel) return nullptr;
+    RigConfig config;
+    config.address = options.rigAddress;
+    config.model = options.rigModel.value_or(0);
+    config.device = options.rigDevice.value_or("");
+    return std::make_unique<RigDial>(config);
+}
+
+int RunSkim(const DecodeOptions& options, const DecodeStreams& streams) {
+    SkimOptions skim = SkimOptionsFrom(options);
+    skim.dialKhz = options.dialKhz;
+    skim.clockTime = options.input == InputKind::kLive;
+    std::optional<KnownCalls> known;
+    if (!LoadKnownCalls(options, known, skim, streams.err)) return kExitFailure;
     FileSink sink(streams.out);
 
     std::unique_ptr<SampleSource> source;
@@ -114,12 +133,8 @@ int RunSkim(const DecodeOptions& options, const DecodeStreams& streams) {
     std::unique_ptr<RigDial> rig;
     std::unique_ptr<SpotServer> server;
     try {
-        if (!options.rigAddress.empty() || options.rigModel) {
-            RigConfig config;
-            config.address = options.rigAddress;
-            config.model = options.rigModel.value_or(0);
-            config.device = options.rigDevice.value_or("");
-            rig = std::make_unique<RigDial>(config);
+        rig = OpenRig(options);
+        if (rig) {
             skim.dialKhz = rig->DialKhz();
             std::fprintf(streams.err, "dahlo-decode: the rig at %s: dial %.1f kHz\n",
                          rig->Name().c_str(), skim.dialKhz);
