@@ -406,9 +406,9 @@ fi
 
 if [[ "$mode" == "band-tune" ]]; then
     synth=${3:-}
-    # A short tail, so that the loop leaves each station silent only as long as it is shorter
-    # than the band's longest message.
-    "$synth" "$tmp/band.raw" --band12 --tail 0.5 || { echo "FAIL: could not write the band"; exit 1; }
+    # Every station sends for the whole run (the loop is only a fallback): a station tuned in
+    # a pause could not be copied, whatever the receiver does.
+    "$synth" "$tmp/band.raw" --band12 --tail 0.5 --fill 150 || { echo "FAIL: could not write the band"; exit 1; }
     calls=(OK1RR K1ABC DL2XYZ UA3ABC 9A1AA W1AW JA1XYZ SM5ABC HA5XX IZ1ABC EA3XYZ YU1AA)
     window_limit=300
     start_window 1024x768 "$program" tune 60 "${calls[@]}"
