@@ -411,7 +411,7 @@ if [[ "$mode" == "band-tune" ]]; then
     "$synth" "$tmp/band.raw" --band12 --tail 0.5 --fill 150 || { echo "FAIL: could not write the band"; exit 1; }
     calls=(OK1RR K1ABC DL2XYZ UA3ABC 9A1AA W1AW JA1XYZ SM5ABC HA5XX IZ1ABC EA3XYZ YU1AA)
     window_limit=300
-    start_window 1024x768 "$program" tune 60 "${calls[@]}"
+    start_window 1024x768 "$program" tune 90 "${calls[@]}"
     ( while :; do
         paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test "$tmp/band.raw"
       done ) &

@@ -217,6 +217,13 @@ int RunTune(QApplication& app, dahlo::MainWindow& window, int seconds,
                     for (const QString& call : calls) {
                         if (rowOf(call) < 0) std::printf("not listed: %s\n", call.toUtf8().constData());
                     }
+                    for (int r = 0; r < model.rowCount(); ++r) {
+                        std::printf("row %d:", r);
+                        for (int c = 0; c < model.columnCount(); ++c) {
+                            std::printf(" [%s]", model.index(r, c).data().toString().toUtf8().constData());
+                        }
+                        std::printf("\n");
+                    }
                     phase = Phase::kDone;
                 }
                 break;
