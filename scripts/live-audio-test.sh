@@ -26,6 +26,12 @@
 #                                         view, which must list every station's call; a
 #                                         double-click must retune the receiver (DAHLO_BAND_SHOT:
 #                                         save the band view there)
+#   live-audio-test.sh band-tune PROGRAM SYNTH
+#                                         the band mode's server and band, played in a loop;
+#                                         PROGRAM (live_window_main tune) checks that a row stays
+#                                         on its station and tunes ten stations from their rows,
+#                                         each of which the main receiver must copy (a measurement,
+#                                         not a CTest test: about three minutes)
 #   live-audio-test.sh window PROGRAM WRITER
 #                                         the same server; WRITER (live_capture_main) writes the
 #                                         recording, PROGRAM (live_window_main) is the whole
@@ -115,7 +121,7 @@ start_window() {
         export QT_QPA_PLATFORM=offscreen
     fi
     for attempt in 1 2; do
-        timeout 150 "${run[@]}" > "$tmp/out.txt" 2>&1 &
+        timeout "${window_limit:-150}" "${run[@]}" > "$tmp/out.txt" 2>&1 &
         window_pid=$!
         for _ in $(seq 300); do
             grep -q "window up" "$tmp/out.txt" 2>/dev/null && break
@@ -396,6 +402,26 @@ if [[ "$mode" == "band" ]]; then
     pkill -P "$play_pid" paplay 2>/dev/null
     wait "$play_pid" 2>/dev/null
     window_verdict "$rc" "the band view listed every station and retuned the receiver"
+fi
+
+if [[ "$mode" == "band-tune" ]]; then
+    synth=${3:-}
+    # Every station sends for the whole run (the loop is only a fallback): a station tuned in
+    # a pause could not be copied, whatever the receiver does.
+    "$synth" "$tmp/band.raw" --band12 --tail 0.5 --fill 150 || { echo "FAIL: could not write the band"; exit 1; }
+    calls=(OK1RR K1ABC DL2XYZ UA3ABC 9A1AA W1AW JA1XYZ SM5ABC HA5XX IZ1ABC EA3XYZ YU1AA)
+    window_limit=300
+    start_window 1024x768 "$program" tune 90 "${calls[@]}"
+    ( while :; do
+        paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test "$tmp/band.raw"
+      done ) &
+    play_pid=$!
+    wait "$window_pid"
+    rc=$?
+    kill "$play_pid" 2>/dev/null
+    pkill -P "$play_pid" paplay 2>/dev/null
+    wait "$play_pid" 2>/dev/null
+    window_verdict "$rc" "rows stayed on their stations; ten stations tuned and copied"
 fi
 
 if [[ "$mode" == "window" ]]; then

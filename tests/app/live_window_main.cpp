@@ -3,6 +3,8 @@
 // server. Prints the receive text, the status panels and the process's CPU use.
 //   live_window_main SECONDS EXPECT
 //   live_window_main band SECONDS CALL... [--shot PNG]   the band view lists every CALL
+//   live_window_main tune SECONDS CALL...   a row stays on its station; ten stations tuned from
+//                                           their rows, each copied by the main receiver
 // Exit codes: 0 decoded, 1 not decoded in time, 3 the sound input could not be opened.
 
 #include <sys/resource.h>
@@ -11,9 +13,11 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -108,12 +112,177 @@ int RunBand(QApplication& app, dahlo::MainWindow& window, int seconds,
     return std::abs(tuned - pitch) <= 6.0 ? 0 : 1;
 }
 
+// The band view as a user tunes from it: waits up to `seconds` until the table lists every call,
+// checks that a selected row still shows its station after kBoundS of updates, then tunes
+// kTunes stations from their rows, double-click and Enter in turn, each time checking that
+// the main receiver went to the station and that its receive text shows the call within kCopyS.
+int RunTune(QApplication& app, dahlo::MainWindow& window, int seconds,
+            const std::vector<QString>& calls) {
+    constexpr int kPollMs = 200;
+    constexpr int kBoundS = 10;      // a row must keep its station across this many seconds
+    constexpr int kTunes = 10;       // stations tuned, each a different one
+    constexpr int kCopyS = 10;       // the main receiver must copy the call within this
+    constexpr int kTunedBins = 2;    // the receiver's centre may differ by the station's spread
+    window.ShowBandView();
+    dahlo::BandView& view = *window.bandView;
+    QTableView& table = *view.stations;
+    QAbstractItemModel& model = *table.model();
+    const auto stationAt = [&](int row) {
+        return view.stationModel->StationAt(view.stationOrder->mapToSource(model.index(row, 0)).row());
+    };
+    const auto rowOf = [&](const QString& call) {
+        for (int r = 0; r < model.rowCount(); ++r) {
+            if (model.index(r, dahlo::StationTable::kCall).data().toString() == call) return r;
+        }
+        return -1;
+    };
+    const auto selectedStation = [&]() -> const dahlo::StationView* { return view.SelectedStation(); };
+
+    enum class Phase { kListing, kBinding, kTuning, kDone } phase = Phase::kListing;
+    QElapsedTimer phaseClock;
+    phaseClock.start();
+    bool bound = false;
+    dahlo::StationView boundStart;
+    int tunesDone = 0, tuned = 0, copied = 0;
+    std::vector<std::string> picked;
+    std::string tuneCall;
+    int copiesBefore = 0;
+    bool copiedThis = false;
+    const auto copiesOf = [&](const std::string& call) {
+        return window.receiveText->toPlainText().count(QString::fromStdString(call), Qt::CaseInsensitive);
+    };
+    const auto elapsedS = [&] { return static_cast<double>(phaseClock.elapsed()) / 1000.0; };
+
+    // The unpicked station heard most recently: the one a user would tune, as it is sending.
+    const auto pickRow = [&]() {
+        int best = -1;
+        std::int64_t bestHeard = -1;
+        for (int r = 0; r < model.rowCount(); ++r) {
+            const dahlo::StationView* s = stationAt(r);
+            if (s == nullptr || s->call.empty()) continue;
+            if (std::find(picked.begin(), picked.end(), s->call) != picked.end()) continue;
+            if (s->lastActivity > bestHeard) bestHeard = s->lastActivity, best = r;
+        }
+        return best;
+    };
+    const auto tuneNext = [&] {
+        const int row = pickRow();
+        if (row < 0) {
+            std::printf("tune %d: no station left to pick\n", tunesDone + 1);
+            phase = Phase::kDone;
+            return;
+        }
+        const dahlo::StationView station = *stationAt(row);
+        tuneCall = station.call;
+        picked.push_back(tuneCall);
+        copiesBefore = copiesOf(tuneCall);
+        copiedThis = false;
+        const QModelIndex index = model.index(row, dahlo::StationTable::kCall);
+        table.scrollTo(index);
+        const QPoint at = table.visualRect(index).center();
+        const bool byEnter = tunesDone % 2 == 1;
+        QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, at);
+        if (byEnter) {
+            QTest::keyClick(&table, Qt::Key_Return);
+        } else {
+            QTest::mouseDClick(table.viewport(), Qt::LeftButton, {}, at);
+        }
+        QCoreApplication::processEvents();
+        const int centre = window.receiver.Main().CentreBin;
+        const bool ok = std::abs(centre - station.centreBin) <= kTunedBins;
+        tuned += ok ? 1 : 0;
+        std::printf("tune %d: %s row %d (%s) at bin %d: receiver at bin %d%s\n", tunesDone + 1,
+                    tuneCall.c_str(), row, byEnter ? "Enter" : "double-click", station.centreBin,
+                    centre, ok ? "" : "  NOT TUNED");
+        std::fflush(stdout);
+        phaseClock.restart();
+    };
+
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        switch (phase) {
+            case Phase::kListing: {
+                int found = 0;
+                for (const QString& call : calls) found += rowOf(call) >= 0 ? 1 : 0;
+                if (found == static_cast<int>(calls.size())) {
+                    std::printf("listed all %d after %.1f s\n", found, elapsedS());
+                    const int row = rowOf(calls.front());
+                    table.selectRow(row);
+                    boundStart = *selectedStation();
+                    std::printf("bound: row %d selected, %s channel %d bin %d\n", row,
+                                boundStart.call.c_str(), boundStart.channel, boundStart.centreBin);
+                    phase = Phase::kBinding;
+                    phaseClock.restart();
+                } else if (elapsedS() > seconds) {
+                    for (const QString& call : calls) {
+                        if (rowOf(call) < 0) std::printf("not listed: %s\n", call.toUtf8().constData());
+                    }
+                    for (int r = 0; r < model.rowCount(); ++r) {
+                        std::printf("row %d:", r);
+                        for (int c = 0; c < model.columnCount(); ++c) {
+                            std::printf(" [%s]", model.index(r, c).data().toString().toUtf8().constData());
+                        }
+                        std::printf("\n");
+                    }
+                    phase = Phase::kDone;
+                }
+                break;
+            }
+            case Phase::kBinding: {
+                if (elapsedS() < kBoundS) break;
+                const dahlo::StationView* now = selectedStation();
+                bound = now != nullptr && now->channel == boundStart.channel &&
+                        now->call == boundStart.call;
+                std::printf("bound: after %d s the selected row is %s channel %d bin %d%s\n", kBoundS,
+                            now ? now->call.c_str() : "(none)", now ? now->channel : -1,
+                            now ? now->centreBin : -1, bound ? "" : "  NOT BOUND");
+                phase = Phase::kTuning;
+                tuneNext();
+                break;
+            }
+            case Phase::kTuning: {
+                if (!copiedThis && copiesOf(tuneCall) > copiesBefore) {
+                    copiedThis = true;
+                    ++copied;
+                    std::printf("tune %d: %s copied after %.1f s\n", tunesDone + 1,
+                                tuneCall.c_str(), elapsedS());
+                }
+                if (!copiedThis && elapsedS() < kCopyS) break;
+                if (!copiedThis) {
+                    const QString text = window.receiveText->toPlainText().right(60).simplified();
+                    std::printf("tune %d: %s NOT copied in %d s; receive text ends \"%s\"\n",
+                                tunesDone + 1, tuneCall.c_str(), kCopyS, text.toUtf8().constData());
+                }
+                std::fflush(stdout);
+                if (++tunesDone == kTunes) {
+                    phase = Phase::kDone;
+                } else {
+                    tuneNext();
+                }
+                break;
+            }
+            case Phase::kDone:
+                break;
+        }
+        if (phase == Phase::kDone) app.quit();
+    });
+    poll.start(kPollMs);
+    QApplication::exec();
+    std::printf("bound: %s\n", bound ? "yes" : "no");
+    std::printf("tune: %d of %d tuned, %d of %d copied within %d s\n", tuned, kTunes, copied,
+                kTunes, kCopyS);
+    return bound && tuned == kTunes && copied == kTunes ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
-    const bool band = argc >= 2 && std::string(argv[1]) == "band";
+    const std::string modeName = argc >= 2 ? std::string(argv[1]) : std::string();
+    const bool tune = modeName == "tune";
+    const bool band = modeName == "band" || tune;
     if (!band && argc != 3) {
         std::fprintf(stderr,
                      "usage: live_window_main SECONDS EXPECT\n"
-                     "       live_window_main band SECONDS CALL... [--shot PNG]\n");
+                     "       live_window_main band SECONDS CALL... [--shot PNG]\n"
+                     "       live_window_main tune SECONDS CALL...\n");
         return 2;
     }
     const int seconds = std::atoi(argv[band ? 2 : 1]);
@@ -144,6 +313,7 @@ int main(int argc, char** argv) {
     window.activateWindow();
     std::printf("window up\n");
     std::fflush(stdout);
+    if (tune) return RunTune(app, window, seconds, calls);
     if (band) return RunBand(app, window, seconds, calls, shot);
 
     QElapsedTimer wall;

@@ -7,9 +7,11 @@
 //   dahlo-synth OUT KIND [--variant 0..3] [--noisy 1] [--rate HZ] [--channels N]
 //     KIND: speed-step, hand, farnsworth, long-gaps, plain-800, weak, noise-tail, ident-pause
 //     (the recordings of `make accuracy`; the text sent goes to standard output)
-//   dahlo-synth OUT --band|--band12|--band12-weak [--tail S]   (the skimmer's test band: seven
-//     or twelve stations, or twelve with four weak ones, then S seconds of noise; prints each
-//     station's call, pitch and end in seconds)
+//   dahlo-synth OUT --band|--band12|--band12-weak [--tail S] [--fill S]   (the skimmer's test
+//     band: seven or twelve stations, or twelve with four weak ones, then S seconds of noise;
+//     --fill: each station repeats its text until it has sent for S seconds, so that the band
+//     played in a loop keeps every station on the air; prints each station's call, pitch and
+//     end in seconds)
 
 #include <sndfile.h>
 
@@ -62,11 +64,19 @@ int main(int argc, char** argv) {
         // The skimmer's test band: seven stations in noise, or twelve.
         // --tail S: S seconds of the band's noise after the last station stops (default 2).
         double tail = 2.0;
-        if (argc >= 5 && std::string(argv[3]) == "--tail") tail = std::atof(argv[4]);
-        const std::vector<dahlo::test::BandStation> stations =
+        double fill = 0.0;
+        for (int i = 3; i + 1 < argc; i += 2) {
+            if (std::string(argv[i]) == "--tail") tail = std::atof(argv[i + 1]);
+            if (std::string(argv[i]) == "--fill") fill = std::atof(argv[i + 1]);
+        }
+        std::vector<dahlo::test::BandStation> stations =
             text == "--band"     ? dahlo::test::TestBand()
             : text == "--band12" ? dahlo::test::TwelveStationBand()
                                  : dahlo::test::WeakStationBand();
+        for (dahlo::test::BandStation& s : stations) {
+            const std::string once = s.text;
+            while (dahlo::test::BandStationEndSeconds(s) < fill) s.text += " " + once;
+        }
         const std::vector<std::int16_t> band = dahlo::test::SynthesizeBand(
             stations, dahlo::test::TestBandNoiseSigma(), 1, tail);
         // Where each station is and when its last mark ends, for scoring a skimmer's output.
