@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
@@ -82,7 +83,11 @@ class IqTool : public ::testing::Test {
         // Loud enough that an 8-bit stream's quantization noise loses none of them.
         for (test::IqStation& s : band_->stations) s.snr_db = std::max(s.snr_db, kWeakestSnrDb);
         const auto samples = test::SynthesizeIqBand(*band_, 7);
-        dir_ = testing::TempDir();
+        // A folder of this process's own: ctest runs the cases of this suite side by side, and
+        // each writes the band again.
+        std::string pattern = testing::TempDir() + "dahlo-iq-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern + "/";
         ASSERT_EQ(test::WriteIqWav(dir_ + "band.wav", samples, kRateHz, false), "");
         ASSERT_EQ(test::WriteIqCu8(dir_ + "band.cu8", samples), "");
         ASSERT_EQ(
@@ -90,7 +95,10 @@ class IqTool : public ::testing::Test {
             "");
         samples_ = static_cast<long long>(samples.size());
     }
-    static void TearDownTestSuite() { delete band_; }
+    static void TearDownTestSuite() {
+        delete band_;
+        std::filesystem::remove_all(dir_);
+    }
 
     // Every station's call spotted once, at its RF frequency (the spot's 0.1 kHz).
     static void ExpectEveryStationOnce(const ToolResult& r, double centreKhz = kCentreKhz) {
