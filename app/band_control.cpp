@@ -3,6 +3,7 @@
 #include "app/band_view.h"
 #include "app/cp1251.h"
 #include "app/main_window.h"
+#include "app/receive_text.h"
 
 namespace dahlo {
 
@@ -58,15 +59,16 @@ void MainWindow::BandViewClosed() {
     spotServer.reset();  // every connection closed cleanly
 }
 
-void MainWindow::TuneTo(int bin) {
-    receiver.Main().SetCentreBin(ClampCentreBin(bin));
-}
-
 void MainWindow::TakeOver(const StationView& station) {
     Channel& main = receiver.Main();
+    receiveText->EndWord();
     main.SetCentreBin(ClampCentreBin(station.centreBin));
     // The skimmer's channel has measured the sender: the main decoder starts at its speed and
-    // keys at its threshold, so the text follows from the next character on.
+    // keys at its threshold, so the text follows from the next character on. The threshold is a
+    // level behind the channel's filter, so the filter comes along: a station crowded by a
+    // neighbour keeps its second pass through the narrow filter until the user tunes elsewhere.
+    SetFilterWidth(station.filterWidth);
+    main.filterTwice = station.filterTwice;
     if (station.dotSamples > 0) main.decoder.WarmStart(station.dotSamples);
     if (station.integrationLength > 0) {
         main.ApplyIntegrationLength(station.integrationLength);

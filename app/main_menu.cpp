@@ -113,6 +113,7 @@ void MainWindow::SaveBuffer() {
 }
 
 void MainWindow::SetFilterWidth(int mode) {
+    receiver.Main().filterTwice = false;  // the band view's, for the station it handed over
     receiver.Main().SetFilterWidth(mode);
     ShowStatus(kPanelFilterWidth, FilterWidthPanel(receiver.Main().FilterWidth));
     menu.filterWidth->setTitle(FilterWidthCaption(receiver.Main().FilterWidth));

@@ -386,6 +386,7 @@ void MainWindow::SpectrumPressed(int x) {
 }
 
 void MainWindow::SpectrumDragged(int x) {
+    receiver.Main().filterTwice = false;  // the band view's, for the station it handed over
     receiver.Main().SetCentreBin(ClampCentreBin(spectrumStrip->BinAt(x)));
 }
 

@@ -139,7 +139,6 @@ class MainWindow : public QMainWindow, public ReceiverHost, public BlockReadyPos
     // Its window was closed: the skimmer stops and takes its channels away.
     void BandViewClosed();
     // Tunes the main receiver to `bin`, as a click on the spectrum strip does.
-    void TuneTo(int bin);
     // The main receiver takes a skimmer's station over: its centre, dot length, integration
     // length and threshold.
     void TakeOver(const StationView& station);

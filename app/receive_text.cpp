@@ -86,6 +86,13 @@ void ReceiveText::AppendDecoded(std::string_view cp1251) {
     setTextCursor(cursor);
 }
 
+void ReceiveText::EndWord() {
+    const QTextDocument* doc = document();
+    const int last = doc->characterCount() - 2;  // the document's own final separator is not text
+    if (last < 0 || doc->characterAt(last).isSpace()) return;
+    AppendDecoded(" ");
+}
+
 std::string ReceiveText::TextCp1251() const {
     // The raw text: toPlainText() would also turn no-break spaces (1251 byte 0xA0) into blanks.
     QString text = document()->toRawText();

@@ -33,6 +33,9 @@ class ReceiveText final : public QPlainTextEdit {
 
     // Decoded text at the end; a selection stays where it was.
     void AppendDecoded(std::string_view cp1251);
+    // Ends the word at the end of the text with a blank, unless it is empty or already ends in
+    // one: the next decoded text is another station's, not the rest of this word.
+    void EndWord();
     // Display lines, as the layout wraps them now.
     int DisplayLines() const;
     // The text exactly as held, in Windows-1251 with CR LF between lines.

@@ -112,6 +112,8 @@ std::vector<StationView> Skimmer::Stations() const {
         view.dotSamples = channel.decoder.DotLength;
         view.threshold = channel.DetectorThreshold;
         view.integrationLength = channel.CwFilterTreshold;
+        view.filterWidth = channel.FilterWidth;
+        view.filterTwice = channel.filterTwice;
         out.push_back(view);
     }
     std::stable_sort(out.begin(), out.end(), [](const StationView& a, const StationView& b) {

@@ -61,6 +61,9 @@ struct StationView {
     std::int64_t dotSamples = 0;    // the decoder's dot length
     double threshold = 0.0;         // key-down threshold on the envelope
     int integrationLength = 0;      // keying integrator, samples
+    // Its filter: the threshold above is a level of the envelope behind this filter.
+    int filterWidth = 0;
+    bool filterTwice = false;  // a crowded station's: the narrow filter run twice
 };
 
 class Skimmer final : public ReceiverHost {

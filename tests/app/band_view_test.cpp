@@ -75,9 +75,12 @@ TEST_F(BandViewTest, CtrlBOpensItAndTheSkimmerRunsOnlyWhileItIsOpen) {
     EXPECT_EQ(form->receiver.channels.size(), 1u + form->skimmer->OpenChannels());
     ASSERT_GE(row, 0);
 
-    // Enter on a row: the main receiver takes that station's channel over, settings and all.
+    // Enter on a row: the main receiver takes that station's channel over, settings and all;
+    // the word the receive text was in ends there.
+    form->receiveText->AppendDecoded("de w1a");
     table.selectRow(row);
     QTest::keyClick(&table, Qt::Key_Return);
+    EXPECT_TRUE(form->receiveText->toPlainText().endsWith("de w1a "));
     const StationView* chosen = form->bandView->SelectedStation();
     ASSERT_NE(chosen, nullptr);
     const Channel* skimmed = nullptr;
@@ -93,11 +96,25 @@ TEST_F(BandViewTest, CtrlBOpensItAndTheSkimmerRunsOnlyWhileItIsOpen) {
     QTest::keyClick(&table, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), "OK1RR");
 
+    // DL2XYZ keys 60 Hz beside a stronger station: its channel filters twice, and its threshold
+    // is a level behind that filter, so the main receiver takes the filter too, until the user
+    // tunes by the spectrum.
+    for (int r = 0; r < table.model()->rowCount(); ++r) {
+        if (text(r, StationTable::kCall) == "DL2XYZ") table.selectRow(r);
+    }
+    QTest::keyClick(&table, Qt::Key_Return);
+    ASSERT_EQ(form->bandView->SelectedStation()->call, "DL2XYZ");
+    EXPECT_TRUE(form->bandView->SelectedStation()->filterTwice);
+    EXPECT_TRUE(main.filterTwice);
+    form->SpectrumPressed(form->spectrumStrip->width() / 2);
+    EXPECT_FALSE(main.filterTwice);
+
     // A click on another station's trace in the waterfall tunes there too.
     Waterfall& waterfall = *form->bandView->waterfall;
     const int bin1400 = static_cast<int>(std::lround(1400.0 / kHzPerBin));
     QTest::mouseClick(&waterfall, Qt::LeftButton, {}, QPoint(waterfall.XOf(bin1400 + 2), 40));
     EXPECT_NEAR(form->receiver.Main().CentreBin * kHzPerBin, 1400.0, 6.0);
+    EXPECT_TRUE(form->receiveText->toPlainText().endsWith("de w1a "));  // one blank, not two
 
     // Escape closes: the skimmer and its channels are gone, the main channel stays.
     QTest::keyClick(&table, Qt::Key_Escape);
