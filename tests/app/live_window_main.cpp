@@ -163,6 +163,7 @@ int RunTune(QApplication& app, dahlo::MainWindow& window, int seconds,
     dahlo::StationView boundStart;
     int tunesDone = 0, tuned = 0, copied = 0;
     std::vector<std::string> picked;
+    std::vector<QString> listedCalls;
     std::string tuneCall;
     int copiesBefore = 0;
     qsizetype textBefore = 0;
@@ -223,7 +224,14 @@ int RunTune(QApplication& app, dahlo::MainWindow& window, int seconds,
         switch (phase) {
             case Phase::kListing: {
                 int found = 0;
-                for (const QString& call : calls) found += rowOf(call) >= 0 ? 1 : 0;
+                for (const QString& call : calls) {
+                    const bool listed = rowOf(call) >= 0;
+                    found += listed ? 1 : 0;
+                    if (listed && std::find(listedCalls.begin(), listedCalls.end(), call) == listedCalls.end()) {
+                        listedCalls.push_back(call);
+                        std::printf("listed %s after %.1f s\n", call.toUtf8().constData(), elapsedS());
+                    }
+                }
                 if (found == static_cast<int>(calls.size())) {
                     std::printf("listed all %d after %.1f s\n", found, elapsedS());
                     const int row = rowOf(calls.front());
