@@ -26,7 +26,7 @@ constexpr int kSameSignalBins = 7;     // two channels this near are one signal 
 // A keyed tone spreads about its carrier with the sender's speed: a channel opened within this
 // many Hz per WPM of an open one decodes that one's sidebands through its skirt (35 WPM: 49 Hz).
 constexpr double kKeyingSpreadHzPerWpm = 1.4;
-constexpr int kNeighbourBins = 16;     // a neighbour this near leaks into the filter (86 Hz)
+constexpr int kNeighbourBins = 22;  // a stronger neighbour's keying sidebands reach this far (118 Hz)
 constexpr double kLevelFade = 0.97;    // per block: the levels span about 6 s
 constexpr double kDistinctMark = 2.5;  // mark / noise needed to move the threshold
 constexpr std::int64_t kShortestDot = 13230 / 60;  // samples: 60 WPM

@@ -155,6 +155,23 @@ TEST(Skimmer, WeakStationsCopyAtLeastAsWellAsASingleDecodeOfEach) {
     std::remove(path.c_str());
 }
 
+// A station 100 Hz beside one 8 dB stronger and faster: the neighbour's keying sidebands are
+// above its marks' threshold unless its channel filters twice.
+TEST(Skimmer, AStationBesideAStrongerOneCopiesItsText) {
+    const std::string text = "cq cq de ok1rr ok1rr k cq cq de ok1rr ok1rr k";
+    const std::vector<test::BandStation> band = {
+        {text, "OK1RR", 15, 900, -30, 0.08, 0.6},
+        {"cq cq de sm5abc sm5abc k cq cq de sm5abc sm5abc k cq cq de sm5abc", "SM5ABC", 24, 800,
+         -22, 0.0, 1.0}};
+    std::map<std::size_t, std::string> copied;
+    CopiedPerStation(band,
+                     Skim(test::SynthesizeBand(band, test::TestBandNoiseSigma()),
+                          SkimOptions::Output::kText)
+                         .out,
+                     copied);
+    EXPECT_LE(Cer(text, copied[0]), 0.1) << copied[0];
+}
+
 TEST(Skimmer, NoiseAndAStrongClickySignalOpenNoGhosts) {
     const std::vector<std::int16_t> noise = test::SynthesizeBand({}, 300.0, 7, 30.0);
     const SkimResult quiet = Skim(noise, SkimOptions::Output::kEvents);
