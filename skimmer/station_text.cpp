@@ -38,8 +38,12 @@ void Skimmer::OnChannelEvent(const ChannelEvent& event, std::string_view cp1251)
     if (event.kind == ChannelEvent::kCharacter) {
         station.quiet = event.marks > 0 && event.tonedMarks == 0;
         if (station.quiet) return;
-    } else if (event.kind == ChannelEvent::kWordSpace || event.kind == ChannelEvent::kSpeed) {
+    } else if (event.kind == ChannelEvent::kSpeed) {
         if (station.quiet) return;
+    } else if (event.kind == ChannelEvent::kWordSpace) {
+        // The space still ends a word printed before a dropped character (a dot the tone look
+        // missed between two words must not join them).
+        if (station.quiet && station.word.empty()) return;
     }
     Tell(station, channel, event, cp1251);
 }
