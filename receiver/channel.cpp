@@ -99,6 +99,7 @@ bool Channel::ToneAtCentre(const SpectrumState& spectrum, double ratio) const {
 
 void Channel::LookAtTone(const SpectrumState& spectrum, std::int64_t sample) {
     if (!toneEvidence) return;
+    tone_.blockBefore = tone_.block;
     tone_.block = ToneInPassband(spectrum, kToneEvidenceRatio);
     if (tone_.block) tone_.lastTone = sample;
     if (decoder.KeyWasDown == 1) tone_.mark = tone_.mark || tone_.block;
@@ -174,7 +175,7 @@ void Channel::Process(const std::int16_t* samples, int count, std::int64_t first
                     markCheck_.peak = e;
                     markCheck_.tone = markCheck_.blockTone;
                 }
-                tone_.mark = tone_.block;
+                tone_.mark = tone_.block || tone_.blockBefore;
             } else {
                 if (checking && !KeepMark(firstSample + i, sink)) continue;
                 if (toneEvidence) {

@@ -137,6 +137,9 @@ class Channel {
     // The look at the tone for toneEvidence.
     struct ToneLook {
         bool block = false;         // the tone stands out in the present block
+        // ... in the block before: the filter and the integrator key a mark up to about a tenth
+        // of a second after its tone, so a lone dot late in one block is keyed in the next
+        bool blockBefore = false;
         bool mark = false;          // ... in a block the present mark touched
         int marks = 0;              // marks since the last character
         int tonedMarks = 0;         // of them, those with the tone

@@ -172,9 +172,11 @@ TEST(Skimmer, AStationBesideAStrongerOneCopiesItsText) {
     EXPECT_LE(Cer(text, copied[0]), 0.1) << copied[0];
 }
 
-// A minute of the twelve-station band: now and then the tone look misses the lone dot of an E
-// ("DE 9A1AA"); the E is dropped, but the word space after it must still part DE from the call.
-TEST(Skimmer, ADroppedDotDoesNotJoinTheWordsAroundIt) {
+// A minute of the twelve-station band. The lone dot of the E in DE is short against a block, and
+// a crowded channel keys it late, often in the block after its tone: it counts as toned there
+// (the look missed five of them, now one). An E dropped all the same must leave the word space
+// after it, which parts DE from the call ("D9A1AA").
+TEST(Skimmer, ALoneDotIsKeptAndADroppedOneDoesNotJoinTwoWords) {
     std::vector<test::BandStation> band = test::TwelveStationBand();
     for (test::BandStation& s : band) {
         const std::string once = s.text;
@@ -184,12 +186,15 @@ TEST(Skimmer, ADroppedDotDoesNotJoinTheWordsAroundIt) {
     CopiedPerStation(
         band, Skim(test::SynthesizeBand(band, test::TestBandNoiseSigma(), 1, 1.0), SkimOptions::Output::kText).out,
         copied);
+    int loneD = 0;
     for (std::size_t s = 0; s < band.size(); ++s) {
         std::istringstream words(copied[s]);
         for (std::string word; words >> word;) {
             EXPECT_NE(word, "D" + band[s].call) << copied[s];
+            loneD += word == "D" ? 1 : 0;
         }
     }
+    EXPECT_LE(loneD, 1);
 }
 
 TEST(Skimmer, NoiseAndAStrongClickySignalOpenNoGhosts) {
