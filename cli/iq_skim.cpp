@@ -36,6 +36,7 @@ constexpr std::size_t kChunkSamples = 16384;
 // edge of two sub-bands' shares may be opened by both, and 1 kHz is what one skimmer's own
 // rules take for drift.
 constexpr double kSameStationKhz = 1.0;
+constexpr double kForgetClosedEveryS = 60.0;
 
 void Fail(std::FILE* err, const std::string& line) {
     std::fprintf(err, "dahlo-decode: %s\n", line.c_str());
@@ -95,6 +96,19 @@ class Merger {
 
     // The band's centre from now on (a rig retuned); what was merged before keeps its RF.
     void SetCentreHz(double hz) { centreHz_ = hz; }
+
+    // Forgets the band numbers of `subband`'s channels that are no longer `open`. Call it right
+    // after a Merge: a closed channel's last line is merged by then, and its number (never
+    // reused by the sub-band) is not asked for again. Keeps a skimmer running for days from
+    // holding a number for every channel it ever opened.
+    void ForgetClosed(int subband, const std::vector<StationView>& open) {
+        std::erase_if(channels_, [&](const auto& entry) {
+            return entry.first.first == subband &&
+                   std::none_of(open.begin(), open.end(), [&](const StationView& view) {
+                       return view.channel == entry.first.second;
+                   });
+        });
+    }
 
     void Merge(std::vector<std::unique_ptr<SubbandOutput>>& outputs) {
         struct At {
@@ -343,6 +357,9 @@ int RunIqSkim(const DecodeOptions& options, const DecodeStreams& streams) {
     const bool live = options.sdrArgs.has_value() || options.liveIq;
     std::vector<std::complex<float>> chunk(kChunkSamples);
     std::int64_t samples = 0;
+    // Closed channels' band numbers are let go about once a minute of input.
+    const auto forgetEvery = static_cast<std::int64_t>(kForgetClosedEveryS * source->RateHz());
+    std::int64_t nextForget = forgetEvery;
     bool stopping = false;
     for (;;) {
         if (!stopping && streams.stop != nullptr && streams.stop->load()) {
@@ -358,6 +375,12 @@ int RunIqSkim(const DecodeOptions& options, const DecodeStreams& streams) {
         samples += static_cast<std::int64_t>(n);
         channelizer.Process(chunk.data(), n);
         merger.Merge(outputs);
+        if (samples >= nextForget) {
+            nextForget = samples + forgetEvery;
+            for (int k = 0; k < plan.count; ++k) {
+                merger.ForgetClosed(k, skimmers[static_cast<std::size_t>(k)]->Stations());
+            }
+        }
         if (rig && rig->DialKhz() * 1000.0 != centreHz) {
             centreHz = rig->DialKhz() * 1000.0;
             merger.SetCentreHz(centreHz);

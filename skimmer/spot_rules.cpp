@@ -101,6 +101,10 @@ SpotRules::Verdict SpotRules::Hear(const std::string& call, double freqKhz, doub
         seconds - last->second.seconds < respotS_) {
         return Verdict::kDupe;
     }
+    // Spots older than the respot time decide nothing any more.
+    std::erase_if(spotted_, [&](const auto& entry) {
+        return seconds - entry.second.seconds >= respotS_;
+    });
     spotted_[call] = {freqKhz, seconds};
     return Verdict::kSpot;
 }
