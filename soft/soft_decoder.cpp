@@ -136,7 +136,7 @@ void SoftDecoder::TryAcquire(std::vector<SoftChar>& out, std::size_t valid) {
                                : kDotSamplesAtOneWpm /
                                      (kLadderLowWpm * std::pow(kLadderRatio, static_cast<double>(i)));
         SoftTrack& trial = *candidates_[i];
-        trial.Start(first, dot, noise, signal);
+        trial.Start(first, dot, noise, signal, SoftTrack::MarkScoring::kHalfDotWindows);
         trial.Process(window_.data(), size, nullptr, 0.0);
         trial.Flush(nullptr, 0.0);
         lastScore_ = std::max(lastScore_, trial.Score());

@@ -6,7 +6,8 @@
 // a carrier phase loop on settled marks (following a pitch a few hertz off) lets marks add as
 // one matched filter, mixed with the unknown-phase model by how well each fits; noise floor and
 // mark level are tracked from run interiors so slow fading is followed. A Viterbi
-// search over an explicit-duration model of Morse timing (dots, dashes, gaps of 1, 3 and 7 dots,
+// search (a mark run scored on its whole sum where the phase holds across it) over an
+// explicit-duration model of Morse timing (dots, dashes, gaps of 1, 3 and 7 dots,
 // hand-keying spread) finds the likeliest keying; runs older than a fixed lag are read as
 // characters through the English table. The speed is measured from the first seconds of signal
 // (the timing model at a ladder of speeds, the best-fitting one wins) and then follows the
