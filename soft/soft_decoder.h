@@ -82,7 +82,6 @@ class SoftDecoder {
     std::vector<std::int16_t> history_;  // ring of the last acquisition window of input
     std::vector<std::int16_t> window_;   // the same in time order
     std::vector<double> levelSlots_;     // energies of short slots for the first level guess
-    double lastScore_ = 0.0;             // best trial's score at the last attempt
     std::int64_t received_ = 0;          // samples seen so far
     std::int64_t nextAttempt_ = 0;       // sample count at which to try to lock next
     bool locked_ = false;

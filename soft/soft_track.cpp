@@ -109,6 +109,9 @@ constexpr double kInitialWholeRunShare = 0.5;
 constexpr double kWholeRunShareRate = 0.05;
 constexpr double kMinWholeRunShare = 0.05;
 constexpr double kMaxWholeRunShare = 0.95;
+// A mark run whose path is this far (nats) behind the best is not read on (the whole-run
+// likelihoods are the decoder's main cost; no path that far behind came back in the sweeps).
+constexpr double kRunBeam = 40.0;
 
 // log I0(x) from the polynomial fits of Abramowitz and Stegun 9.8.1 and 9.8.2 (relative error
 // below 2e-7): the run likelihoods need a few hundred per slot.
@@ -269,13 +272,6 @@ void SoftTrack::Process(const std::int16_t* samples, std::size_t count,
     }
 }
 
-double SoftTrack::MarkLlr(double re, double im, int length, double center_sample) const {
-    const double phase = phase_ + phaseRate_ * (center_sample - phaseSample_);
-    const double c = std::cos(phase);
-    const double si = std::sin(phase);
-    return TurnedMarkLlr(re * c + im * si, im * c - re * si, length);
-}
-
 double SoftTrack::TurnedMarkLlr(double ur, double ui, int length) const {
     // Two models of a mark's phase, mixed by how well each has fit: near the tracked carrier
     // phase (then slots add coherently, as one long matched filter) or unknown. The level is
@@ -319,13 +315,23 @@ void SoftTrack::RunLlrSteps(std::int64_t t) {
     double windows = 0.0;
     double shorterBefore = 0.0;  // the run one slot shorter, ending at the slot before
     for (int d = 1; d < kLongestMarkSlots + 1; ++d) {
-        double llr = runLlr_[d - 1];  // before the first slots: as long as there is input
-        if (d - 1 <= t) {
+        const bool inInput = d - 1 <= t;
+        if (inInput) {
             const Slot& s = SlotAt(t - d + 1);
             ur += s.turnedRe;
             ui += s.turnedIm;
             length += s.length;
             windows += s.llr;
+        }
+        // A run that only continues marks far behind the best path is not read: it ends here.
+        if (d > 1 && score_[offset_[kDash] + d - 2] < -kRunBeam &&
+            (d - 1 > kMaxSlots[kDot] || score_[offset_[kDot] + d - 2] < -kRunBeam)) {
+            runStep_[d] = kMinusInfinity;
+            shorterBefore = runLlr_[d];
+            continue;
+        }
+        double llr = runLlr_[d - 1];  // before the first slots: as long as there is input
+        if (inInput) {
             const double whole = TurnedMarkLlr(ur, ui, length) + logWholeShare;
             const double parts = windows + logWindowShare;
             llr = std::max(whole, parts) + std::log1p(std::exp(-std::abs(whole - parts)));
@@ -392,14 +398,18 @@ void SoftTrack::EndSlot() {
     slot.im = accIm_;
     // The likelihood looks at this slot and the one before it summed coherently: half a dot of
     // integration gains over adding quarter-dot energies, and counting each slot in two windows
-    // is undone by the weight.
+    // is undone by the weight. Both are turned by one phase, so a step of the phase loop between
+    // them does not split the window.
+    const int length = slotLength_ + prevLength_;
+    const double windowCenter = static_cast<double>(slotFirstSample_) + 0.5 * (slotLength_ - prevLength_);
+    const double windowPhase = phase_ + phaseRate_ * (windowCenter - phaseSample_);
+    const double wc = std::cos(windowPhase);
+    const double ws = std::sin(windowPhase);
     const double re = accRe_ + prevRe_;
     const double im = accIm_ + prevIm_;
-    const int length = slotLength_ + prevLength_;
-    const double center = static_cast<double>(slotFirstSample_) + 0.5 * (slotLength_ - prevLength_);
-    slot.llr = kWindowWeight * MarkLlr(re, im, length, center);
-    const double slotCenter = static_cast<double>(slotFirstSample_) + 0.5 * slotLength_;
-    const double phase = phase_ + phaseRate_ * (slotCenter - phaseSample_);
+    slot.llr = kWindowWeight * TurnedMarkLlr(re * wc + im * ws, im * wc - re * ws, length);
+    const double center = static_cast<double>(slotFirstSample_) + 0.5 * slotLength_;
+    const double phase = phase_ + phaseRate_ * (center - phaseSample_);
     const double c = std::cos(phase);
     const double si = std::sin(phase);
     slot.turnedRe = accRe_ * c + accIm_ * si;

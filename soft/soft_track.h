@@ -87,8 +87,8 @@ class SoftTrack {
 
     void BuildTimingModel();
     void EndSlot();
-    double MarkLlr(double re, double im, int length, double center_sample) const;
-    // The same for a sum already turned to the carrier phase.
+    // log p(sum | mark) / p(sum | space) for the sum of `length` mixed samples, turned by the
+    // carrier phase predicted for them.
     double TurnedMarkLlr(double ur, double ui, int length) const;
     // Per mark run length d (slots): how much a run ending now adds to the run's likelihood.
     void RunLlrSteps(std::int64_t t);
