@@ -169,8 +169,8 @@ void SoftDecoder::TryAcquire(std::vector<SoftChar>& out, std::size_t valid) {
     double signal = 0.0;
     EstimateLevels(valid, noise, signal);
     // Whether a sender is there at all is asked of the cheap window scoring, tried every few
-    // seconds; its speed, once, of the more sensitive whole-run scoring (on weak signals the
-    // window scoring may rank a speed half the sender's first).
+    // seconds; its speed, once, of the more sensitive whole-run scoring where that is used (on
+    // weak signals the window scoring may rank a speed half the sender's first).
     std::array<double, kLadderSteps> ranks{};
     const int found = RankTrials(candidates_, window_, config_.dot_samples, first, noise, signal,
                                  SoftTrack::MarkScoring::kHalfDotWindows, ranks);
@@ -179,17 +179,21 @@ void SoftDecoder::TryAcquire(std::vector<SoftChar>& out, std::size_t valid) {
         return;
     }
     double dot = candidates_[static_cast<std::size_t>(found)]->DotSamples();
-    std::array<double, kLadderSteps> sorted = ranks;
-    std::sort(sorted.begin(), sorted.end(), std::greater<>());
-    const double cut = sorted[std::min<std::size_t>(kFinalists, candidates_.size()) - 1];
-    for (double& rank : ranks) {
-        if (rank < cut) rank = kNotRanked;
+    SoftTrack::MarkScoring scoring = SoftTrack::MarkScoring::kHalfDotWindows;
+    if (config_.whole_runs) {
+        scoring = SoftTrack::MarkScoring::kWholeRuns;
+        std::array<double, kLadderSteps> sorted = ranks;
+        std::sort(sorted.begin(), sorted.end(), std::greater<>());
+        const double cut = sorted[std::min<std::size_t>(kFinalists, candidates_.size()) - 1];
+        for (double& rank : ranks) {
+            if (rank < cut) rank = kNotRanked;
+        }
+        const int best = RankTrials(candidates_, window_, config_.dot_samples, first, noise,
+                                    signal, scoring, ranks);
+        if (best >= 0) dot = candidates_[static_cast<std::size_t>(best)]->DotSamples();
     }
-    const int best = RankTrials(candidates_, window_, config_.dot_samples, first, noise, signal,
-                                SoftTrack::MarkScoring::kWholeRuns, ranks);
-    if (best >= 0) dot = candidates_[static_cast<std::size_t>(best)]->DotSamples();
     locked_ = true;
-    main_->Start(first, dot, noise, signal);
+    main_->Start(first, dot, noise, signal, scoring);
     main_->Process(window_.data(), size, &out, config_.min_confidence);
 }
 

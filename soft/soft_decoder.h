@@ -29,6 +29,10 @@ struct SoftDecoderConfig {
     double dot_samples = 0.0;
     // Characters whose confidence is below this are not handed out (0: all of them).
     double min_confidence = 0.0;
+    // Mark runs also read as one matched filter over their whole sum: for input as received.
+    // Off for input through a narrow channel filter, whose smeared mark tails the whole sums
+    // would take into the marks (dots read as dashes).
+    bool whole_runs = true;
 };
 
 struct SoftChar {
