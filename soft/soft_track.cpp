@@ -568,7 +568,8 @@ void SoftTrack::Commit(std::int64_t c, Kind kind, std::vector<SoftChar>* out,
     const Slot& s = SlotAt(c);
     if (kind != lastKind_) {
         if (IsMark(lastKind_) && runFirstSlot_ > 0 && scoring_ == MarkScoring::kWholeRuns) {
-            LearnWholeRunShare(runFirstSlot_, c);
+            // The mark's evidence for the character's confidence, as the Viterbi weighed it.
+            markLlr_ = LearnWholeRunShare(runFirstSlot_, c);
         }
         if (lastKind_ != kWordGap && runFirstSlot_ > 0) {
             const int d = static_cast<int>(std::min<std::int64_t>(c - runFirstSlot_, kMaxSlots[lastKind_]));
@@ -617,7 +618,7 @@ void SoftTrack::Commit(std::int64_t c, Kind kind, std::vector<SoftChar>* out,
     lastKind_ = kind;
 }
 
-void SoftTrack::LearnWholeRunShare(std::int64_t first, std::int64_t end) {
+double SoftTrack::LearnWholeRunShare(std::int64_t first, std::int64_t end) {
     // Which model explained this settled mark better, weighed by the present shares.
     double ur = 0.0;
     double ui = 0.0;
@@ -635,6 +636,7 @@ void SoftTrack::LearnWholeRunShare(std::int64_t first, std::int64_t end) {
     const double posterior = 1.0 / (1.0 + std::exp(std::clamp(parts - whole, -50.0, 50.0)));
     wholeRunShare_ = std::clamp(wholeRunShare_ + kWholeRunShareRate * (posterior - wholeRunShare_),
                                 kMinWholeRunShare, kMaxWholeRunShare);
+    return std::max(whole, parts) + std::log1p(std::exp(-std::abs(whole - parts)));
 }
 
 void SoftTrack::EndCharacter(std::vector<SoftChar>* out, double min_confidence) {

@@ -93,8 +93,9 @@ class SoftTrack {
     // Per mark run length d (slots): how much a run ending now adds to the run's likelihood.
     void RunLlrSteps(std::int64_t t);
     // Learns from the settled mark over slots [first, end) how often a run's whole sum explains
-    // a mark better than its half-dot windows.
-    void LearnWholeRunShare(std::int64_t first, std::int64_t end);
+    // a mark better than its half-dot windows; returns the mark's log-likelihood ratio under
+    // both mixed.
+    double LearnWholeRunShare(std::int64_t first, std::int64_t end);
     void SetCoherentShare(double share);
     void TrackPhase(const Slot& slot, const Slot& previous, double length);
     void ViterbiStep(std::int64_t t);
