@@ -51,10 +51,8 @@ int RankTrials(const std::vector<std::unique_ptr<SoftTrack>>& trials,
     int runs = 1;
     for (std::size_t i = 0; i < trials.size(); ++i) {
         if (ranks[i] == kNotRanked) continue;
-        const double dot = dot_samples > 0.0
-                               ? dot_samples
-                               : kDotSamplesAtOneWpm /
-                                     (kLadderLowWpm * std::pow(kLadderRatio, static_cast<double>(i)));
+        const double ladderWpm = kLadderLowWpm * std::pow(kLadderRatio, static_cast<double>(i));
+        const double dot = dot_samples > 0.0 ? dot_samples : kDotSamplesAtOneWpm / ladderWpm;
         SoftTrack& trial = *trials[i];
         trial.Start(first, dot, noise, signal, scoring);
         trial.Process(window.data(), window.size(), nullptr, 0.0);
@@ -71,7 +69,9 @@ int RankTrials(const std::vector<std::unique_ptr<SoftTrack>>& trials,
         }
         const double perRun = std::min(trial.Score() / runs, kMaxScorePerRun);
         ranks[i] = trial.TimingFit() + kScoreWeight * perRun;
-        if (best < 0 || ranks[i] > ranks[static_cast<std::size_t>(best)]) best = static_cast<int>(i);
+        if (best < 0 || ranks[i] > ranks[static_cast<std::size_t>(best)]) {
+            best = static_cast<int>(i);
+        }
     }
     return best;
 }
@@ -171,7 +171,7 @@ void SoftDecoder::TryAcquire(std::vector<SoftChar>& out, std::size_t valid) {
     // Whether a sender is there at all is asked of the cheap window scoring, tried every few
     // seconds; its speed, once, of the more sensitive whole-run scoring where that is used (on
     // weak signals the window scoring may rank a speed half the sender's first).
-    std::array<double, kLadderSteps> ranks{};
+    std::array<double, kLadderSteps> ranks{};  // 0: to be ranked
     const int found = RankTrials(candidates_, window_, config_.dot_samples, first, noise, signal,
                                  SoftTrack::MarkScoring::kHalfDotWindows, ranks);
     if (found < 0) {
@@ -182,11 +182,13 @@ void SoftDecoder::TryAcquire(std::vector<SoftChar>& out, std::size_t valid) {
     SoftTrack::MarkScoring scoring = SoftTrack::MarkScoring::kHalfDotWindows;
     if (config_.whole_runs) {
         scoring = SoftTrack::MarkScoring::kWholeRuns;
+        const std::size_t trials = candidates_.size();
         std::array<double, kLadderSteps> sorted = ranks;
-        std::sort(sorted.begin(), sorted.end(), std::greater<>());
-        const double cut = sorted[std::min<std::size_t>(kFinalists, candidates_.size()) - 1];
-        for (double& rank : ranks) {
-            if (rank < cut) rank = kNotRanked;
+        std::sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(trials),
+                  std::greater<>());
+        const double cut = sorted[std::min<std::size_t>(kFinalists, trials) - 1];
+        for (std::size_t i = 0; i < trials; ++i) {
+            if (ranks[i] < cut) ranks[i] = kNotRanked;
         }
         const int best = RankTrials(candidates_, window_, config_.dot_samples, first, noise,
                                     signal, scoring, ranks);

@@ -364,10 +364,13 @@ void SoftTrack::TrackPhase(const Slot& slot, const Slot& previous, double length
     // The loop alone learns a pitch offset slowly and may slip; the turn between neighbouring
     // mark slots, averaged, knows it roughly from the start and never slips. Where the two
     // disagree by more than the average's own error, the loop's rate is set to it.
-    const double spacing = center - (static_cast<double>(previous.firstSample) + 0.5 * previous.length);
+    const double previousCenter = static_cast<double>(previous.firstSample) + 0.5 * previous.length;
+    const double spacing = center - previousCenter;
     const double norm = 1.0 / (noise_ * length);
-    turnRe_ += kTurnAverageRate * ((slot.re * previous.re + slot.im * previous.im) * norm - turnRe_);
-    turnIm_ += kTurnAverageRate * ((slot.im * previous.re - slot.re * previous.im) * norm - turnIm_);
+    const double turnRe = (slot.re * previous.re + slot.im * previous.im) * norm;
+    const double turnIm = (slot.im * previous.re - slot.re * previous.im) * norm;
+    turnRe_ += kTurnAverageRate * (turnRe - turnRe_);
+    turnIm_ += kTurnAverageRate * (turnIm - turnIm_);
     if (spacing > 0.0 && ++turnPairs_ >= kMinTurnPairs) {
         const double turn = std::atan2(turnIm_, turnRe_);
         if (std::abs(turn - phaseRate_ * spacing) > kMaxTurnMismatch) phaseRate_ = turn / spacing;
@@ -401,7 +404,8 @@ void SoftTrack::EndSlot() {
     // is undone by the weight. Both are turned by one phase, so a step of the phase loop between
     // them does not split the window.
     const int length = slotLength_ + prevLength_;
-    const double windowCenter = static_cast<double>(slotFirstSample_) + 0.5 * (slotLength_ - prevLength_);
+    const double windowCenter =
+        static_cast<double>(slotFirstSample_) + 0.5 * (slotLength_ - prevLength_);
     const double windowPhase = phase_ + phaseRate_ * (windowCenter - phaseSample_);
     const double wc = std::cos(windowPhase);
     const double ws = std::sin(windowPhase);
@@ -480,7 +484,8 @@ void SoftTrack::ViterbiStep(std::int64_t t) {
             score_[first + d - 1] =
                 score_[first + d - 2] + logGoOn_[first + d - 2] + (mark ? runStep_[d] : 0.0);
         }
-        score_[first] = (mark ? bestGapEnd : bestMarkEnd) + logEnter_[k] + (mark ? runStep_[1] : 0.0);
+        score_[first] =
+            (mark ? bestGapEnd : bestMarkEnd) + logEnter_[k] + (mark ? runStep_[1] : 0.0);
     }
     score_[last] = pauseScore;  // a gap: no observation term
 
