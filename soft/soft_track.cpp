@@ -90,8 +90,12 @@ constexpr double kMinLetterGapDots = 2.5;
 constexpr double kMaxLetterGapDots = 15.0;
 
 // Character confidence: logistic in the weakest mark's log-likelihood ratio. A quarter-dot slot
-// of noise alone gives up to ~2 nats now and then; a real dot at 12 dB Eb/N0 gives ~15.
+// of noise alone gives up to ~2 nats now and then; a real dot at 12 dB Eb/N0 gives ~15. Read
+// with whole runs, the midpoint sits lower: at 7 nats the default path's word squelch dropped
+// right words in fades (QSB at -6..-10 dB: 0.01..0.02 more CER); at 5 the noise read after a
+// signal (noise tails, pauses between idents) still stays out.
 constexpr double kConfidenceMidLlr = 7.0;
+constexpr double kWholeRunConfidenceMidLlr = 5.0;
 constexpr double kConfidenceScaleLlr = 2.0;
 constexpr double kCharConfidenceWeight = 0.2;
 
@@ -649,7 +653,9 @@ void SoftTrack::EndCharacter(std::vector<SoftChar>* out, double min_confidence) 
     const bool overflow = codeOverflow_;
     code_ = 1;
     codeOverflow_ = false;
-    const double z = (charMinLlr_ - kConfidenceMidLlr) / kConfidenceScaleLlr;
+    const double mid =
+        scoring_ == MarkScoring::kWholeRuns ? kWholeRunConfidenceMidLlr : kConfidenceMidLlr;
+    const double z = (charMinLlr_ - mid) / kConfidenceScaleLlr;
     const double confidence = 1.0 / (1.0 + std::exp(-z));
     charConfidence_ += kCharConfidenceWeight * (confidence - charConfidence_);
     if (overflow || code >= 256) return;
