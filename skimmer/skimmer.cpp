@@ -229,8 +229,9 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
     station->noise = preset.noise;
     station->mark = preset.mark;
     if (weak) {
-        station->soft =
-            std::make_unique<SoftDecoder>(SoftDecoderConfig{signal.bin * kHzPerBin, 0.0, 0.0});
+        // Its input comes through the channel's narrow filter: the window scoring only.
+        station->soft = std::make_unique<SoftDecoder>(
+            SoftDecoderConfig{signal.bin * kHzPerBin, 0.0, 0.0, false});
         station->softFirstSample = start;
         station->softFilter.SelectRow(FilterCoefficientTables(kNarrow).Row(signal.bin));
         station->softSecondFilter.SelectRow(FilterCoefficientTables(kNarrow).Row(signal.bin));

@@ -1,7 +1,10 @@
 #include "soft/soft_decoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <functional>
+#include <limits>
 #include <numbers>
 
 #include "soft/soft_track.h"
@@ -19,6 +22,9 @@ constexpr double kLadderLowWpm = 10.0;
 constexpr double kLadderRatio = 1.15;
 constexpr int kLadderSteps = 12;
 constexpr double kDotSamplesAtOneWpm = 13230.0;  // 1.2 s * 11025 Hz
+// The speed is chosen among this many of the best-ranked trials, read again more sensitively.
+constexpr int kFinalists = 3;
+constexpr double kNotRanked = -std::numeric_limits<double>::infinity();
 // Lock when the best trial explains the window better than noise by this many nats: noise
 // alone reaches ~15 over four seconds; a −10 dB signal at 20 WPM ~100.
 constexpr double kLockScore = 30.0;
@@ -32,6 +38,43 @@ constexpr double kMaxScorePerRun = 8.0;
 constexpr int kLevelSlotSamples = 64;
 constexpr double kNoiseQuantile = 0.1;
 constexpr double kTypicalDuty = 0.45;
+
+// Decodes `window` (from input sample `first`) at the trial speeds whose `ranks` are not -inf
+// (`dot_samples` if given, else the ladder) and ranks each; -inf for a trial that does not
+// explain the window well enough to lock. Returns the best trial's index, or -1.
+int RankTrials(const std::vector<std::unique_ptr<SoftTrack>>& trials,
+               const std::vector<std::int16_t>& window, double dot_samples, std::int64_t first,
+               double noise, double signal, SoftTrack::MarkScoring scoring,
+               std::array<double, kLadderSteps>& ranks) {
+    // On weak signals the timing fit alone may lean to slow speeds that merge elements, the
+    // likelihood alone to others; their sum picks the sender's speed.
+    int runs = 1;
+    for (std::size_t i = 0; i < trials.size(); ++i) {
+        if (ranks[i] == kNotRanked) continue;
+        const double ladderWpm = kLadderLowWpm * std::pow(kLadderRatio, static_cast<double>(i));
+        const double dot = dot_samples > 0.0 ? dot_samples : kDotSamplesAtOneWpm / ladderWpm;
+        SoftTrack& trial = *trials[i];
+        trial.Start(first, dot, noise, signal, scoring);
+        trial.Process(window.data(), window.size(), nullptr, 0.0);
+        trial.Flush(nullptr, 0.0);
+        runs = std::max(runs, trial.RunCount());
+    }
+    int best = -1;
+    for (std::size_t i = 0; i < trials.size(); ++i) {
+        if (ranks[i] == kNotRanked) continue;
+        const SoftTrack& trial = *trials[i];
+        if (trial.Score() < kLockScore) {
+            ranks[i] = kNotRanked;
+            continue;
+        }
+        const double perRun = std::min(trial.Score() / runs, kMaxScorePerRun);
+        ranks[i] = trial.TimingFit() + kScoreWeight * perRun;
+        if (best < 0 || ranks[i] > ranks[static_cast<std::size_t>(best)]) {
+            best = static_cast<int>(i);
+        }
+    }
+    return best;
+}
 
 }  // namespace
 
@@ -125,40 +168,34 @@ void SoftDecoder::TryAcquire(std::vector<SoftChar>& out, std::size_t valid) {
     double noise = 0.0;
     double signal = 0.0;
     EstimateLevels(valid, noise, signal);
-    // Each trial speed decodes the window. On weak signals the timing fit alone may lean to
-    // slow speeds that merge elements, the likelihood alone to others; their sum picks the
-    // sender's speed.
-    lastScore_ = -1e300;
-    int runs = 1;
-    for (std::size_t i = 0; i < candidates_.size(); ++i) {
-        const double dot = config_.dot_samples > 0.0
-                               ? config_.dot_samples
-                               : kDotSamplesAtOneWpm /
-                                     (kLadderLowWpm * std::pow(kLadderRatio, static_cast<double>(i)));
-        SoftTrack& trial = *candidates_[i];
-        trial.Start(first, dot, noise, signal);
-        trial.Process(window_.data(), size, nullptr, 0.0);
-        trial.Flush(nullptr, 0.0);
-        lastScore_ = std::max(lastScore_, trial.Score());
-        runs = std::max(runs, trial.RunCount());
-    }
-    SoftTrack* best = nullptr;
-    double bestRank = 0.0;
-    for (const auto& trial : candidates_) {
-        if (trial->Score() < kLockScore) continue;
-        const double perRun = std::min(trial->Score() / runs, kMaxScorePerRun);
-        const double rank = trial->TimingFit() + kScoreWeight * perRun;
-        if (best == nullptr || rank > bestRank) {
-            best = trial.get();
-            bestRank = rank;
-        }
-    }
-    if (best == nullptr) {
+    // Whether a sender is there at all is asked of the cheap window scoring, tried every few
+    // seconds; its speed, once, of the more sensitive whole-run scoring where that is used (on
+    // weak signals the window scoring may rank a speed half the sender's first).
+    std::array<double, kLadderSteps> ranks{};  // 0: to be ranked
+    const int found = RankTrials(candidates_, window_, config_.dot_samples, first, noise, signal,
+                                 SoftTrack::MarkScoring::kHalfDotWindows, ranks);
+    if (found < 0) {
         nextAttempt_ = received_ + kAcquireRetrySamples;
         return;
     }
+    double dot = candidates_[static_cast<std::size_t>(found)]->DotSamples();
+    SoftTrack::MarkScoring scoring = SoftTrack::MarkScoring::kHalfDotWindows;
+    if (config_.whole_runs) {
+        scoring = SoftTrack::MarkScoring::kWholeRuns;
+        const std::size_t trials = candidates_.size();
+        std::array<double, kLadderSteps> sorted = ranks;
+        std::sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(trials),
+                  std::greater<>());
+        const double cut = sorted[std::min<std::size_t>(kFinalists, trials) - 1];
+        for (std::size_t i = 0; i < trials; ++i) {
+            if (ranks[i] < cut) ranks[i] = kNotRanked;
+        }
+        const int best = RankTrials(candidates_, window_, config_.dot_samples, first, noise,
+                                    signal, scoring, ranks);
+        if (best >= 0) dot = candidates_[static_cast<std::size_t>(best)]->DotSamples();
+    }
     locked_ = true;
-    main_->Start(first, best->DotSamples(), noise, signal);
+    main_->Start(first, dot, noise, signal, scoring);
     main_->Process(window_.data(), size, &out, config_.min_confidence);
 }
 

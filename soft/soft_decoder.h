@@ -6,7 +6,8 @@
 // a carrier phase loop on settled marks (following a pitch a few hertz off) lets marks add as
 // one matched filter, mixed with the unknown-phase model by how well each fits; noise floor and
 // mark level are tracked from run interiors so slow fading is followed. A Viterbi
-// search over an explicit-duration model of Morse timing (dots, dashes, gaps of 1, 3 and 7 dots,
+// search (a mark run scored on its whole sum where the phase holds across it) over an
+// explicit-duration model of Morse timing (dots, dashes, gaps of 1, 3 and 7 dots,
 // hand-keying spread) finds the likeliest keying; runs older than a fixed lag are read as
 // characters through the English table. The speed is measured from the first seconds of signal
 // (the timing model at a ladder of speeds, the best-fitting one wins) and then follows the
@@ -28,6 +29,10 @@ struct SoftDecoderConfig {
     double dot_samples = 0.0;
     // Characters whose confidence is below this are not handed out (0: all of them).
     double min_confidence = 0.0;
+    // Mark runs also read as one matched filter over their whole sum: for input as received.
+    // Off for input through a narrow channel filter, whose smeared mark tails the whole sums
+    // would take into the marks (dots read as dashes).
+    bool whole_runs = true;
 };
 
 struct SoftChar {
@@ -81,7 +86,6 @@ class SoftDecoder {
     std::vector<std::int16_t> history_;  // ring of the last acquisition window of input
     std::vector<std::int16_t> window_;   // the same in time order
     std::vector<double> levelSlots_;     // energies of short slots for the first level guess
-    double lastScore_ = 0.0;             // best trial's score at the last attempt
     std::int64_t received_ = 0;          // samples seen so far
     std::int64_t nextAttempt_ = 0;       // sample count at which to try to lock next
     bool locked_ = false;

@@ -45,6 +45,8 @@ constexpr double kNoiseClip = 4.0;
 // by a few dB either way.
 constexpr std::array<double, 3> kLevelSpread = {0.5, 1.0, 1.6};
 constexpr std::array<double, 3> kLevelWeight = {0.2, 0.6, 0.2};
+const std::array<double, 3> kLogLevelWeight = {std::log(kLevelWeight[0]), std::log(kLevelWeight[1]),
+                                               std::log(kLevelWeight[2])};
 // Carrier phase from settled mark slots, a second-order loop: the phase moves by this share of
 // each slot's error (about ten slots of memory) and the rate by this share (critical damping);
 // the first slots are averaged plainly. The phase known to about 0.3 rad (a Tikhonov spread of
@@ -53,6 +55,12 @@ constexpr double kPhaseGain = 0.1;
 constexpr double kPhaseRateGain = kPhaseGain * kPhaseGain / 4.0;
 constexpr double kPhaseConcentration = 10.0;
 constexpr double kCoherentShareRate = 0.02;
+// The turn between neighbouring mark slots is averaged over about this many pairs (a few
+// seconds of marks: precise to about 0.05 rad per slot at -12 dB) once this many are in; the
+// loop's rate is overruled beyond this mismatch per slot (about 2 Hz at 20 WPM).
+constexpr double kTurnAverageRate = 1.0 / 300.0;
+constexpr int kMinTurnPairs = 20;
+constexpr double kMaxTurnMismatch = 0.15;
 constexpr double kInitialCoherentShare = 0.3;
 constexpr double kMinCoherentShare = 0.02;
 constexpr double kMaxCoherentShare = 0.95;
@@ -82,8 +90,12 @@ constexpr double kMinLetterGapDots = 2.5;
 constexpr double kMaxLetterGapDots = 15.0;
 
 // Character confidence: logistic in the weakest mark's log-likelihood ratio. A quarter-dot slot
-// of noise alone gives up to ~2 nats now and then; a real dot at 12 dB Eb/N0 gives ~15.
+// of noise alone gives up to ~2 nats now and then; a real dot at 12 dB Eb/N0 gives ~15. Read
+// with whole runs, the midpoint sits lower: at 7 nats the default path's word squelch dropped
+// right words in fades (QSB at -6..-10 dB: 0.01..0.02 more CER); at 5 the noise read after a
+// signal (noise tails, pauses between idents) still stays out.
 constexpr double kConfidenceMidLlr = 7.0;
+constexpr double kWholeRunConfidenceMidLlr = 5.0;
 constexpr double kConfidenceScaleLlr = 2.0;
 constexpr double kCharConfidenceWeight = 0.2;
 
@@ -91,6 +103,33 @@ double LogBesselI0(double x) {
     // Beyond 30 the asymptotic series is exact to double precision for our use.
     if (x < 30.0) return std::log(std::cyl_bessel_i(0.0, x));
     return x - 0.5 * std::log(2.0 * std::numbers::pi * x) + std::log1p(1.0 / (8.0 * x));
+}
+
+// A run's sum adds as one matched filter only while the carrier phase is known across it (a
+// pitch offset the loop has not learnt turns a dash's sum away); the sum of its half-dot window
+// likelihoods stands beside it. The share of the whole-run model starts even and is learnt from
+// settled marks at this rate, within bounds (neither model is ever ruled out).
+constexpr double kInitialWholeRunShare = 0.5;
+constexpr double kWholeRunShareRate = 0.05;
+constexpr double kMinWholeRunShare = 0.05;
+constexpr double kMaxWholeRunShare = 0.95;
+// A mark run whose path is this far (nats) behind the best is not read on (the whole-run
+// likelihoods are the decoder's main cost; no path that far behind came back in the sweeps).
+constexpr double kRunBeam = 40.0;
+
+// log I0(x) from the polynomial fits of Abramowitz and Stegun 9.8.1 and 9.8.2 (relative error
+// below 2e-7): the run likelihoods need a few hundred per slot.
+double FastLogBesselI0(double x) {
+    if (x < 3.75) {
+        const double y = (x / 3.75) * (x / 3.75);
+        return std::log(1.0 + y * (3.5156229 + y * (3.0899424 + y * (1.2067492 + y * (0.2659732 +
+                                   y * (0.0360768 + y * 0.0045813))))));
+    }
+    const double y = 3.75 / x;
+    const double p = 0.39894228 + y * (0.01328592 + y * (0.00225319 + y * (-0.00157565 +
+                     y * (0.00916281 + y * (-0.02057706 + y * (0.02635537 + y * (-0.01647633 +
+                     y * 0.00392377)))))));
+    return x + 0.5 * std::log(p * p / x);
 }
 
 // Log-normal weight of a run of `slots` slots around `mean_slots`, with the slot quantization
@@ -155,7 +194,8 @@ void SoftTrack::BuildTimingModel() {
 }
 
 void SoftTrack::Start(std::int64_t first_sample, double dot_samples, double noise,
-                      double signal_per_sample) {
+                      double signal_per_sample, MarkScoring scoring) {
+    scoring_ = scoring;
     cos_ = 1.0;
     sin_ = 0.0;
     accRe_ = 0.0;
@@ -175,13 +215,18 @@ void SoftTrack::Start(std::int64_t first_sample, double dot_samples, double nois
     phaseSample_ = static_cast<double>(first_sample);
     phaseRate_ = 0.0;
     phaseSlots_ = 0;
-    coherentShare_ = kInitialCoherentShare;
+    turnRe_ = 0.0;
+    turnIm_ = 0.0;
+    turnPairs_ = 0;
+    SetCoherentShare(kInitialCoherentShare);
     tentativeKind_ = kWordGap;
     tentativeFirstSample_ = first_sample;
     BuildTimingModel();
     score_.fill(kMinusInfinity);
     score_[kStateCount - 1] = 0.0;  // a pause before the first mark
     scoreOffset_ = 0.0;
+    runLlr_.fill(0.0);
+    runStep_.fill(0.0);
     pauseRunStart_ = -1;
     bestState_ = kStateCount - 1;
     slot_ = 0;
@@ -202,6 +247,7 @@ void SoftTrack::Start(std::int64_t first_sample, double dot_samples, double nois
     anyCharacter_ = false;
     charConfidence_ = 0.0;
     runFirstSlot_ = 0;
+    wholeRunShare_ = kInitialWholeRunShare;
     runLogSum_ = 0.0;
     runCount_ = 0;
 }
@@ -230,40 +276,83 @@ void SoftTrack::Process(const std::int16_t* samples, std::size_t count,
     }
 }
 
-double SoftTrack::MarkLlr(double re, double im, int length, double center_sample) const {
+double SoftTrack::TurnedMarkLlr(double ur, double ui, int length) const {
     // Two models of a mark's phase, mixed by how well each has fit: near the tracked carrier
     // phase (then slots add coherently, as one long matched filter) or unknown. The level is
     // known only roughly (fading, a tracker behind it): both are averaged over a spread of
     // levels around the tracked one.
-    const double phase = phase_ + phaseRate_ * (center_sample - phaseSample_);
-    const double c = std::cos(phase);
-    const double si = std::sin(phase);
     const double scale = 1.0 / std::sqrt(static_cast<double>(length));
-    const double ur = (re * c + im * si) * scale;  // the window's sum turned to the carrier
-    const double ui = (im * c - re * si) * scale;
+    ur *= scale;
+    ui *= scale;
     const double magnitude = std::sqrt(ur * ur + ui * ui);
-    const double logCoherent = std::log(coherentShare_) - LogBesselI0(kPhaseConcentration);
-    const double logIncoherent = std::log1p(-coherentShare_);
+    std::array<double, 2 * kLevelSpread.size()> terms{};
     double top = kMinusInfinity;
-    std::array<double, kLevelSpread.size()> terms{};
     for (std::size_t i = 0; i < kLevelSpread.size(); ++i) {
         const double s = signal_ * length * kLevelSpread[i];
-        const double n = std::max(noise_, s / kMaxSignalToNoise);
+        // The floor per sample, not per run: a cap on the run's SNR would favour split runs.
+        const double n = std::max(noise_, signal_ * dot_ * kLevelSpread[i] / kMaxSignalToNoise);
         const double g = 2.0 * std::sqrt(s) / n;
         const double along = kPhaseConcentration + g * ur;
-        const double coherent = logCoherent + LogBesselI0(std::sqrt(along * along + g * g * ui * ui));
-        const double incoherent = logIncoherent + LogBesselI0(g * magnitude);
-        const double hi = std::max(coherent, incoherent);
-        terms[i] = std::log(kLevelWeight[i]) - s / n + hi +
-                   std::log(std::exp(coherent - hi) + std::exp(incoherent - hi));
-        top = std::max(top, terms[i]);
+        const double level = kLogLevelWeight[i] - s / n;
+        terms[2 * i] = level + logCoherentShare_ +
+                       FastLogBesselI0(std::sqrt(along * along + g * g * ui * ui));
+        terms[2 * i + 1] = level + logIncoherentShare_ + FastLogBesselI0(g * magnitude);
+        top = std::max({top, terms[2 * i], terms[2 * i + 1]});
     }
     double sum = 0.0;
     for (const double term : terms) sum += std::exp(term - top);
     return top + std::log(sum);
 }
 
-void SoftTrack::TrackPhase(const Slot& slot, double length) {
+void SoftTrack::RunLlrSteps(std::int64_t t) {
+    if (scoring_ == MarkScoring::kHalfDotWindows) {
+        runStep_.fill(SlotAt(t).llr);
+        return;
+    }
+    // Each run is read two ways, mixed by the learnt share: as one matched filter over its
+    // whole sum, and as the sum of its half-dot window likelihoods.
+    const double logWholeShare = std::log(wholeRunShare_);
+    const double logWindowShare = std::log1p(-wholeRunShare_);
+    double ur = 0.0;
+    double ui = 0.0;
+    int length = 0;
+    double windows = 0.0;
+    double shorterBefore = 0.0;  // the run one slot shorter, ending at the slot before
+    for (int d = 1; d < kLongestMarkSlots + 1; ++d) {
+        const bool inInput = d - 1 <= t;
+        if (inInput) {
+            const Slot& s = SlotAt(t - d + 1);
+            ur += s.turnedRe;
+            ui += s.turnedIm;
+            length += s.length;
+            windows += s.llr;
+        }
+        // A run that only continues marks far behind the best path is not read: it ends here.
+        if (d > 1 && score_[offset_[kDash] + d - 2] < -kRunBeam &&
+            (d - 1 > kMaxSlots[kDot] || score_[offset_[kDot] + d - 2] < -kRunBeam)) {
+            runStep_[d] = kMinusInfinity;
+            shorterBefore = runLlr_[d];
+            continue;
+        }
+        double llr = runLlr_[d - 1];  // before the first slots: as long as there is input
+        if (inInput) {
+            const double whole = TurnedMarkLlr(ur, ui, length) + logWholeShare;
+            const double parts = windows + logWindowShare;
+            llr = std::max(whole, parts) + std::log1p(std::exp(-std::abs(whole - parts)));
+        }
+        runStep_[d] = llr - shorterBefore;
+        shorterBefore = runLlr_[d];
+        runLlr_[d] = llr;
+    }
+}
+
+void SoftTrack::SetCoherentShare(double share) {
+    coherentShare_ = share;
+    logCoherentShare_ = std::log(share) - LogBesselI0(kPhaseConcentration);
+    logIncoherentShare_ = std::log1p(-share);
+}
+
+void SoftTrack::TrackPhase(const Slot& slot, const Slot& previous, double length) {
     const double center = static_cast<double>(slot.firstSample) + 0.5 * length;
     const double predicted = phase_ + phaseRate_ * (center - phaseSample_);
     const double c = std::cos(predicted);
@@ -276,6 +365,20 @@ void SoftTrack::TrackPhase(const Slot& slot, double length) {
     phase_ = std::remainder(predicted + gain * error, 2.0 * std::numbers::pi);
     phaseSample_ = center;
     if (phaseSlots_ > 1.0 / kPhaseGain) phaseRate_ += kPhaseRateGain * error / length;
+    // The loop alone learns a pitch offset slowly and may slip; the turn between neighbouring
+    // mark slots, averaged, knows it roughly from the start and never slips. Where the two
+    // disagree by more than the average's own error, the loop's rate is set to it.
+    const double previousCenter = static_cast<double>(previous.firstSample) + 0.5 * previous.length;
+    const double spacing = center - previousCenter;
+    const double norm = 1.0 / (noise_ * length);
+    const double turnRe = (slot.re * previous.re + slot.im * previous.im) * norm;
+    const double turnIm = (slot.im * previous.re - slot.re * previous.im) * norm;
+    turnRe_ += kTurnAverageRate * (turnRe - turnRe_);
+    turnIm_ += kTurnAverageRate * (turnIm - turnIm_);
+    if (spacing > 0.0 && ++turnPairs_ >= kMinTurnPairs) {
+        const double turn = std::atan2(turnIm_, turnRe_);
+        if (std::abs(turn - phaseRate_ * spacing) > kMaxTurnMismatch) phaseRate_ = turn / spacing;
+    }
 
     // Which model explained this slot better, weighed by the present shares.
     const double scale = 1.0 / std::sqrt(length);
@@ -290,6 +393,7 @@ void SoftTrack::TrackPhase(const Slot& slot, double length) {
     const double posterior = 1.0 / (1.0 + std::exp(incoherent - coherent));
     coherentShare_ = std::clamp(coherentShare_ + kCoherentShareRate * (posterior - coherentShare_),
                                 kMinCoherentShare, kMaxCoherentShare);
+    SetCoherentShare(coherentShare_);
 }
 
 void SoftTrack::EndSlot() {
@@ -301,16 +405,29 @@ void SoftTrack::EndSlot() {
     slot.im = accIm_;
     // The likelihood looks at this slot and the one before it summed coherently: half a dot of
     // integration gains over adding quarter-dot energies, and counting each slot in two windows
-    // is undone by the weight.
+    // is undone by the weight. Both are turned by one phase, so a step of the phase loop between
+    // them does not split the window.
+    const int length = slotLength_ + prevLength_;
+    const double windowCenter =
+        static_cast<double>(slotFirstSample_) + 0.5 * (slotLength_ - prevLength_);
+    const double windowPhase = phase_ + phaseRate_ * (windowCenter - phaseSample_);
+    const double wc = std::cos(windowPhase);
+    const double ws = std::sin(windowPhase);
     const double re = accRe_ + prevRe_;
     const double im = accIm_ + prevIm_;
-    const int length = slotLength_ + prevLength_;
-    const double center = static_cast<double>(slotFirstSample_) + 0.5 * (slotLength_ - prevLength_);
-    slot.llr = kWindowWeight * MarkLlr(re, im, length, center);
+    slot.llr = kWindowWeight * TurnedMarkLlr(re * wc + im * ws, im * wc - re * ws, length);
+    const double center = static_cast<double>(slotFirstSample_) + 0.5 * slotLength_;
+    const double phase = phase_ + phaseRate_ * (center - phaseSample_);
+    const double c = std::cos(phase);
+    const double si = std::sin(phase);
+    slot.turnedRe = accRe_ * c + accIm_ * si;
+    slot.turnedIm = accIm_ * c - accRe_ * si;
+    slot.length = slotLength_;
     prevRe_ = accRe_;
     prevIm_ = accIm_;
     prevLength_ = slotLength_;
-    ViterbiStep(t, slot.llr);
+    RunLlrSteps(t);
+    ViterbiStep(t);
     ++slot_;
     TrackLevels(t);
     TrackSpeed(t);
@@ -321,7 +438,7 @@ void SoftTrack::EndSlot() {
     slotLength_ = static_cast<int>(std::lround(dot_ / kSlotsPerDot));
 }
 
-void SoftTrack::ViterbiStep(std::int64_t t, double llr) {
+void SoftTrack::ViterbiStep(std::int64_t t) {
     // The best way for each group (marks, gaps) to have ended with the previous slot.
     double bestMarkEnd = kMinusInfinity;
     double bestGapEnd = kMinusInfinity;
@@ -364,13 +481,15 @@ void SoftTrack::ViterbiStep(std::int64_t t, double llr) {
         pauseScore = stay;
     }
     for (int k = 0; k < kKindCount; ++k) {
-        const double obs = IsMark(k) ? llr : 0.0;
+        const bool mark = IsMark(k);
         const int first = offset_[k];
         const int n = kMaxSlots[k];
         for (int d = n; d >= 2; --d) {
-            score_[first + d - 1] = score_[first + d - 2] + logGoOn_[first + d - 2] + obs;
+            score_[first + d - 1] =
+                score_[first + d - 2] + logGoOn_[first + d - 2] + (mark ? runStep_[d] : 0.0);
         }
-        score_[first] = (IsMark(k) ? bestGapEnd : bestMarkEnd) + logEnter_[k] + obs;
+        score_[first] =
+            (mark ? bestGapEnd : bestMarkEnd) + logEnter_[k] + (mark ? runStep_[1] : 0.0);
     }
     score_[last] = pauseScore;  // a gap: no observation term
 
@@ -435,7 +554,7 @@ void SoftTrack::TrackLevels(std::int64_t t) {
     if (IsMark(run.kind)) {
         const double a = length / (kSignalTimeConstantS * kSoftSampleRateHz);
         signal_ += a * ((s.energy - noise_) / length - signal_);
-        TrackPhase(s, length);
+        TrackPhase(s, SlotAt(target - 1), length);
     } else {
         // Winsorized mean: a missed mark moves the floor by little; the factor undoes the clip's
         // bias on exponentially distributed noise power.
@@ -457,6 +576,10 @@ void SoftTrack::Commit(std::int64_t c, Kind kind, std::vector<SoftChar>* out,
     committed_ = c + 1;
     const Slot& s = SlotAt(c);
     if (kind != lastKind_) {
+        if (IsMark(lastKind_) && runFirstSlot_ > 0 && scoring_ == MarkScoring::kWholeRuns) {
+            // The mark's evidence for the character's confidence, as the Viterbi weighed it.
+            markLlr_ = LearnWholeRunShare(runFirstSlot_, c);
+        }
         if (lastKind_ != kWordGap && runFirstSlot_ > 0) {
             const int d = static_cast<int>(std::min<std::int64_t>(c - runFirstSlot_, kMaxSlots[lastKind_]));
             runLogSum_ += logLength_[offset_[lastKind_] + d - 1];
@@ -504,12 +627,35 @@ void SoftTrack::Commit(std::int64_t c, Kind kind, std::vector<SoftChar>* out,
     lastKind_ = kind;
 }
 
+double SoftTrack::LearnWholeRunShare(std::int64_t first, std::int64_t end) {
+    // Which model explained this settled mark better, weighed by the present shares.
+    double ur = 0.0;
+    double ui = 0.0;
+    int length = 0;
+    double windows = 0.0;
+    for (std::int64_t j = first; j < end; ++j) {
+        const Slot& s = SlotAt(j);
+        ur += s.turnedRe;
+        ui += s.turnedIm;
+        length += s.length;
+        windows += s.llr;
+    }
+    const double whole = TurnedMarkLlr(ur, ui, length) + std::log(wholeRunShare_);
+    const double parts = windows + std::log1p(-wholeRunShare_);
+    const double posterior = 1.0 / (1.0 + std::exp(std::clamp(parts - whole, -50.0, 50.0)));
+    wholeRunShare_ = std::clamp(wholeRunShare_ + kWholeRunShareRate * (posterior - wholeRunShare_),
+                                kMinWholeRunShare, kMaxWholeRunShare);
+    return std::max(whole, parts) + std::log1p(std::exp(-std::abs(whole - parts)));
+}
+
 void SoftTrack::EndCharacter(std::vector<SoftChar>* out, double min_confidence) {
     const std::uint32_t code = code_;
     const bool overflow = codeOverflow_;
     code_ = 1;
     codeOverflow_ = false;
-    const double z = (charMinLlr_ - kConfidenceMidLlr) / kConfidenceScaleLlr;
+    const double mid =
+        scoring_ == MarkScoring::kWholeRuns ? kWholeRunConfidenceMidLlr : kConfidenceMidLlr;
+    const double z = (charMinLlr_ - mid) / kConfidenceScaleLlr;
     const double confidence = 1.0 / (1.0 + std::exp(-z));
     charConfidence_ += kCharConfidenceWeight * (confidence - charConfidence_);
     if (overflow || code >= 256) return;

@@ -21,15 +21,20 @@ class SoftTrack {
     // Longest run of each kind, in slots; the last word-gap state is a pause of any length.
     static constexpr std::array<int, kKindCount> kMaxSlots = {9, 22, 10, 24, 56};
     static constexpr int kStateCount = 9 + 22 + 10 + 24 + 56;
+    static constexpr int kLongestMarkSlots = kMaxSlots[kDash];
     // Decisions are committed this many slots behind the newest (40 dots: past any character).
     static constexpr std::int64_t kCommitLagSlots = 160;
+
+    // How a mark run's likelihood is read: as the sum of its half-dot windows (cheap: enough to
+    // tell speeds apart), or also as one matched filter over its whole sum (the more sensitive).
+    enum class MarkScoring : std::uint8_t { kHalfDotWindows, kWholeRuns };
 
     explicit SoftTrack(double pitch_hz);
 
     // Starts afresh at sample index `first_sample` with a dot of `dot_samples`, a noise power of
     // `noise` per sample (after mixing) and a mark power of `signal_per_sample` * slot length.
     void Start(std::int64_t first_sample, double dot_samples, double noise,
-               double signal_per_sample);
+               double signal_per_sample, MarkScoring scoring = MarkScoring::kWholeRuns);
 
     // Feeds samples; characters go to `out` when it is not null (a trial track keeps none).
     void Process(const std::int16_t* samples, std::size_t count, std::vector<SoftChar>* out,
@@ -68,6 +73,9 @@ class SoftTrack {
         double energy = 0.0;  // |sum of mixed samples|^2 / length
         double re = 0.0;      // the sum of mixed samples
         double im = 0.0;
+        double turnedRe = 0.0;  // the sum turned by the carrier phase predicted for the slot
+        double turnedIm = 0.0;
+        int length = 0;
         double llr = 0.0;     // log p(energy | mark) / p(energy | space)
         Predecessor beforeMark;  // the gap a mark entered at this slot follows
         Predecessor beforeGap;   // the mark a gap entered at this slot follows
@@ -79,9 +87,18 @@ class SoftTrack {
 
     void BuildTimingModel();
     void EndSlot();
-    double MarkLlr(double re, double im, int length, double center_sample) const;
-    void TrackPhase(const Slot& slot, double length);
-    void ViterbiStep(std::int64_t t, double llr);
+    // log p(sum | mark) / p(sum | space) for the sum of `length` mixed samples, turned by the
+    // carrier phase predicted for them.
+    double TurnedMarkLlr(double ur, double ui, int length) const;
+    // Per mark run length d (slots): how much a run ending now adds to the run's likelihood.
+    void RunLlrSteps(std::int64_t t);
+    // Learns from the settled mark over slots [first, end) how often a run's whole sum explains
+    // a mark better than its half-dot windows; returns the mark's log-likelihood ratio under
+    // both mixed.
+    double LearnWholeRunShare(std::int64_t first, std::int64_t end);
+    void SetCoherentShare(double share);
+    void TrackPhase(const Slot& slot, const Slot& previous, double length);
+    void ViterbiStep(std::int64_t t);
     Run RunAt(std::int64_t target) const;  // the best path's run covering slot `target`
     void TrackLevels(std::int64_t t);
     void TrackSpeed(std::int64_t t);
@@ -122,7 +139,12 @@ class SoftTrack {
     double phaseSample_ = 0.0;
     double phaseRate_ = 0.0;  // rad per sample: the pitch's offset
     int phaseSlots_ = 0;
+    double turnRe_ = 0.0;  // average of a mark slot times its neighbour's conjugate, per noise
+    double turnIm_ = 0.0;
+    int turnPairs_ = 0;
     double coherentShare_ = 0.0;
+    double logCoherentShare_ = 0.0;  // its log, less the phase spread's normalization
+    double logIncoherentShare_ = 0.0;
 
     // Timing model: per state, log P(run goes on) and log P(run ends here).
     std::array<int, kKindCount> offset_{};
@@ -132,7 +154,13 @@ class SoftTrack {
     std::array<double, kKindCount> logEnter_{};  // given the previous group ended
     double letterGapDots_ = 3.0;  // the sender's gap between letters, in dots
 
-    // Viterbi.
+    // Viterbi. The likelihood of a mark run is that of its whole sum (one matched filter over
+    // the run); runLlr_[d] is the run of d slots ending at the newest slot, runStep_[d] what
+    // it adds to the run of d - 1 slots before.
+    std::array<double, kLongestMarkSlots + 1> runLlr_{};
+    std::array<double, kLongestMarkSlots + 1> runStep_{};
+    double wholeRunShare_ = 0.5;
+    MarkScoring scoring_ = MarkScoring::kWholeRuns;
     std::array<double, kStateCount> score_{};
     double scoreOffset_ = 0.0;
     std::int64_t pauseRunStart_ = -1;  // run start of the open-ended last word-gap state
