@@ -83,6 +83,9 @@ class SoftSession {
     std::vector<SampleSpan> absent_;
     std::size_t nextAbsent_ = 0;
     double pitchHz_;
+    // Marks read as whole matched-filter runs: for a weak signal, where that copies more; a
+    // strong fading one reads as well or better on the half-dot windows alone.
+    bool wholeRuns_;
     std::optional<SoftDecoder> decoder_;  // not assignable: a retune makes it anew
     std::vector<SoftChar> fresh_;
     std::vector<SoftChar> word_;
