@@ -138,9 +138,8 @@ class MainWindow : public QMainWindow, public ReceiverHost, public BlockReadyPos
     void ShowBandView();
     // Its window was closed: the skimmer stops and takes its channels away.
     void BandViewClosed();
-    // Tunes the main receiver to `bin`, as a click on the spectrum strip does.
     // The main receiver takes a skimmer's station over: its centre, dot length, integration
-    // length and threshold.
+    // length, threshold and filter; the receive text's word ends there.
     void TakeOver(const StationView& station);
     // Sends `call` to the logger's Call field, as the receive text's popup does.
     void ExportCall(const QString& call);

@@ -136,6 +136,23 @@ start_window() {
     done
 }
 
+# Plays $tmp/band.raw into the test sink TIMES times (0: until the window ends) while the
+# window runs; sets rc to the window's exit status and stops the playing.
+play_band_while_window() {
+    local times=$1
+    ( played=0
+      while (( times == 0 || played < times )); do
+        paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test "$tmp/band.raw"
+        played=$((played + 1))
+      done ) &
+    play_pid=$!
+    wait "$window_pid"
+    rc=$?
+    kill "$play_pid" 2>/dev/null
+    pkill -P "$play_pid" paplay 2>/dev/null
+    wait "$play_pid" 2>/dev/null
+}
+
 # The window's result, from its exit status.
 window_verdict() {
     local rc=$1 pass=$2
@@ -392,15 +409,7 @@ if [[ "$mode" == "band" ]]; then
     [[ -n "${DAHLO_BAND_SHOT:-}" ]] && shot=(--shot "$DAHLO_BAND_SHOT")
     start_window 1024x768 "$program" band 40 "${calls[@]}" "${shot[@]}"
     # Twice over: a station first heard late in the first pass is copied whole in the second.
-    ( for _ in 1 2; do
-        paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test "$tmp/band.raw"
-      done ) &
-    play_pid=$!
-    wait "$window_pid"
-    rc=$?
-    kill "$play_pid" 2>/dev/null
-    pkill -P "$play_pid" paplay 2>/dev/null
-    wait "$play_pid" 2>/dev/null
+    play_band_while_window 2
     window_verdict "$rc" "the band view listed every station and retuned the receiver"
 fi
 
@@ -412,15 +421,7 @@ if [[ "$mode" == "band-tune" ]]; then
     calls=(OK1RR K1ABC DL2XYZ UA3ABC 9A1AA W1AW JA1XYZ SM5ABC HA5XX IZ1ABC EA3XYZ YU1AA)
     window_limit=300
     start_window 1024x768 "$program" tune 90 "${calls[@]}"
-    ( while :; do
-        paplay --raw --format=s16le --rate=11025 --channels=1 --device=dahlo_test "$tmp/band.raw"
-      done ) &
-    play_pid=$!
-    wait "$window_pid"
-    rc=$?
-    kill "$play_pid" 2>/dev/null
-    pkill -P "$play_pid" paplay 2>/dev/null
-    wait "$play_pid" 2>/dev/null
+    play_band_while_window 0
     window_verdict "$rc" "rows stayed on their stations; ten stations tuned and copied"
 fi
 
