@@ -46,8 +46,8 @@ SoftSession::SoftSession(OutputSink& sink, OutputFormat format, const PresetPlan
       format_(format),
       absent_(plan.absent),
       pitchHz_(plan.controls.centreBin * kHzPerBin),
-      wholeRuns_(plan.levels.noise > 0.0 && plan.levels.mark < kSoftMarkToNoise * plan.levels.noise) {
-    decoder_.emplace(SoftDecoderConfig{pitchHz_, 0.0, 0.0, wholeRuns_});
+      weak_(plan.levels.noise > 0.0 && plan.levels.mark < kSoftMarkToNoise * plan.levels.noise) {
+    decoder_.emplace(SoftDecoderConfig{pitchHz_, 0.0, 0.0, weak_, weak_});
     fresh_.reserve(64);
     word_.reserve(64);
 }
@@ -150,7 +150,7 @@ void SoftSession::Retune(double pitchHz) {
     origin_ += read_;
     read_ = 0;
     pitchHz_ = pitchHz;
-    decoder_.emplace(SoftDecoderConfig{pitchHz_, 0.0, 0.0, wholeRuns_});
+    decoder_.emplace(SoftDecoderConfig{pitchHz_, 0.0, 0.0, weak_, weak_});
 }
 
 void SoftSession::Finish() {

@@ -83,9 +83,10 @@ class SoftSession {
     std::vector<SampleSpan> absent_;
     std::size_t nextAbsent_ = 0;
     double pitchHz_;
-    // Marks read as whole matched-filter runs: for a weak signal, where that copies more; a
-    // strong fading one reads as well or better on the half-dot windows alone.
-    bool wholeRuns_;
+    // A weak signal: its marks read as whole matched-filter runs and its timing as tight as the
+    // sender keys, which copy more; a strong fading one reads as well or better on the half-dot
+    // windows and the loose timing of any hand.
+    bool weak_;
     std::optional<SoftDecoder> decoder_;  // not assignable: a retune makes it anew
     std::vector<SoftChar> fresh_;
     std::vector<SoftChar> word_;

@@ -38,6 +38,9 @@ constexpr double kMaxScorePerRun = 8.0;
 constexpr int kLevelSlotSamples = 64;
 constexpr double kNoiseQuantile = 0.1;
 constexpr double kTypicalDuty = 0.45;
+// The chosen speed reads the window once more at this timing spread (between a keyer's and a
+// hand's) to measure the sender's own before decoding starts.
+constexpr double kProbeTimingSpread = 0.18;
 
 // Decodes `window` (from input sample `first`) at the trial speeds whose `ranks` are not -inf
 // (`dot_samples` if given, else the ladder) and ranks each; -inf for a trial that does not
@@ -178,7 +181,7 @@ void SoftDecoder::TryAcquire(std::vector<SoftChar>& out, std::size_t valid) {
         nextAttempt_ = received_ + kAcquireRetrySamples;
         return;
     }
-    double dot = candidates_[static_cast<std::size_t>(found)]->DotSamples();
+    SoftTrack* chosen = candidates_[static_cast<std::size_t>(found)].get();
     SoftTrack::MarkScoring scoring = SoftTrack::MarkScoring::kHalfDotWindows;
     if (config_.whole_runs) {
         scoring = SoftTrack::MarkScoring::kWholeRuns;
@@ -192,10 +195,19 @@ void SoftDecoder::TryAcquire(std::vector<SoftChar>& out, std::size_t valid) {
         }
         const int best = RankTrials(candidates_, window_, config_.dot_samples, first, noise,
                                     signal, scoring, ranks);
-        if (best >= 0) dot = candidates_[static_cast<std::size_t>(best)]->DotSamples();
+        if (best >= 0) chosen = candidates_[static_cast<std::size_t>(best)].get();
+    }
+    const double dot = chosen->DotSamples();
+    if (config_.follow_keying) {
+        // The chosen trial, done with, reads the window again to measure the keying's spread.
+        chosen->Start(first, dot, noise, signal, scoring);
+        chosen->SetTimingSpread(kProbeTimingSpread);
+        chosen->Process(window_.data(), size, nullptr, 0.0);
+        chosen->Flush(nullptr, 0.0);
     }
     locked_ = true;
     main_->Start(first, dot, noise, signal, scoring);
+    if (config_.follow_keying) main_->AdoptTimingSpread(*chosen);
     main_->Process(window_.data(), size, &out, config_.min_confidence);
 }
 

@@ -7,8 +7,8 @@
 // one matched filter, mixed with the unknown-phase model by how well each fits; noise floor and
 // mark level are tracked from run interiors so slow fading is followed. A Viterbi
 // search (a mark run scored on its whole sum where the phase holds across it) over an
-// explicit-duration model of Morse timing (dots, dashes, gaps of 1, 3 and 7 dots,
-// hand-keying spread) finds the likeliest keying; runs older than a fixed lag are read as
+// explicit-duration model of Morse timing (dots, dashes, gaps of 1, 3 and 7 dots, as tight
+// as the sender keys: measured, a keyer's exact, a hand's spread) finds the likeliest keying; runs older than a fixed lag are read as
 // characters through the English table. The speed is measured from the first seconds of signal
 // (the timing model at a ladder of speeds, the best-fitting one wins) and then follows the
 // decoded elements.
@@ -33,6 +33,9 @@ struct SoftDecoderConfig {
     // Off for input through a narrow channel filter, whose smeared mark tails the whole sums
     // would take into the marks (dots read as dashes).
     bool whole_runs = true;
+    // The timing model's spread follows the sender's keying (tight for a keyer): the weak
+    // signal's gain. Off: one spread loose enough for any hand, as for every trial speed.
+    bool follow_keying = true;
 };
 
 struct SoftChar {

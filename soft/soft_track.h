@@ -56,6 +56,15 @@ class SoftTrack {
     // the gaps inside words and between letters): how well this speed fits the keying.
     double TimingFit() const { return runCount_ > 0 ? runLogSum_ / runCount_ : -1e9; }
     int RunCount() const { return runCount_; }
+    // The spread (log) of the timing model's run lengths: as Start sets it for trial speeds
+    // (loose, gaps looser still), or as given here for marks and gaps alike (clamped to the
+    // bounds a decoding track follows).
+    void SetTimingSpread(double spread);
+    double TimingSpread() const { return timingSpread_; }
+    // Takes the keying spread `from` measured on the runs it read (a track that read the same
+    // input at the same speed), starts from it and follows the spread of its own runs from
+    // there. A track started plainly (a trial) keeps its spread and only measures.
+    void AdoptTimingSpread(const SoftTrack& from);
     // Input before this sample index is decided: no later sample changes what is read of it.
     std::int64_t DecidedUntil() const {
         return nextSample_ - (kCommitLagSlots + 1) * slotLength_;
@@ -97,6 +106,7 @@ class SoftTrack {
     // both mixed.
     double LearnWholeRunShare(std::int64_t first, std::int64_t end);
     void SetCoherentShare(double share);
+    void LearnTimingSpread(int kind, int slots);
     void TrackPhase(const Slot& slot, const Slot& previous, double length);
     void ViterbiStep(std::int64_t t);
     Run RunAt(std::int64_t target) const;  // the best path's run covering slot `target`
@@ -153,6 +163,11 @@ class SoftTrack {
     std::array<double, kStateCount> logLength_{};  // log P(run lasts exactly d slots)
     std::array<double, kKindCount> logEnter_{};  // given the previous group ended
     double letterGapDots_ = 3.0;  // the sender's gap between letters, in dots
+    double timingSpread_ = 0.25;     // of the model now: marks
+    double gapSpread_ = 0.3;         // ... and gaps
+    double spreadMeanSquare_ = 0.0;  // measured: mean square log deviation of the runs read
+    int spreadRuns_ = 0;
+    bool followSpread_ = false;
 
     // Viterbi. The likelihood of a mark run is that of its whole sum (one matched filter over
     // the run); runLlr_[d] is the run of d slots ending at the newest slot, runStep_[d] what
