@@ -229,9 +229,11 @@ bool Skimmer::Open(const FoundSignal& signal, std::int64_t now) {
     station->noise = preset.noise;
     station->mark = preset.mark;
     if (weak) {
-        // Its input comes through the channel's narrow filter: the window scoring only.
+        // Its input comes through the channel's narrow filter: the window scoring only; and any
+        // keying, codes outside the table dropped (a strong neighbour's leakage keys marks that
+        // the code tree would read as characters, at a speed that runs away).
         station->soft = std::make_unique<SoftDecoder>(
-            SoftDecoderConfig{signal.bin * kHzPerBin, 0.0, 0.0, false});
+            SoftDecoderConfig{signal.bin * kHzPerBin, 0.0, 0.0, false, true, false});
         station->softFirstSample = start;
         station->softFilter.SelectRow(FilterCoefficientTables(kNarrow).Row(signal.bin));
         station->softSecondFilter.SelectRow(FilterCoefficientTables(kNarrow).Row(signal.bin));

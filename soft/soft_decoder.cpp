@@ -88,7 +88,7 @@ SoftDecoder::SoftDecoder(const SoftDecoderConfig& config) : config_(config) {
         config_.dot_samples =
             std::clamp(config_.dot_samples, kDotSamplesAtOneWpm / 60.0, kDotSamplesAtOneWpm / 5.0);
     }
-    main_ = std::make_unique<SoftTrack>(config_.pitch_hz);
+    main_ = std::make_unique<SoftTrack>(config_.pitch_hz, config_.code_tree);
     const int trials = config_.dot_samples > 0.0 ? 1 : kLadderSteps;
     for (int i = 0; i < trials; ++i) candidates_.push_back(std::make_unique<SoftTrack>(config_.pitch_hz));
     history_.resize(kAcquireWindowSamples);

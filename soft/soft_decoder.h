@@ -8,8 +8,10 @@
 // mark level are tracked from run interiors so slow fading is followed. A Viterbi
 // search (a mark run scored on its whole sum where the phase holds across it) over an
 // explicit-duration model of Morse timing (dots, dashes, gaps of 1, 3 and 7 dots, as tight
-// as the sender keys: measured, a keyer's exact, a hand's spread) finds the likeliest keying; runs older than a fixed lag are read as
-// characters through the English table. The speed is measured from the first seconds of signal
+// as the sender keys: measured, a keyer's exact, a hand's spread) and the code tree of the
+// English table (only its characters, the rarer punctuation weighed down) finds the likeliest
+// keying; runs older than a fixed lag are read as characters. The speed is measured from the
+// first seconds of signal
 // (the timing model at a ladder of speeds, the best-fitting one wins) and then follows the
 // decoded elements.
 
@@ -36,6 +38,10 @@ struct SoftDecoderConfig {
     // The timing model's spread follows the sender's keying (tight for a keyer): the weak
     // signal's gain. Off: one spread loose enough for any hand, as for every trial speed.
     bool follow_keying = true;
+    // Only keyings whose characters are in the English table (punctuation weighed down) are
+    // read: a weak signal's doubtful marks resolve to characters. Off: any keying, and codes
+    // outside the table are dropped (for input where marks of noise or a neighbour are common).
+    bool code_tree = true;
 };
 
 struct SoftChar {

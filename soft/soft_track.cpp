@@ -128,6 +128,12 @@ constexpr double kMaxWholeRunShare = 0.95;
 // likelihoods are the decoder's main cost; no path that far behind came back in the sweeps).
 constexpr double kRunBeam = 40.0;
 
+// Characters other than letters and digits (punctuation, prosigns, national letters) are about
+// one in thirty of CW text, shared among some twenty-six codes, against 36 letters and digits
+// sharing the rest: each is about 25 times rarer (3.2 nats), which the search weighs in where
+// a character's marks leave its code in doubt.
+constexpr double kRareCharacterLogPrior = -3.2;
+
 // log I0(x) from the polynomial fits of Abramowitz and Stegun 9.8.1 and 9.8.2 (relative error
 // below 2e-7): the run likelihoods need a few hundred per slot.
 double FastLogBesselI0(double x) {
@@ -154,7 +160,47 @@ double LogDurationWeight(int slots, double mean_slots, double spread_log) {
 
 }  // namespace
 
-SoftTrack::SoftTrack(double pitch_hz) : ring_(kRingSlots) {
+SoftTrack::SoftTrack(double pitch_hz, bool code_tree) : ring_(kRingSlots) {
+    // The code tree: every prefix of a code in the English table (the root is the empty code).
+    // Without it, one node that every mark returns to and every code ends at.
+    tree_.push_back(TreeNode{});
+    if (code_tree) {
+        std::array<std::int16_t, 256> nodeOf{};
+        nodeOf.fill(-1);
+        nodeOf[1] = 0;
+        const auto& table = EnglishCharsetTable();
+        for (std::uint32_t code = 2; code < 256; ++code) {
+            if (table[code][0] == '%') continue;
+            int bits = 0;
+            while ((code >> (bits + 1)) != 0) ++bits;  // elements after the leading 1
+            for (int i = bits - 1; i >= 0; --i) {
+                const std::uint32_t prefix = code >> i;
+                if (nodeOf[prefix] >= 0) continue;
+                nodeOf[prefix] = static_cast<std::int16_t>(tree_.size());
+                tree_.push_back(TreeNode{});
+                tree_[static_cast<std::size_t>(nodeOf[prefix >> 1])].child[prefix & 1] =
+                    nodeOf[prefix];
+            }
+            TreeNode& node = tree_[static_cast<std::size_t>(nodeOf[code])];
+            node.character = true;
+            const char* text = table[code];
+            const bool letterOrDigit = text[1] == '\0' && ((text[0] >= 'a' && text[0] <= 'z') ||
+                                                           (text[0] >= 'A' && text[0] <= 'Z') ||
+                                                           (text[0] >= '0' && text[0] <= '9'));
+            node.logPrior = letterOrDigit ? 0.0 : kRareCharacterLogPrior;
+        }
+    } else {
+        tree_[0].child[0] = 0;
+        tree_[0].child[1] = 0;
+        tree_[0].character = true;
+    }
+    nodeScore_.resize(tree_.size() * kNodeStates);
+    markLinks_.resize(kRingSlots * tree_.size());
+    gapLinks_.resize(kRingSlots * tree_.size());
+    markEnd_.resize(tree_.size());
+    gapEnd_.resize(tree_.size());
+    nodeLive_.resize(tree_.size());
+
     const double w = 2.0 * std::numbers::pi * pitch_hz / kSoftSampleRateHz;
     cosStep_ = std::cos(w);
     sinStep_ = std::sin(w);
@@ -240,6 +286,11 @@ void SoftTrack::Start(std::int64_t first_sample, double dot_samples, double nois
     BuildTimingModel();
     score_.fill(kMinusInfinity);
     score_[kStateCount - 1] = 0.0;  // a pause before the first mark
+    std::fill(nodeScore_.begin(), nodeScore_.end(), kMinusInfinity);
+    std::fill(nodeLive_.begin(), nodeLive_.end(), std::uint8_t{0});
+    std::fill(markLinks_.begin(), markLinks_.end(), Link{});
+    std::fill(gapLinks_.begin(), gapLinks_.end(), Link{});
+    markBest_.fill(kMinusInfinity);
     scoreOffset_ = 0.0;
     runLlr_.fill(0.0);
     runStep_.fill(0.0);
@@ -344,8 +395,8 @@ void SoftTrack::RunLlrSteps(std::int64_t t) {
             windows += s.llr;
         }
         // A run that only continues marks far behind the best path is not read: it ends here.
-        if (d > 1 && score_[offset_[kDash] + d - 2] < -kRunBeam &&
-            (d - 1 > kMaxSlots[kDot] || score_[offset_[kDot] + d - 2] < -kRunBeam)) {
+        if (d > 1 && markBest_[offset_[kDash] + d - 2] < -kRunBeam &&
+            (d - 1 > kMaxSlots[kDot] || markBest_[offset_[kDot] + d - 2] < -kRunBeam)) {
             runStep_[d] = kMinusInfinity;
             shorterBefore = runLlr_[d];
             continue;
@@ -455,38 +506,78 @@ void SoftTrack::EndSlot() {
 }
 
 void SoftTrack::ViterbiStep(std::int64_t t) {
-    // The best way for each group (marks, gaps) to have ended with the previous slot.
-    double bestMarkEnd = kMinusInfinity;
-    double bestGapEnd = kMinusInfinity;
-    int bestMarkState = 0;
-    int bestGapState = kStateCount - 1;
-    for (int s = 0; s < kStateCount; ++s) {
+    const int nodes = static_cast<int>(tree_.size());
+    const int last = kStateCount - 1;
+    // The best way each run ended with the previous slot: gaps between characters and words
+    // (no node), and per node its element gaps and the marks that reach it.
+    RunEnd freeEnd{kMinusInfinity, kWordGap, 0, 0};
+    for (int s = offset_[kLetterGap]; s < kStateCount; ++s) {
         const double v = score_[s] + logEnd_[s];
-        if (s < offset_[kElementGap]) {
-            if (v > bestMarkEnd) {
-                bestMarkEnd = v;
-                bestMarkState = s;
-            }
-        } else if (v > bestGapEnd) {
-            bestGapEnd = v;
-            bestGapState = s;
+        if (v > freeEnd.score) {
+            int k = kLetterGap;
+            while (k + 1 < kKindCount && s >= offset_[k + 1]) ++k;
+            freeEnd = {v, static_cast<std::uint8_t>(k), 0,
+                       static_cast<std::uint8_t>(s == last ? 0 : s - offset_[k] + 1)};
         }
     }
-    auto predecessorOf = [&](int s) {
-        Predecessor p;
-        int k = kKindCount - 1;
-        while (s < offset_[k]) --k;
-        p.kind = static_cast<std::uint8_t>(k);
-        const int d = s - offset_[k] + 1;
-        p.runStart = (s == kStateCount - 1) ? pauseRunStart_ : t - d;
-        return p;
-    };
+    for (RunEnd& e : markEnd_) e = {kMinusInfinity, kDot, 0, 0};
+    for (int j = 0; j < nodes; ++j) {
+        gapEnd_[static_cast<std::size_t>(j)] = {kMinusInfinity, kElementGap,
+                                                static_cast<std::uint8_t>(j), 0};
+    }
+    for (int j = 0; j < nodes; ++j) {
+        if (!nodeLive_[static_cast<std::size_t>(j)]) continue;
+        const double* node = &nodeScore_[static_cast<std::size_t>(j) * kNodeStates];
+        for (int k = kDot; k <= kDash; ++k) {
+            const int child = tree_[static_cast<std::size_t>(j)].child[k];
+            if (child < 0) continue;
+            RunEnd& e = markEnd_[static_cast<std::size_t>(child)];
+            for (int s = offset_[k]; s < offset_[k] + kMaxSlots[k]; ++s) {
+                const double v = node[s] + logEnd_[s];
+                if (v > e.score) {
+                    e = {v, static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(j),
+                         static_cast<std::uint8_t>(s - offset_[k] + 1)};
+                }
+            }
+        }
+        RunEnd& g = gapEnd_[static_cast<std::size_t>(j)];
+        for (int s = offset_[kElementGap]; s < offset_[kLetterGap]; ++s) {
+            const double v = node[s] + logEnd_[s];
+            if (v > g.score)
+                g = {v, kElementGap, g.node,
+                     static_cast<std::uint8_t>(s - offset_[kElementGap] + 1)};
+        }
+    }
+    // A character ends where a mark reaches a node that is one.
+    RunEnd charEnd{kMinusInfinity, kDot, 0, 0};
+    for (int j = 0; j < nodes; ++j) {
+        if (tree_[static_cast<std::size_t>(j)].character &&
+            markEnd_[static_cast<std::size_t>(j)].score +
+                    tree_[static_cast<std::size_t>(j)].logPrior >
+                charEnd.score) {
+            charEnd = markEnd_[static_cast<std::size_t>(j)];
+            charEnd.score += tree_[static_cast<std::size_t>(j)].logPrior;
+        }
+    }
+    // A character's first mark follows a gap between characters (or, without the tree, any gap).
+    const RunEnd& rootGap = gapEnd_[0];
+    const bool fromFree = freeEnd.score >= rootGap.score;
+    const RunEnd& firstFrom = fromFree ? freeEnd : rootGap;
+
     Slot& slot = SlotAt(t);
-    slot.beforeMark = predecessorOf(bestGapState);
-    slot.beforeGap = predecessorOf(bestMarkState);
+    slot.beforeMark = {firstFrom.kind, 0,
+                       fromFree && firstFrom.length == 0 ? pauseRunStart_ : t - firstFrom.length};
+    slot.beforeGap = {charEnd.kind, charEnd.node, t - charEnd.length};
+    const std::size_t row =
+        static_cast<std::size_t>(t) % kRingSlots * static_cast<std::size_t>(nodes);
+    for (int j = 0; j < nodes; ++j) {
+        const RunEnd& g = gapEnd_[static_cast<std::size_t>(j)];
+        const RunEnd& m = markEnd_[static_cast<std::size_t>(j)];
+        markLinks_[row + static_cast<std::size_t>(j)] = {kElementGap, g.node, g.length};
+        gapLinks_[row + static_cast<std::size_t>(j)] = {m.kind, m.node, m.length};
+    }
 
     // The open pause state: reached from the longest modelled word gap or by staying.
-    const int last = kStateCount - 1;
     const double fromBelow = score_[last - 1] + logGoOn_[last - 1];
     const double stay = score_[last] + logGoOn_[last];
     double pauseScore;
@@ -496,43 +587,109 @@ void SoftTrack::ViterbiStep(std::int64_t t) {
     } else {
         pauseScore = stay;
     }
-    for (int k = 0; k < kKindCount; ++k) {
-        const bool mark = IsMark(k);
+    for (int k = kLetterGap; k <= kWordGap; ++k) {
         const int first = offset_[k];
-        const int n = kMaxSlots[k];
-        for (int d = n; d >= 2; --d) {
-            score_[first + d - 1] =
-                score_[first + d - 2] + logGoOn_[first + d - 2] + (mark ? runStep_[d] : 0.0);
+        for (int d = kMaxSlots[k]; d >= 2; --d) {
+            score_[first + d - 1] = score_[first + d - 2] + logGoOn_[first + d - 2];
         }
-        score_[first] =
-            (mark ? bestGapEnd : bestMarkEnd) + logEnter_[k] + (mark ? runStep_[1] : 0.0);
+        score_[first] = charEnd.score + logEnter_[k];
     }
     score_[last] = pauseScore;  // a gap: no observation term
+    for (int j = 0; j < nodes; ++j) {
+        double* node = &nodeScore_[static_cast<std::size_t>(j) * kNodeStates];
+        const TreeNode& n = tree_[static_cast<std::size_t>(j)];
+        const double before = j == 0 ? firstFrom.score : gapEnd_[static_cast<std::size_t>(j)].score;
+        const double after = markEnd_[static_cast<std::size_t>(j)].score;
+        std::uint8_t& live = nodeLive_[static_cast<std::size_t>(j)];
+        // A node whose keyings are all far behind the best, and which nothing enters near it,
+        // is left out until something does.
+        if (!live && before < -kRunBeam && after < -kRunBeam) continue;
+        double top = kMinusInfinity;
+        for (int k = kDot; k <= kDash; ++k) {
+            if (n.child[k] < 0) continue;
+            const int first = offset_[k];
+            for (int d = kMaxSlots[k]; d >= 2; --d) {
+                node[first + d - 1] = node[first + d - 2] + logGoOn_[first + d - 2] + runStep_[d];
+                top = std::max(top, node[first + d - 1]);
+            }
+            node[first] = before + logEnter_[k] + runStep_[1];
+            top = std::max(top, node[first]);
+        }
+        if (n.child[0] >= 0 || n.child[1] >= 0) {  // an element may follow: an element gap
+            const int first = offset_[kElementGap];
+            for (int d = kMaxSlots[kElementGap]; d >= 2; --d) {
+                node[first + d - 1] = node[first + d - 2] + logGoOn_[first + d - 2];
+                top = std::max(top, node[first + d - 1]);
+            }
+            node[first] = after + logEnter_[kElementGap];
+            top = std::max(top, node[first]);
+        }
+        live = top >= -kRunBeam;
+        if (!live) std::fill(node, node + kNodeStates, kMinusInfinity);
+    }
 
     double best = kMinusInfinity;
-    for (int s = 0; s < kStateCount; ++s) {
+    for (int s = offset_[kLetterGap]; s < kStateCount; ++s) {
         if (score_[s] > best) {
             best = score_[s];
             bestState_ = s;
         }
     }
-    for (double& s : score_) s -= best;
+    markBest_.fill(kMinusInfinity);
+    for (int j = 0; j < nodes; ++j) {
+        if (!nodeLive_[static_cast<std::size_t>(j)]) continue;
+        const double* node = &nodeScore_[static_cast<std::size_t>(j) * kNodeStates];
+        for (int s = 0; s < kNodeStates; ++s) {
+            if (node[s] > best) {
+                best = node[s];
+                bestState_ = kStateCount + j * kNodeStates + s;
+            }
+            markBest_[static_cast<std::size_t>(s)] =
+                std::max(markBest_[static_cast<std::size_t>(s)], node[s]);
+        }
+    }
+    for (int s = offset_[kLetterGap]; s < kStateCount; ++s) score_[s] -= best;
+    for (int j = 0; j < nodes; ++j) {
+        if (!nodeLive_[static_cast<std::size_t>(j)]) continue;
+        double* node = &nodeScore_[static_cast<std::size_t>(j) * kNodeStates];
+        for (int s = 0; s < kNodeStates; ++s) node[s] -= best;
+    }
+    for (double& s : markBest_) s -= best;
     scoreOffset_ += best;
 }
 
 SoftTrack::Run SoftTrack::RunAt(std::int64_t target) const {
-    int k = kKindCount - 1;
-    while (bestState_ < offset_[k]) --k;
     const std::int64_t t = slot_ - 1;
-    Run run{static_cast<Kind>(k), bestState_ == kStateCount - 1
-                                      ? pauseRunStart_
-                                      : t - (bestState_ - offset_[k])};
+    Run run{kWordGap, 0, 0};
+    if (bestState_ >= kStateCount) {
+        const int i = bestState_ - kStateCount;
+        const int local = i % kNodeStates;
+        int k = kElementGap;
+        while (local < offset_[k]) --k;
+        run = {static_cast<Kind>(k), t - (local - offset_[k]), i / kNodeStates};
+    } else {
+        int k = kKindCount - 1;
+        while (bestState_ < offset_[k]) --k;
+        run = {static_cast<Kind>(k),
+               bestState_ == kStateCount - 1 ? pauseRunStart_ : t - (bestState_ - offset_[k]), 0};
+    }
+    const std::size_t nodes = tree_.size();
     while (run.start > target) {
-        const Slot& s = SlotAt(run.start);
-        const Predecessor& p = IsMark(run.kind) ? s.beforeMark : s.beforeGap;
-        if (p.runStart >= run.start) break;  // never: runs only reach back
-        run.kind = static_cast<Kind>(p.kind);
-        run.start = p.runStart;
+        const std::int64_t start = run.start;
+        const std::size_t at = static_cast<std::size_t>(start) % kRingSlots * nodes +
+                               static_cast<std::size_t>(run.node);
+        if (IsMark(run.kind) && run.node != 0) {
+            const Link& l = markLinks_[at];
+            run = {kElementGap, start - l.length, run.node};
+        } else if (run.kind == kElementGap) {
+            const Link& l = gapLinks_[at];
+            run = {static_cast<Kind>(l.kind), start - l.length, l.node};
+        } else {
+            const Slot& s = SlotAt(start);
+            const Predecessor& p = IsMark(run.kind) ? s.beforeMark : s.beforeGap;
+            run = {static_cast<Kind>(p.kind), p.runStart, p.node};
+        }
+        if (run.start >= start) break;  // never: runs only reach back
     }
     return run;
 }

@@ -29,7 +29,10 @@ class SoftTrack {
     // tell speeds apart), or also as one matched filter over its whole sum (the more sensitive).
     enum class MarkScoring : std::uint8_t { kHalfDotWindows, kWholeRuns };
 
-    explicit SoftTrack(double pitch_hz);
+    // `code_tree`: the search keeps only keyings whose characters are in the English table
+    // (each mark run knows the code of its character so far); without it, any sequence of
+    // marks is a keying (cheaper: enough to tell speeds apart).
+    explicit SoftTrack(double pitch_hz, bool code_tree = false);
 
     // Starts afresh at sample index `first_sample` with a dot of `dot_samples`, a noise power of
     // `noise` per sample (after mixing) and a mark power of `signal_per_sample` * slot length.
@@ -75,7 +78,27 @@ class SoftTrack {
   private:
     struct Predecessor {
         std::uint8_t kind = kWordGap;
+        std::uint8_t node = 0;
         std::int64_t runStart = -1;
+    };
+    // The run before a run of a node's marks or element gaps: its kind, code node and length.
+    struct Link {
+        std::uint8_t kind = kWordGap;
+        std::uint8_t node = 0;
+        std::uint8_t length = 0;
+    };
+    // A node of the code tree: the code of the character so far (a leading 1, then 1 per dash).
+    struct TreeNode {
+        std::int16_t child[2] = {-1, -1};  // after a dot, a dash
+        bool character = false;            // the code is a character of the table
+        double logPrior = 0.0;
+    };
+    // The best way a run ended with the previous slot: its score, kind, node and length.
+    struct RunEnd {
+        double score;
+        std::uint8_t kind;
+        std::uint8_t node;
+        std::uint8_t length;
     };
     struct Slot {
         std::int64_t firstSample = 0;
@@ -86,12 +109,13 @@ class SoftTrack {
         double turnedIm = 0.0;
         int length = 0;
         double llr = 0.0;     // log p(energy | mark) / p(energy | space)
-        Predecessor beforeMark;  // the gap a mark entered at this slot follows
-        Predecessor beforeGap;   // the mark a gap entered at this slot follows
+        Predecessor beforeMark;  // the gap a first mark of a character entered here follows
+        Predecessor beforeGap;   // the mark a gap between characters entered here follows
     };
     struct Run {
         Kind kind;
         std::int64_t start;
+        int node = 0;  // marks: the code before the mark; element gaps: the code after it
     };
 
     void BuildTimingModel();
@@ -176,10 +200,22 @@ class SoftTrack {
     std::array<double, kLongestMarkSlots + 1> runStep_{};
     double wholeRunShare_ = 0.5;
     MarkScoring scoring_ = MarkScoring::kWholeRuns;
-    std::array<double, kStateCount> score_{};
+    // States of marks and element gaps per code node (kNodeStates each, laid out as the first
+    // three kinds of score_), links to the runs before them per ring slot and node; the gaps
+    // between characters and words need no node (score_'s other states).
+    static constexpr int kNodeStates = 9 + 22 + 10;
+    std::vector<TreeNode> tree_;
+    std::vector<double> nodeScore_;
+    std::vector<Link> markLinks_;  // [slot][node]: the element gap a later mark follows
+    std::vector<Link> gapLinks_;   // [slot][node]: the mark an element gap follows
+    std::vector<RunEnd> markEnd_;  // per node reached: the best mark ending with its code
+    std::vector<RunEnd> gapEnd_;   // per node: the best element gap ending
+    std::vector<std::uint8_t> nodeLive_;  // per node: any state near enough the best
+    std::array<double, kNodeStates> markBest_{};  // best over nodes per mark state (the beam)
+    std::array<double, kStateCount> score_{};  // of those states only (from kLetterGap on)
     double scoreOffset_ = 0.0;
     std::int64_t pauseRunStart_ = -1;  // run start of the open-ended last word-gap state
-    int bestState_ = 0;
+    int bestState_ = 0;  // in score_, or kStateCount + node * kNodeStates + its state there
     std::int64_t slot_ = 0;  // slots completed
     std::vector<Slot> ring_;
 

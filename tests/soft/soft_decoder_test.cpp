@@ -184,6 +184,30 @@ TEST(SoftDecoder, TimingFollowsTheSendersKeyingTightForAKeyerLooseForAHand) {
     EXPECT_LT(hand[0], hand[1] + 0.02);
 }
 
+TEST(SoftDecoder, TheCodeTreeResolvesDoubtfulMarksIntoCharacters) {
+    // -10 dB with 8 dB fading: in the troughs, marks in doubt often spell a code that is no
+    // character at all, which is lost without the tree, and its neighbours with it.
+    const std::string text = "cq de w1aw w1aw = qrv 7025 khz = qrl? 73 es gl k";
+    double cer[2] = {0.0, 0.0};  // with the tree, without
+    int seed = 150;
+    for (const double wpm : {16.0, 20.0, 24.0, 28.0}) {
+        MorseSynthOptions o;
+        o.wpm = wpm;
+        o.signal.pitch_hz = 650.0;
+        o.snr_db = -10.0;
+        o.qsb_depth_db = 8.0;
+        o.seed = static_cast<std::uint64_t>(++seed);
+        const std::vector<std::int16_t> audio = test::SynthesizeMorse(text, o);
+        for (const bool tree : {true, false}) {
+            const std::string got = Text(DecodeChars(audio, {650.0, 0.0, 0.0, true, true, tree}));
+            const double errors = static_cast<double>(test::EditDistance(text, got));
+            cer[tree ? 0 : 1] += errors / static_cast<double>(text.size()) / 4.0;
+        }
+    }
+    // Measured 0.28 against 0.31 (on 72 recordings of the weak sweep: 0.21 against 0.25).
+    EXPECT_LT(cer[0], cer[1] - 0.015);
+}
+
 TEST(SoftDecoder, NoiseAloneGivesAtMostOneConfidentCharacter) {
     MorseSynthOptions o;
     o.snr_db = -8.0;  // the noise of a -8 dB signal, without the signal
