@@ -128,12 +128,6 @@ constexpr double kMaxWholeRunShare = 0.95;
 // likelihoods are the decoder's main cost; no path that far behind came back in the sweeps).
 constexpr double kRunBeam = 40.0;
 
-// Characters other than letters and digits (punctuation, prosigns, national letters) are about
-// one in thirty of CW text, shared among some twenty-six codes, against 36 letters and digits
-// sharing the rest: each is about 25 times rarer (3.2 nats), which the search weighs in where
-// a character's marks leave its code in doubt.
-constexpr double kRareCharacterLogPrior = -3.2;
-
 // log I0(x) from the polynomial fits of Abramowitz and Stegun 9.8.1 and 9.8.2 (relative error
 // below 2e-7): the run likelihoods need a few hundred per slot.
 double FastLogBesselI0(double x) {
@@ -161,39 +155,7 @@ double LogDurationWeight(int slots, double mean_slots, double spread_log) {
 }  // namespace
 
 SoftTrack::SoftTrack(double pitch_hz, bool code_tree) : ring_(kRingSlots) {
-    // The code tree: every prefix of a code in the English table (the root is the empty code).
-    // Without it, one node that every mark returns to and every code ends at.
-    tree_.push_back(TreeNode{});
-    if (code_tree) {
-        std::array<std::int16_t, 256> nodeOf{};
-        nodeOf.fill(-1);
-        nodeOf[1] = 0;
-        const auto& table = EnglishCharsetTable();
-        for (std::uint32_t code = 2; code < 256; ++code) {
-            if (table[code][0] == '%') continue;
-            int bits = 0;
-            while ((code >> (bits + 1)) != 0) ++bits;  // elements after the leading 1
-            for (int i = bits - 1; i >= 0; --i) {
-                const std::uint32_t prefix = code >> i;
-                if (nodeOf[prefix] >= 0) continue;
-                nodeOf[prefix] = static_cast<std::int16_t>(tree_.size());
-                tree_.push_back(TreeNode{});
-                tree_[static_cast<std::size_t>(nodeOf[prefix >> 1])].child[prefix & 1] =
-                    nodeOf[prefix];
-            }
-            TreeNode& node = tree_[static_cast<std::size_t>(nodeOf[code])];
-            node.character = true;
-            const char* text = table[code];
-            const bool letterOrDigit = text[1] == '\0' && ((text[0] >= 'a' && text[0] <= 'z') ||
-                                                           (text[0] >= 'A' && text[0] <= 'Z') ||
-                                                           (text[0] >= '0' && text[0] <= '9'));
-            node.logPrior = letterOrDigit ? 0.0 : kRareCharacterLogPrior;
-        }
-    } else {
-        tree_[0].child[0] = 0;
-        tree_[0].child[1] = 0;
-        tree_[0].character = true;
-    }
+    tree_ = code_tree ? BuildCodeTree(EnglishCharsetTable()) : OpenCodeTree();
     nodeScore_.resize(tree_.size() * kNodeStates);
     markLinks_.resize(kRingSlots * tree_.size());
     gapLinks_.resize(kRingSlots * tree_.size());
@@ -553,10 +515,10 @@ void SoftTrack::ViterbiStep(std::int64_t t) {
     for (int j = 0; j < nodes; ++j) {
         if (tree_[static_cast<std::size_t>(j)].character &&
             markEnd_[static_cast<std::size_t>(j)].score +
-                    tree_[static_cast<std::size_t>(j)].logPrior >
+                    tree_[static_cast<std::size_t>(j)].log_prior >
                 charEnd.score) {
             charEnd = markEnd_[static_cast<std::size_t>(j)];
-            charEnd.score += tree_[static_cast<std::size_t>(j)].logPrior;
+            charEnd.score += tree_[static_cast<std::size_t>(j)].log_prior;
         }
     }
     // A character's first mark follows a gap between characters (or, without the tree, any gap).
@@ -597,7 +559,7 @@ void SoftTrack::ViterbiStep(std::int64_t t) {
     score_[last] = pauseScore;  // a gap: no observation term
     for (int j = 0; j < nodes; ++j) {
         double* node = &nodeScore_[static_cast<std::size_t>(j) * kNodeStates];
-        const TreeNode& n = tree_[static_cast<std::size_t>(j)];
+        const CodeTreeNode& n = tree_[static_cast<std::size_t>(j)];
         const double before = j == 0 ? firstFrom.score : gapEnd_[static_cast<std::size_t>(j)].score;
         const double after = markEnd_[static_cast<std::size_t>(j)].score;
         std::uint8_t& live = nodeLive_[static_cast<std::size_t>(j)];

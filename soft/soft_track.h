@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "soft/code_tree.h"
 #include "soft/soft_decoder.h"
 
 namespace dahlo {
@@ -86,12 +87,6 @@ class SoftTrack {
         std::uint8_t kind = kWordGap;
         std::uint8_t node = 0;
         std::uint8_t length = 0;
-    };
-    // A node of the code tree: the code of the character so far (a leading 1, then 1 per dash).
-    struct TreeNode {
-        std::int16_t child[2] = {-1, -1};  // after a dot, a dash
-        bool character = false;            // the code is a character of the table
-        double logPrior = 0.0;
     };
     // The best way a run ended with the previous slot: its score, kind, node and length.
     struct RunEnd {
@@ -204,7 +199,7 @@ class SoftTrack {
     // three kinds of score_), links to the runs before them per ring slot and node; the gaps
     // between characters and words need no node (score_'s other states).
     static constexpr int kNodeStates = 9 + 22 + 10;
-    std::vector<TreeNode> tree_;
+    std::vector<CodeTreeNode> tree_;
     std::vector<double> nodeScore_;
     std::vector<Link> markLinks_;  // [slot][node]: the element gap a later mark follows
     std::vector<Link> gapLinks_;   // [slot][node]: the mark an element gap follows
