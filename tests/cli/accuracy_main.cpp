@@ -3,6 +3,8 @@
 // file (or raw samples on standard input). Prints the tables and writes the CER-versus-SNR data
 // for the plot (DATA_FILE, and the weak-signal curve of both decoders in DATA_FILE.weak).
 //   dahlo-accuracy [DATA_FILE]
+//   dahlo-accuracy --weak-sets N   (only the weak-signal table of the default path, over N sets
+//                                   of its recordings: 12 N per cell, the first set the table's)
 
 #include <unistd.h>
 
@@ -199,9 +201,61 @@ double Mean(const std::vector<double>& v) {
     return v.empty() ? 0.0 : s / static_cast<double>(v.size());
 }
 
+const std::vector<double> weakSnrs = {-4, -6, -8, -10, -12};
+
+// Mean CER of a weak-signal cell: 16..28 WPM x 700..1100 Hz, steady or with 8 dB slow fading,
+// `sets` times over (the first set is the table's; each further one has other texts and noise).
+double WeakCellCer(bool fading, std::size_t snrIndex, double snr, int sets, const std::string& dir,
+                   const char* decoder = nullptr) {
+    std::vector<double> cers;
+    for (int set = 0; set < sets; ++set) {
+        int r = 0;
+        for (const double wpm : {16.0, 20.0, 24.0, 28.0}) {
+            for (const double pitch : {700.0, 900.0, 1100.0}) {
+                Condition c;
+                c.wpm = wpm;
+                c.pitch = pitch;
+                c.level = -20.0 - 2.0 * r;
+                c.snr = snr;
+                c.qsbDb = fading ? 8.0 : 0.0;
+                const std::uint64_t seed = 3000 + (fading ? 100 : 0) + 12 * snrIndex +
+                                           static_cast<std::uint64_t>(r + 1000 * set);
+                cers.push_back(MeasureCer(c, r + set, seed, dir, decoder));
+                ++r;
+            }
+        }
+    }
+    return Mean(cers);
+}
+
+// The weak-signal table of the default path over `sets` sets of recordings.
+void PrintWideWeakTable(int sets, const std::string& dir) {
+    std::printf("Weak signals, default path: mean CER by SNR (dB in 2500 Hz), %d recordings per "
+                "cell (16..28 WPM, 700..1100 Hz)\n\n| signal |",
+                12 * sets);
+    for (const double snr : weakSnrs) std::printf(" %+.0f dB |", snr);
+    std::printf("\n|---|");
+    for (std::size_t s = 0; s < weakSnrs.size(); ++s) std::printf("---|");
+    std::printf("\n");
+    for (const bool fading : {false, true}) {
+        std::printf("| %s |", fading ? "QSB 8 dB, 7 s" : "steady");
+        for (std::size_t s = 0; s < weakSnrs.size(); ++s) {
+            std::printf(" %.3f |", WeakCellCer(fading, s, weakSnrs[s], sets, dir));
+            std::fflush(stdout);
+        }
+        std::printf("\n");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool wide = argc > 2 && std::string(argv[1]) == "--weak-sets";
+    const int sets = wide ? std::atoi(argv[2]) : 1;
+    if (wide && (sets < 1 || sets > 100)) {
+        std::fprintf(stderr, "dahlo-accuracy: --weak-sets takes 1..100\n");
+        return 2;
+    }
     const char* dataPath = argc > 1 ? argv[1] : "accuracy.dat";
     char dirTemplate[] = "/tmp/dahlo-accuracy-XXXXXX";
     const char* made = ::mkdtemp(dirTemplate);
@@ -210,6 +264,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = made;
+    if (wide) {
+        PrintWideWeakTable(sets, dir);
+        std::remove((dir + "/recording.wav").c_str());
+        ::rmdir(dir.c_str());
+        return 0;
+    }
 
     // Clean recordings: speeds x pitches x levels.
     std::printf(
@@ -294,7 +354,6 @@ int main(int argc, char** argv) {
 
     // Weak signals: the default path (the soft decoder reads them) against the hard decoder on
     // the same recordings, 16..28 WPM x 700..1100 Hz, steady and with 8 dB slow fading.
-    const std::vector<double> weakSnrs = {-4, -6, -8, -10, -12};
     const char* const weakKinds[] = {"steady", "QSB 8 dB, 7 s"};
     const char* const decoders[] = {nullptr, "hard"};
     // weak[kind][decoder][snr]
@@ -303,23 +362,7 @@ int main(int argc, char** argv) {
     for (std::size_t k = 0; k < std::size(weakKinds); ++k) {
         for (std::size_t s = 0; s < weakSnrs.size(); ++s) {
             for (std::size_t d = 0; d < 2; ++d) {
-                std::vector<double> cers;
-                int r = 0;
-                for (const double wpm : {16.0, 20.0, 24.0, 28.0}) {
-                    for (const double pitch : {700.0, 900.0, 1100.0}) {
-                        Condition c;
-                        c.wpm = wpm;
-                        c.pitch = pitch;
-                        c.level = -20.0 - 2.0 * r;
-                        c.snr = weakSnrs[s];
-                        c.qsbDb = k == 1 ? 8.0 : 0.0;
-                        cers.push_back(MeasureCer(
-                            c, r, 3000 + 100 * k + 12 * s + static_cast<std::uint64_t>(r), dir,
-                            decoders[d]));
-                        ++r;
-                    }
-                }
-                weak[k][d][s] = Mean(cers);
+                weak[k][d][s] = WeakCellCer(k == 1, s, weakSnrs[s], 1, dir, decoders[d]);
             }
         }
     }
