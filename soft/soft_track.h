@@ -64,7 +64,6 @@ class SoftTrack {
     // (loose, gaps looser still), or as given here for marks and gaps alike (clamped to the
     // bounds a decoding track follows).
     void SetTimingSpread(double spread);
-    double TimingSpread() const { return timingSpread_; }
     // Takes the keying spread `from` measured on the runs it read (a track that read the same
     // input at the same speed), starts from it and follows the spread of its own runs from
     // there. A track started plainly (a trial) keeps its spread and only measures.
