@@ -56,6 +56,11 @@ std::string Text(const std::vector<SoftChar>& chars) {
     return text;
 }
 
+// Character error rate of `got` against the `sent` text.
+double Cer(const std::string& sent, const std::string& got) {
+    return static_cast<double>(test::EditDistance(sent, got)) / static_cast<double>(sent.size());
+}
+
 std::string Decode(const std::vector<std::int16_t>& audio, double pitch, double dot = 0.0) {
     SoftDecoderConfig config;
     config.pitch_hz = pitch;
@@ -101,8 +106,7 @@ TEST(SoftDecoder, WeakSignalsStayUnderTheErrorBound) {
             o.snr_db = -8.0;
             o.seed = static_cast<std::uint64_t>(++seed);
             const std::string got = Decode(test::SynthesizeMorse(text, o), pitch);
-            const double cer = static_cast<double>(test::EditDistance(text, got)) / text.size();
-            errors += cer;
+            errors += Cer(text, got);
         }
     }
     // Measured 0.13 (one recording's start goes astray); broken likelihoods or timing: ~0.9.
@@ -122,7 +126,7 @@ TEST(SoftDecoder, VeryWeakSignalsAreReadCoherentlyEvenOffPitch) {
         o.snr_db = -10.0;
         o.seed = static_cast<std::uint64_t>(++seed);
         const std::string got = Decode(test::SynthesizeMorse(text, o), 800.0);
-        errors += static_cast<double>(test::EditDistance(text, got)) / text.size();
+        errors += Cer(text, got);
     }
     // Measured 0.20; with the loop's rate turned the wrong way or an unknown phase: 0.39; with
     // the rate left to the loop alone (no averaged turn between mark slots): 0.31.
@@ -146,8 +150,7 @@ TEST(SoftDecoder, FadingSignalsReadBetterWithWholeRunsThanWithWindowsAlone) {
         const std::vector<std::int16_t> audio = test::SynthesizeMorse(text, o);
         for (const bool runs : {true, false}) {
             const std::string got = Text(DecodeChars(audio, {900.0, 0.0, 0.0, runs}));
-            const double cer = static_cast<double>(test::EditDistance(text, got)) / text.size();
-            (runs ? whole : windows) += cer;
+            (runs ? whole : windows) += Cer(text, got);
         }
     }
     // Measured 0.28 against 0.43.
@@ -173,8 +176,7 @@ TEST(SoftDecoder, TimingFollowsTheSendersKeyingTightForAKeyerLooseForAHand) {
             const std::vector<std::int16_t> audio = test::SynthesizeMorse(text, o);
             for (const bool follow : {true, false}) {
                 const std::string got = Text(DecodeChars(audio, {750.0, 0.0, 0.0, true, follow}));
-                const double cer = static_cast<double>(test::EditDistance(text, got)) / text.size();
-                (jitter > 0.0 ? hand : keyer)[follow ? 0 : 1] += cer / 3.0;
+                (jitter > 0.0 ? hand : keyer)[follow ? 0 : 1] += Cer(text, got) / 3.0;
             }
         }
     }
@@ -200,8 +202,7 @@ TEST(SoftDecoder, TheCodeTreeResolvesDoubtfulMarksIntoCharacters) {
         const std::vector<std::int16_t> audio = test::SynthesizeMorse(text, o);
         for (const bool tree : {true, false}) {
             const std::string got = Text(DecodeChars(audio, {650.0, 0.0, 0.0, true, true, tree}));
-            const double errors = static_cast<double>(test::EditDistance(text, got));
-            cer[tree ? 0 : 1] += errors / static_cast<double>(text.size()) / 4.0;
+            cer[tree ? 0 : 1] += Cer(text, got) / 4.0;
         }
     }
     // Measured 0.28 against 0.31 (on 72 recordings of the weak sweep: 0.21 against 0.25).
